@@ -1,0 +1,43 @@
+// The in-process server entry points of Hookwire.dll.
+#include <windows.h>
+
+#include "com_server.h"
+#include "hookwire_h.h"
+#include "hookwire_window.h"
+
+namespace {
+
+const common::ServerRegistration& Registration() {
+  static const common::ServerRegistration reg{
+      {{&CLSID_HookwireWindow, L"HookwireWindow", L"Hookwire.HookwireWindow.1", L"Hookwire.HookwireWindow",
+        &LIBID_Hookwire}},
+      &LIBID_Hookwire,
+      1,
+      0};
+  return reg;
+}
+
+}  // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    common::Module::instance = instance;
+    DisableThreadLibraryCalls(instance);
+  }
+  return TRUE;
+}
+
+extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
+  return common::GetClassObject({{&CLSID_HookwireWindow, &common::CreateInstance<hookwire::HookwireWindow>}}, clsid,
+                                iid, out);
+}
+
+extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() { return common::CanUnloadNow(); }
+
+extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() { return common::RegisterServer(Registration(), false); }
+
+extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer() { return common::UnregisterServer(Registration(), false); }
+
+extern "C" HRESULT STDAPICALLTYPE DllInstall(BOOL install, LPCWSTR cmdline) {
+  return common::InstallServer(Registration(), install, cmdline);
+}

@@ -1,0 +1,279 @@
+#include "hookwire_window.h"
+
+#include <string>
+#include <vector>
+
+#include "runtime_error.h"
+#include "window_list.h"
+
+using common::com_ptr;
+using common::Raise;
+using common::RuntimeError;
+
+namespace hookwire {
+
+namespace {
+
+constexpr const wchar_t* kSource = L"Hookwire.HookwireWindow";
+constexpr LONG kAllMessages = 0xFFFF;
+// How long reading another thread's window text may take before we give up.
+constexpr UINT kTextTimeoutMs = 500;
+
+#define HW_END COM_METHOD_END(kSource, IID__HookwireWindow)
+
+bool OwnThread(HWND h) noexcept { return GetWindowThreadProcessId(h, nullptr) == GetCurrentThreadId(); }
+
+std::wstring WindowText(HWND h) {
+  if (!h || !IsWindow(h)) return {};
+  if (OwnThread(h)) {
+    int n = GetWindowTextLengthW(h);
+    if (n <= 0) return {};
+    std::wstring s(static_cast<size_t>(n) + 1, L'\0');
+    n = GetWindowTextW(h, s.data(), n + 1);
+    s.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return s;
+  }
+  // Another thread or program: never wait on it for long, and not at all once it is hung.
+  DWORD_PTR len = 0;
+  if (!SendMessageTimeoutW(h, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kTextTimeoutMs, &len)) return {};
+  if (len == 0) return {};
+  if (len > 0x100000) len = 0x100000;
+  std::wstring s(len + 1, L'\0');
+  DWORD_PTR got = 0;
+  if (!SendMessageTimeoutW(h, WM_GETTEXT, len + 1, reinterpret_cast<LPARAM>(s.data()), SMTO_ABORTIFHUNG,
+                           kTextTimeoutMs, &got))
+    return {};
+  s.resize(got <= len ? got : len);
+  s.resize(wcsnlen(s.c_str(), s.size()));
+  return s;
+}
+
+HRESULT ReturnString(const std::wstring& s, BSTR* out) {
+  *out = SysAllocStringLen(s.data(), static_cast<UINT>(s.size()));
+  return *out ? S_OK : E_OUTOFMEMORY;
+}
+
+}  // namespace
+
+HookwireWindow::HookwireWindow() : dispatch_(IID__HookwireWindow) {}
+
+HookwireWindow::~HookwireWindow() { StopSubclass(); }
+
+com_ptr<HookwireWindow> HookwireWindow::ForWindow(HWND h) {
+  com_ptr<HookwireWindow> w(new HookwireWindow(), false);
+  w->hwnd_ = h;
+  return w;
+}
+
+HRESULT HookwireWindow::QueryInterface(REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID__HookwireWindow) {
+    *out = static_cast<_HookwireWindow*>(this);
+  } else if (iid == IID_ISupportErrorInfo) {
+    *out = static_cast<ISupportErrorInfo*>(this);
+  } else {
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  AddRef();
+  return S_OK;
+}
+
+HRESULT HookwireWindow::InterfaceSupportsErrorInfo(REFIID iid) {
+  return iid == IID__HookwireWindow ? S_OK : S_FALSE;
+}
+
+// --- attributes -----------------------------------------------------------------
+
+HWND HookwireWindow::Window() const noexcept { return hwnd_ && IsWindow(hwnd_) ? hwnd_ : nullptr; }
+
+bool HookwireWindow::Subclassable() const noexcept {
+  HWND h = Window();
+  return h && h != GetDesktopWindow() && OwnThread(h);
+}
+
+bool HookwireWindow::Watches(UINT msg) const noexcept {
+  if (watch_all_) return true;
+  return watched_ && msg < 0x10000 && watched_->test(msg);
+}
+
+HRESULT HookwireWindow::get_hWnd(LONG* value) {
+  if (!value) return E_POINTER;
+  *value = static_cast<LONG>(reinterpret_cast<LONG_PTR>(Window()));
+  return S_OK;
+}
+
+HRESULT HookwireWindow::put_hWnd(LONG value) {
+  HWND h = reinterpret_cast<HWND>(static_cast<LONG_PTR>(value));
+  Attach(h && IsWindow(h) ? h : nullptr);
+  return S_OK;
+}
+
+HRESULT HookwireWindow::AttachDesktop() {
+  Attach(GetDesktopWindow());
+  return S_OK;
+}
+
+void HookwireWindow::Attach(HWND h) noexcept {
+  if (h == hwnd_ && subclassed_) return;
+  StopSubclass();
+  hwnd_ = h;
+}
+
+HRESULT HookwireWindow::get_Caption(BSTR* value) {
+  if (!value) return E_POINTER;
+  *value = nullptr;
+  COM_METHOD_BEGIN
+  return ReturnString(WindowText(Window()), value);
+  HW_END
+}
+
+HRESULT HookwireWindow::get_ClassName(BSTR* value) {
+  if (!value) return E_POINTER;
+  *value = nullptr;
+  COM_METHOD_BEGIN
+  wchar_t buf[257];
+  HWND h = Window();
+  int n = h ? GetClassNameW(h, buf, 257) : 0;
+  return ReturnString(std::wstring(buf, n > 0 ? static_cast<size_t>(n) : 0), value);
+  HW_END
+}
+
+HRESULT HookwireWindow::get_hMenu(LONG* value) {
+  if (!value) return E_POINTER;
+  HWND h = Window();
+  // A child window's "menu" is its control id, not a menu.
+  HMENU m = h && !(GetWindowLongW(h, GWL_STYLE) & WS_CHILD) ? GetMenu(h) : nullptr;
+  *value = static_cast<LONG>(reinterpret_cast<LONG_PTR>(m));
+  return S_OK;
+}
+
+HRESULT HookwireWindow::get_Children(_HookwireWindows** value) {
+  if (!value) return E_POINTER;
+  *value = nullptr;
+  COM_METHOD_BEGIN
+  HWND h = Window();
+  com_ptr<WindowList> list(new WindowList(h ? DirectChildren(h) : std::vector<HWND>{}), false);
+  *value = list.detach();
+  HW_END
+}
+
+HRESULT HookwireWindow::get_CannotSubclass(VARIANT_BOOL* value) {
+  if (!value) return E_POINTER;
+  *value = Subclassable() ? VARIANT_FALSE : VARIANT_TRUE;
+  return S_OK;
+}
+
+HRESULT HookwireWindow::get_Subclassed(VARIANT_BOOL* value) {
+  if (!value) return E_POINTER;
+  *value = subclassed_ ? VARIANT_TRUE : VARIANT_FALSE;
+  return S_OK;
+}
+
+HRESULT HookwireWindow::put_Subclassed(VARIANT_BOOL value) {
+  COM_METHOD_BEGIN
+  if (value) StartSubclass();
+  else StopSubclass();
+  HW_END
+}
+
+HRESULT HookwireWindow::get_WatchMessage(LONG msg, VARIANT_BOOL* value) {
+  if (!value) return E_POINTER;
+  *value = (msg == kAllMessages ? watch_all_ : (msg >= 0 && Watches(static_cast<UINT>(msg)))) ? VARIANT_TRUE
+                                                                                               : VARIANT_FALSE;
+  return S_OK;
+}
+
+HRESULT HookwireWindow::put_WatchMessage(LONG msg, VARIANT_BOOL value) {
+  COM_METHOD_BEGIN
+  if (msg < 0 || msg > kAllMessages)
+    Raise(common::errInvalidArgument, kSource, L"Message number out of range (0 to &HFFFF)");
+  if (msg == kAllMessages) {
+    watch_all_ = value != VARIANT_FALSE;
+    // Withdrawing AllMessages withdraws every registration at once.
+    if (!watch_all_) watched_.reset();
+    return S_OK;
+  }
+  if (value) {
+    if (!watched_) watched_ = std::make_unique<std::bitset<0x10000>>();
+    watched_->set(static_cast<size_t>(msg));
+  } else if (watched_) {
+    watched_->reset(static_cast<size_t>(msg));
+  }
+  HW_END
+}
+
+HRESULT HookwireWindow::get_MessageSink(IhkMessageSink** value) {
+  if (!value) return E_POINTER;
+  *value = sink_;
+  if (sink_) sink_->AddRef();
+  return S_OK;
+}
+
+HRESULT HookwireWindow::putref_MessageSink(IhkMessageSink* value) {
+  sink_ = value;
+  return S_OK;
+}
+
+// --- operations -------------------------------------------------------------------
+
+HRESULT HookwireWindow::CallPrevWndProc(LONG msg, LONG_PTR wParam, LONG_PTR lParam, LONG_PTR* result) {
+  if (!result) return E_POINTER;
+  *result = 0;
+  COM_METHOD_BEGIN
+  HWND h = Window();
+  if (!subclassed_ || !h) Raise(common::errInvalidArgument, kSource, L"The window is not subclassed");
+  if (!delivery_)
+    Raise(common::errInvalidArgument, kSource, L"CallPrevWndProc is only valid while a message is being delivered");
+  delivery_->passed_on = true;
+  *result = DefSubclassProc(h, static_cast<UINT>(msg), static_cast<WPARAM>(wParam), static_cast<LPARAM>(lParam));
+  HW_END
+}
+
+void HookwireWindow::StartSubclass() {
+  if (subclassed_) return;
+  HWND h = Window();
+  if (!h) Raise(common::errObjectNotSet, kSource, L"No window to subclass");
+  if (!Subclassable()) Raise(common::errInvalidArgument, kSource, L"This window cannot be subclassed");
+  if (!SetWindowSubclass(h, SubclassProc, reinterpret_cast<UINT_PTR>(this), reinterpret_cast<DWORD_PTR>(this)))
+    Raise(common::errInvalidArgument, kSource, L"Subclassing the window failed");
+  subclassed_ = true;
+}
+
+void HookwireWindow::StopSubclass() noexcept {
+  if (!subclassed_) return;
+  subclassed_ = false;
+  // The window may already be gone; then there is nothing left to unhook.
+  if (IsWindow(hwnd_)) RemoveWindowSubclass(hwnd_, SubclassProc, reinterpret_cast<UINT_PTR>(this));
+}
+
+// --- message handlers ---------------------------------------------------------------
+
+LRESULT CALLBACK HookwireWindow::SubclassProc(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR ref) {
+  return reinterpret_cast<HookwireWindow*>(ref)->OnMessage(h, msg, wp, lp);
+}
+
+LRESULT HookwireWindow::OnMessage(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+  LRESULT ret;
+  if (!sink_ || !Watches(msg)) {
+    ret = DefSubclassProc(h, msg, wp, lp);
+  } else {
+    // Both the sink and this object may let go of each other while the sink runs.
+    com_ptr<HookwireWindow> self(this);
+    com_ptr<IhkMessageSink> sink(sink_);
+    Delivery d{msg, false, delivery_};
+    delivery_ = &d;
+    LONG_PTR result = 0;
+    sink->Message(static_cast<LONG>(msg), static_cast<LONG_PTR>(wp), static_cast<LONG_PTR>(lp), &result);
+    delivery_ = d.outer;
+    // A sink that neither answered nor passed the message on leaves it to the window's own procedure.
+    if (!d.passed_on && result == 0) ret = DefSubclassProc(h, msg, wp, lp);
+    else ret = result;
+    if (msg == WM_NCDESTROY) StopSubclass();
+    return ret;  // sink and self are released here, after the last use of members
+  }
+  if (msg == WM_NCDESTROY) StopSubclass();
+  return ret;
+}
+
+}  // namespace hookwire

@@ -1,0 +1,78 @@
+// HookwireWindow: stands for one window; subclasses it on request and hands
+// each watched message to the client's sink, on the client's thread.
+#pragma once
+#include <windows.h>
+#include <commctrl.h>
+
+#include <bitset>
+#include <memory>
+
+#include "com_ptr.h"
+#include "com_server.h"
+#include "hookwire_h.h"
+
+namespace hookwire {
+
+class HookwireWindow final : public _HookwireWindow, public ISupportErrorInfo, public common::RefCounted {
+ public:
+  HookwireWindow();
+  ~HookwireWindow() override;
+
+  // IUnknown / IDispatch
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
+  COMMON_IUNKNOWN_IMPL
+  COMMON_IDISPATCH_IMPL(dispatch_, _HookwireWindow)
+
+  // ISupportErrorInfo
+  HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) override;
+
+  // _HookwireWindow
+  HRESULT STDMETHODCALLTYPE get_hWnd(LONG* value) override;
+  HRESULT STDMETHODCALLTYPE put_hWnd(LONG value) override;
+  HRESULT STDMETHODCALLTYPE CallPrevWndProc(LONG msg, LONG_PTR wParam, LONG_PTR lParam, LONG_PTR* result) override;
+  HRESULT STDMETHODCALLTYPE get_Caption(BSTR* value) override;
+  HRESULT STDMETHODCALLTYPE get_hMenu(LONG* value) override;
+  HRESULT STDMETHODCALLTYPE get_Children(_HookwireWindows** value) override;
+  HRESULT STDMETHODCALLTYPE AttachDesktop() override;
+  HRESULT STDMETHODCALLTYPE get_Subclassed(VARIANT_BOOL* value) override;
+  HRESULT STDMETHODCALLTYPE put_Subclassed(VARIANT_BOOL value) override;
+  HRESULT STDMETHODCALLTYPE get_WatchMessage(LONG msg, VARIANT_BOOL* value) override;
+  HRESULT STDMETHODCALLTYPE put_WatchMessage(LONG msg, VARIANT_BOOL value) override;
+  HRESULT STDMETHODCALLTYPE get_MessageSink(IhkMessageSink** value) override;
+  HRESULT STDMETHODCALLTYPE putref_MessageSink(IhkMessageSink* value) override;
+  HRESULT STDMETHODCALLTYPE get_CannotSubclass(VARIANT_BOOL* value) override;
+  HRESULT STDMETHODCALLTYPE get_ClassName(BSTR* value) override;
+
+  // Creates a window object already standing for h (used by Children).
+  static common::com_ptr<HookwireWindow> ForWindow(HWND h);
+
+ private:
+  // One message being handed to the sink; the innermost is on top.
+  struct Delivery {
+    UINT msg;
+    bool passed_on;  // the sink called CallPrevWndProc
+    Delivery* outer;
+  };
+
+  static LRESULT CALLBACK SubclassProc(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR ref);
+  LRESULT OnMessage(HWND h, UINT msg, WPARAM wp, LPARAM lp);
+  bool Watches(UINT msg) const noexcept;
+  bool Subclassable() const noexcept;
+  void Attach(HWND h) noexcept;
+  void StartSubclass();
+  void StopSubclass() noexcept;
+  HWND Window() const noexcept;  // the window, or 0 once it is gone
+
+  common::TypeInfoDispatch dispatch_;
+  HWND hwnd_ = nullptr;
+  bool subclassed_ = false;
+  bool watch_all_ = false;
+  std::unique_ptr<std::bitset<0x10000>> watched_;
+  // The sink is not counted: a client that is its own sink (the usual case)
+  // would otherwise never be released while attached. A delivery holds a
+  // counted reference for as long as the sink runs.
+  IhkMessageSink* sink_ = nullptr;
+  Delivery* delivery_ = nullptr;
+};
+
+}  // namespace hookwire
