@@ -6,9 +6,8 @@ bash "$(dirname "${BASH_SOURCE[0]}")/install-deps.sh"
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 
 build_one() {  # dir toolchain
-  if [ ! -f "$1/CMakeCache.txt" ]; then
-    cmake -S "$ROOT" -B "$1" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/$2" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  fi
+  # Configure every time (a second or two): new component folders are picked up.
+  cmake -S "$ROOT" -B "$1" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/$2" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
   cmake --build "$1" -j"$(nproc)" -- --no-print-directory 2>&1 \
     | { grep -vE '^\[ *[0-9]+%\] (Building|Linking|Built|Generating)' || true; }
 }

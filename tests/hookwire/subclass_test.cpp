@@ -1,0 +1,214 @@
+// Subclassing a window of the test's own thread, through COM as a client does.
+#include <gtest/gtest.h>
+
+#include "test_window.h"
+
+using common::com_ptr;
+using testing_support::NewHookwireWindow;
+using testing_support::Sink;
+using testing_support::TestWindow;
+
+namespace {
+
+constexpr LONG kAll = 0xFFFF;
+constexpr UINT kA = WM_USER + 1;
+constexpr UINT kB = WM_USER + 2;
+
+// Attach in the client's order: hWnd, test, watch, subclass, sink.
+com_ptr<_HookwireWindow> Attach(HWND h, Sink& sink, std::initializer_list<LONG> msgs) {
+  com_ptr<_HookwireWindow> w = NewHookwireWindow();
+  EXPECT_EQ(S_OK, w->put_hWnd(static_cast<LONG>(reinterpret_cast<LONG_PTR>(h))));
+  VARIANT_BOOL cannot = VARIANT_TRUE;
+  EXPECT_EQ(S_OK, w->get_CannotSubclass(&cannot));
+  EXPECT_EQ(VARIANT_FALSE, cannot);
+  for (LONG m : msgs) EXPECT_EQ(S_OK, w->put_WatchMessage(m, VARIANT_TRUE));
+  EXPECT_EQ(S_OK, w->put_Subclassed(VARIANT_TRUE));
+  EXPECT_EQ(S_OK, w->putref_MessageSink(&sink));
+  return w;
+}
+
+}  // namespace
+
+TEST(Subclass, AttachDeliversOnlyWatchedMessagesAndDetachStops) {
+  TestWindow win(nullptr, L"w", 7);
+  Sink sink;
+  auto w = Attach(win.hwnd(), sink, {static_cast<LONG>(kA)});
+  EXPECT_EQ(7, SendMessageW(win.hwnd(), kA, 1, 2));
+  EXPECT_EQ(7, SendMessageW(win.hwnd(), kB, 1, 2));
+  EXPECT_EQ(std::vector<LONG>{static_cast<LONG>(kA)}, sink.received);
+  // Both messages reached the window's own procedure: the sink neither answered nor passed on.
+  EXPECT_EQ((std::vector<UINT>{kA, kB}), win.seen);
+
+  // Detach: subclassing off and sink cleared, in either order.
+  EXPECT_EQ(S_OK, w->put_Subclassed(VARIANT_FALSE));
+  EXPECT_EQ(S_OK, w->putref_MessageSink(nullptr));
+  SendMessageW(win.hwnd(), kA, 0, 0);
+  EXPECT_EQ(1u, sink.received.size());
+  EXPECT_EQ(3u, win.seen.size());
+}
+
+TEST(Subclass, AllMessagesWatchesEverythingAndFalseWithdrawsEveryRegistration) {
+  TestWindow win;
+  Sink sink;
+  auto w = Attach(win.hwnd(), sink, {kAll});
+  SendMessageW(win.hwnd(), kA, 0, 0);
+  SendMessageW(win.hwnd(), WM_NULL, 0, 0);
+  SendMessageW(win.hwnd(), 0xC123, 0, 0);
+  EXPECT_EQ((std::vector<LONG>{static_cast<LONG>(kA), WM_NULL, 0xC123}), sink.received);
+
+  ASSERT_EQ(S_OK, w->put_WatchMessage(static_cast<LONG>(kB), VARIANT_TRUE));
+  ASSERT_EQ(S_OK, w->put_WatchMessage(kAll, VARIANT_FALSE));
+  sink.received.clear();
+  SendMessageW(win.hwnd(), kA, 0, 0);
+  SendMessageW(win.hwnd(), kB, 0, 0);
+  EXPECT_TRUE(sink.received.empty()) << "False for AllMessages withdraws single registrations too";
+
+  ASSERT_EQ(S_OK, w->put_WatchMessage(static_cast<LONG>(kB), VARIANT_TRUE));
+  ASSERT_EQ(S_OK, w->put_WatchMessage(static_cast<LONG>(kB), VARIANT_FALSE));
+  SendMessageW(win.hwnd(), kB, 0, 0);
+  EXPECT_TRUE(sink.received.empty());
+  EXPECT_EQ(S_OK, w->put_Subclassed(VARIANT_FALSE));
+}
+
+TEST(Subclass, SinkAnswersThroughResultOrPassesOn) {
+  // The menu component's pattern: some messages answered through result, others passed on.
+  TestWindow win(nullptr, L"w", 7);
+  Sink sink;
+  auto w = Attach(win.hwnd(), sink, {static_cast<LONG>(kA), static_cast<LONG>(kB)});
+  sink.handler = [&](LONG msg, LONG_PTR wp, LONG_PTR lp, LONG_PTR* result) -> HRESULT {
+    if (msg == static_cast<LONG>(kA)) {
+      *result = 42;
+      return S_OK;
+    }
+    LONG_PTR prev = 0;
+    HRESULT hr = w->CallPrevWndProc(msg, wp, lp, &prev);
+    *result = prev + 1;
+    return hr;
+  };
+  EXPECT_EQ(42, SendMessageW(win.hwnd(), kA, 0, 0));
+  EXPECT_TRUE(win.seen.empty()) << "an answered message does not reach the window's procedure";
+  EXPECT_EQ(8, SendMessageW(win.hwnd(), kB, 0, 0));
+  EXPECT_EQ(std::vector<UINT>{kB}, win.seen) << "passed on exactly once";
+
+  // A sink that passes on and leaves result at 0 still ran the procedure only once.
+  win.reply = 0;
+  win.seen.clear();
+  sink.handler = [&](LONG msg, LONG_PTR wp, LONG_PTR lp, LONG_PTR*) -> HRESULT {
+    LONG_PTR prev = 0;
+    return w->CallPrevWndProc(msg, wp, lp, &prev);
+  };
+  EXPECT_EQ(0, SendMessageW(win.hwnd(), kB, 0, 0));
+  EXPECT_EQ(std::vector<UINT>{kB}, win.seen);
+  EXPECT_EQ(S_OK, w->put_Subclassed(VARIANT_FALSE));
+}
+
+TEST(Subclass, ReleaseWhileSubclassedLeavesAWorkingWindow) {
+  TestWindow win(nullptr, L"w", 9);
+  Sink sink;
+  {
+    auto w = Attach(win.hwnd(), sink, {kAll});
+  }
+  EXPECT_EQ(9, SendMessageW(win.hwnd(), kA, 0, 0));
+  EXPECT_TRUE(sink.received.empty());
+  EXPECT_EQ(std::vector<UINT>{kA}, win.seen);
+}
+
+TEST(Subclass, DestroyWhileSubclassed) {
+  auto win = std::make_unique<TestWindow>();
+  Sink sink;
+  auto w = Attach(win->hwnd(), sink, {kAll});
+  win->Destroy();
+  EXPECT_NE(sink.received.end(), std::find(sink.received.begin(), sink.received.end(), WM_NCDESTROY));
+  LONG h = -1;
+  EXPECT_EQ(S_OK, w->get_hWnd(&h));
+  EXPECT_EQ(0, h);
+  common::unique_bstr caption, cls;
+  EXPECT_EQ(S_OK, w->get_Caption(caption.put()));
+  EXPECT_EQ(0u, caption.length());
+  EXPECT_EQ(S_OK, w->get_ClassName(cls.put()));
+  EXPECT_EQ(0u, cls.length());
+  VARIANT_BOOL sub = VARIANT_TRUE;
+  EXPECT_EQ(S_OK, w->get_Subclassed(&sub));
+  EXPECT_EQ(VARIANT_FALSE, sub);
+  EXPECT_EQ(S_OK, w->put_Subclassed(VARIANT_FALSE));
+}
+
+TEST(Subclass, TwoObjectsOnOneWindowRemovedInEitherOrder) {
+  for (bool first_goes_first : {true, false}) {
+    TestWindow win(nullptr, L"w", 5);
+    Sink s1, s2;
+    auto w1 = Attach(win.hwnd(), s1, {kAll});
+    auto w2 = Attach(win.hwnd(), s2, {kAll});
+    EXPECT_EQ(5, SendMessageW(win.hwnd(), kA, 0, 0));
+    EXPECT_EQ(1u, s1.received.size());
+    EXPECT_EQ(1u, s2.received.size());
+    EXPECT_EQ(1u, win.seen.size());
+    (first_goes_first ? w1 : w2).reset();
+    EXPECT_EQ(5, SendMessageW(win.hwnd(), kA, 0, 0));
+    EXPECT_EQ(first_goes_first ? 1u : 2u, s1.received.size());
+    EXPECT_EQ(first_goes_first ? 2u : 1u, s2.received.size());
+    (first_goes_first ? w2 : w1).reset();
+    EXPECT_EQ(5, SendMessageW(win.hwnd(), kA, 0, 0));
+    EXPECT_EQ(3u, win.seen.size());
+  }
+}
+
+TEST(Subclass, SinkMayClearItselfOrReleaseTheWindowObjectInsideMessage) {
+  TestWindow win(nullptr, L"w", 3);
+  Sink sink;
+  auto w = Attach(win.hwnd(), sink, {kAll});
+  sink.handler = [&](LONG, LONG_PTR, LONG_PTR, LONG_PTR*) -> HRESULT { return w->putref_MessageSink(nullptr); };
+  EXPECT_EQ(3, SendMessageW(win.hwnd(), kA, 0, 0));
+  EXPECT_EQ(3, SendMessageW(win.hwnd(), kA, 0, 0));
+  EXPECT_EQ(1u, sink.received.size());
+
+  ASSERT_EQ(S_OK, w->putref_MessageSink(&sink));
+  sink.handler = [&](LONG, LONG_PTR, LONG_PTR, LONG_PTR*) -> HRESULT {
+    w.reset();  // the last reference goes while the message is being delivered
+    return S_OK;
+  };
+  EXPECT_EQ(3, SendMessageW(win.hwnd(), kA, 0, 0));
+  EXPECT_FALSE(w);
+  EXPECT_EQ(3, SendMessageW(win.hwnd(), kA, 0, 0));
+  EXPECT_EQ(2u, sink.received.size());
+  EXPECT_EQ(1, sink.refs()) << "the delivery's reference on the sink was given back";
+}
+
+TEST(Subclass, SwitchingWindowsWhileSubclassedMovesTheSubclass) {
+  TestWindow a, b;
+  Sink sink;
+  auto w = Attach(a.hwnd(), sink, {kAll});
+  ASSERT_EQ(S_OK, w->put_hWnd(b.handle()));
+  ASSERT_EQ(S_OK, w->put_WatchMessage(kAll, VARIANT_TRUE));
+  ASSERT_EQ(S_OK, w->put_Subclassed(VARIANT_TRUE));
+  SendMessageW(a.hwnd(), kA, 0, 0);
+  SendMessageW(b.hwnd(), kB, 0, 0);
+  EXPECT_EQ(std::vector<LONG>{static_cast<LONG>(kB)}, sink.received);
+  EXPECT_EQ(S_OK, w->put_Subclassed(VARIANT_FALSE));
+}
+
+TEST(Subclass, FailuresAreHresultsWithErrorInformation) {
+  auto w = NewHookwireWindow();
+  EXPECT_EQ(S_OK, w->put_hWnd(0x7FFF0000));  // no such window
+  LONG h = -1;
+  EXPECT_EQ(S_OK, w->get_hWnd(&h));
+  EXPECT_EQ(0, h);
+  VARIANT_BOOL cannot = VARIANT_FALSE;
+  EXPECT_EQ(S_OK, w->get_CannotSubclass(&cannot));
+  EXPECT_EQ(VARIANT_TRUE, cannot);
+
+  HRESULT hr = w->put_Subclassed(VARIANT_TRUE);
+  EXPECT_EQ(static_cast<HRESULT>(0x800A005B), hr);  // 91: nothing to subclass
+  EXPECT_FALSE(testing_support::LastErrorDescription().empty());
+
+  EXPECT_EQ(static_cast<HRESULT>(0x800A0005), w->put_WatchMessage(-1, VARIANT_TRUE));
+  EXPECT_EQ(static_cast<HRESULT>(0x800A0005), w->put_WatchMessage(0x10000, VARIANT_TRUE));
+
+  TestWindow win;
+  ASSERT_EQ(S_OK, w->put_hWnd(win.handle()));
+  ASSERT_EQ(S_OK, w->put_Subclassed(VARIANT_TRUE));
+  LONG_PTR r = 0;
+  EXPECT_EQ(static_cast<HRESULT>(0x800A0005), w->CallPrevWndProc(kA, 0, 0, &r))
+      << "outside a delivery there is no previous procedure to run";
+  EXPECT_EQ(S_OK, w->put_Subclassed(VARIANT_FALSE));
+}
