@@ -159,8 +159,11 @@ void MainWindow::ReleaseLogRedraw() {
   RedrawTimers().erase(redraw_timer_);
   redraw_timer_ = 0;
   if (lstOut_ && IsWindow(lstOut_)) {
+    // The repaint is the log's own doing: what it sends anywhere is not logged.
+    ++log_busy_;
     SendMessageW(lstOut_, WM_SETREDRAW, TRUE, 0);
     RedrawWindow(lstOut_, nullptr, nullptr, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_UPDATENOW);
+    --log_busy_;
   }
 }
 
