@@ -47,7 +47,7 @@ void CALLBACK DemoStep(HWND, UINT, UINT_PTR, DWORD) {
     if (HTREEITEM node = w.FindNode(key)) {
       SendMessageW(w.tree(), TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(node));
       SendMessageW(w.tree(), TVM_ENSUREVISIBLE, 0, reinterpret_cast<LPARAM>(node));
-      SendMessageW(w.tree(), WM_HSCROLL, SB_LEFT, 0);  // the node pictures and lines stay in view
+      SendMessageW(w.tree(), WM_HSCROLL, MAKEWPARAM(SB_THUMBPOSITION, 0), 0);  // pictures and lines in view
     }
     ClickButton(w.toolbar(), 1);
     return;
