@@ -211,12 +211,14 @@ HRESULT UnregisterServer(const ServerRegistration& reg, bool per_user) noexcept 
       DeleteTree(root.key, c.progid_current);
     }
     HRESULT hr;
+    // The library was registered for this module's own platform (win64 in a 64-bit build).
+    const SYSKIND sys = sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32;
     if (per_user) {
       auto fn = reinterpret_cast<UnTypeLibUserFn>(
           reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"oleaut32.dll"), "UnRegisterTypeLibForUser")));
-      hr = fn ? fn(*reg.libid, reg.major, reg.minor, 0, SYS_WIN32) : S_OK;
+      hr = fn ? fn(*reg.libid, reg.major, reg.minor, 0, sys) : S_OK;
     } else {
-      hr = UnRegisterTypeLib(*reg.libid, reg.major, reg.minor, 0, SYS_WIN32);
+      hr = UnRegisterTypeLib(*reg.libid, reg.major, reg.minor, 0, sys);
     }
     // A library that was never registered is no failure.
     (void)hr;

@@ -67,6 +67,9 @@ void SpyTest::TearDown() {
   testing_support::PumpMessages();
   DeleteSettings(app_);
   EXPECT_TRUE(fatal_.empty()) << "an event handler failed with error " << (fatal_.empty() ? 0 : fatal_[0]);
+  spy::MainWindow::FatalErrorHandler() = [](const common::RuntimeError& e) {
+    ADD_FAILURE() << "an event handler failed with error " << e.number();
+  };
 }
 
 spy::MainWindow& SpyTest::Open(bool show) {
