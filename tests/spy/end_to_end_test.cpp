@@ -194,5 +194,66 @@ TEST_F(EndToEnd, SpyOnItsOwnWindowThenExit) {
   EXPECT_EQ(L"7500", StoredSetting(L"Snoopet", L"Height"));
 }
 
+struct BoxSearch {
+  DWORD process;
+  HWND found;
+};
+
+BOOL CALLBACK FindBox(HWND h, LPARAM lp) {
+  auto* s = reinterpret_cast<BoxSearch*>(lp);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(h, &pid);
+  wchar_t cls[64] = {}, caption[64] = {};
+  GetClassNameW(h, cls, 64);
+  GetWindowTextW(h, caption, 64);
+  if (pid == s->process && std::wstring(cls) == L"#32770" && std::wstring(caption) == L"Snoopet") {
+    s->found = h;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+TEST_F(EndToEnd, WithoutHookwireTheProgramReportsTheErrorAndEnds) {
+  HMODULE dll = LoadLibraryW(L"Hookwire.dll");
+  ASSERT_NE(nullptr, dll);
+  using Entry = HRESULT(STDAPICALLTYPE*)();
+  auto reg = reinterpret_cast<Entry>(reinterpret_cast<void*>(GetProcAddress(dll, "DllRegisterServer")));
+  auto unreg = reinterpret_cast<Entry>(reinterpret_cast<void*>(GetProcAddress(dll, "DllUnregisterServer")));
+  ASSERT_TRUE(reg && unreg);
+  ASSERT_EQ(S_OK, unreg());
+  struct Restore {
+    Entry reg;
+    HMODULE dll;
+    ~Restore() {
+      reg();  // the other tests need the server registered
+      FreeLibrary(dll);
+    }
+  } restore{reg, dll};
+
+  wchar_t path[MAX_PATH];
+  GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring exe(path);
+  exe = exe.substr(0, exe.find_last_of(L"\\/") + 1) + L"Snoopet.exe";
+  std::wstring cmd = L"\"" + exe + L"\"";
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  ASSERT_TRUE(CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi_));
+  BoxSearch search{pi_.dwProcessId, nullptr};
+  ASSERT_TRUE(WaitFor([&] {
+    EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search));
+    return search.found != nullptr;
+  }, 30000)) << "no error box";
+  wchar_t text[512] = {};
+  GetDlgItemTextW(search.found, 0xFFFF, text, 512);
+  EXPECT_EQ(0u, std::wstring(text).find(L"Run-time error '-2147221164 (80040154)':\r\n\r\n"))
+      << testing::PrintToString(std::wstring(text));
+  EXPECT_EQ(nullptr, FindWindowW(spy::kWindowClass, spy::kCaption)) << "start-up did not complete";
+  PostMessageW(search.found, WM_COMMAND, IDOK, 0);
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(pi_.hProcess, 15000));
+  DWORD code = 99;
+  GetExitCodeProcess(pi_.hProcess, &code);
+  EXPECT_EQ(1u, code) << "the program ends";
+}
+
 }  // namespace
 }  // namespace spy_test
