@@ -502,6 +502,7 @@ LRESULT MainWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
 LRESULT MainWindow::OnNotify(const NMHDR* header) {
   if (header->hwndFrom == tvWindows_ && header->code == TVN_SELCHANGEDW) {
     // A node selected by mouse or by keyboard (or by another program) is a click.
+    selection_changed_ = true;
     if (!filling_) tvWindows_NodeClick();
     return 0;
   }
@@ -514,9 +515,34 @@ LRESULT MainWindow::OnNotify(const NMHDR* header) {
   return DefWindowProcW(hwnd_, WM_NOTIFY, header->idFrom, reinterpret_cast<LPARAM>(header));
 }
 
+// A click on the node that is already selected changes no selection, yet it is a node click.
+LRESULT MainWindow::TreeButtonDown(WPARAM wp, LPARAM lp) {
+  HWND tree = tvWindows_;
+  TVHITTESTINFO hit{};
+  hit.pt = {GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
+  auto pressed = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+  auto before = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+  selection_changed_ = false;
+  // The tree view follows the mouse until the button is released.
+  LRESULT r = DefSubclassProc(tree, WM_LBUTTONDOWN, wp, lp);
+  auto after = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+  if (pressed && (hit.flags & TVHT_ONITEM) && pressed == before && pressed == after && !selection_changed_ &&
+      !unloaded_) {
+    try {
+      tvWindows_NodeClick();
+    } catch (const RuntimeError& e) {
+      FatalErrorHandler()(e);
+    } catch (...) {
+      FatalErrorHandler()(RuntimeError(51, kProgramTitle, L"Internal error"));
+    }
+  }
+  return r;
+}
+
 LRESULT CALLBACK MainWindow::ChildProc(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR ref) {
   auto* self = reinterpret_cast<MainWindow*>(ref);
   if (msg == WM_MOUSEMOVE) self->SetPointer(Pointer::Arrow);  // tvWindows_MouseMove, lstOut_MouseMove
+  if (h == self->tvWindows_ && msg == WM_LBUTTONDOWN) return self->TreeButtonDown(wp, lp);
   if (h != self->lstOut_) return DefSubclassProc(h, msg, wp, lp);
   // What the log does for its own updates and repaints is no news for the log.
   const bool own = (msg >= LB_ADDSTRING && msg <= LB_MSGMAX) || msg == WM_PAINT || msg == WM_NCPAINT ||

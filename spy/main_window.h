@@ -137,6 +137,7 @@ class MainWindow final : public IhkMessageSink {
   static void CALLBACK RedrawTimerProc(HWND, UINT, UINT_PTR id, DWORD);
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp);
   LRESULT OnNotify(const NMHDR* header);
+  LRESULT TreeButtonDown(WPARAM wp, LPARAM lp);
   void CreateControls();
 
   void Form_Load();
@@ -195,6 +196,7 @@ class MainWindow final : public IhkMessageSink {
   bool filling_ = false;  // the tree is being rebuilt: selection changes are no clicks
   bool unloaded_ = false;
   bool shown_once_ = false;
+  bool selection_changed_ = false;  // a TVN_SELCHANGED came while the tree handled a press
   std::vector<Node> nodes_;
   std::map<std::wstring, HTREEITEM> keys_;  // lower-case key -> node
 

@@ -1,6 +1,7 @@
 // Spying on windows of the test's own thread: the switch, the log, its cap and its bounds.
 #include "spy_fixture.h"
 
+#include <cstring>
 #include <thread>
 
 namespace spy_test {
@@ -106,6 +107,43 @@ TEST_F(Capture, LogsTheMessagesOfAWindowOfThisThreadInOrderWithNamesAndHex) {
             reinterpret_cast<HTREEITEM>(SendMessageW(w.tree(), TVM_GETNEXTITEM, TVGN_CARET, 0)));
   EXPECT_TRUE(ListLines(w.log()).empty());
   EXPECT_TRUE(boxes_.empty());
+}
+
+// A real mouse click on a node's label: the button-up is queued, the press is handled at once.
+void ClickNode(HWND tree, HTREEITEM node) {
+  RECT r{};
+  std::memcpy(&r, &node, sizeof node);  // TVM_GETITEMRECT takes the item in the rectangle
+  ASSERT_TRUE(SendMessageW(tree, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&r)));
+  LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+  PostMessageW(tree, WM_LBUTTONUP, 0, at);
+  SendMessageW(tree, WM_LBUTTONDOWN, MK_LBUTTON, at);
+  testing_support::PumpMessages();
+}
+
+TEST_F(Capture, MouseClicksOnNodesAreNodeClicksAlsoOnTheSelectedNode) {
+  TestWindow target(nullptr, L"Target");
+  TestWindow other(nullptr, L"Other");
+  auto& w = Open();
+  HTREEITEM target_node = w.FindNode(KeyOf(target.hwnd()));
+  HTREEITEM other_node = w.FindNode(KeyOf(other.hwnd()));
+  SendMessageW(w.tree(), TVM_ENSUREVISIBLE, 0, reinterpret_cast<LPARAM>(target_node));
+  SendMessageW(w.tree(), TVM_ENSUREVISIBLE, 0, reinterpret_cast<LPARAM>(other_node));
+  ClickNode(w.tree(), target_node);
+  ASSERT_EQ(target_node, Next(w.tree(), nullptr, TVGN_CARET));
+  ClickToolbar(1);
+  SendMessageW(target.hwnd(), WM_NULL, 0, 0);
+  ASSERT_EQ(1u, ListLines(w.log()).size());
+  // Clicking the selected node again re-applies the switch: the log starts over.
+  ClickNode(w.tree(), target_node);
+  EXPECT_TRUE(ListLines(w.log()).empty());
+  SendMessageW(target.hwnd(), WM_NULL, 1, 0);
+  EXPECT_EQ(std::vector<std::wstring>{L"WM_NULL, 1, 0"}, ListLines(w.log()));
+  // A click on another node moves the spying there, once.
+  ClickNode(w.tree(), other_node);
+  EXPECT_EQ(other_node, Next(w.tree(), nullptr, TVGN_CARET));
+  SendMessageW(target.hwnd(), WM_NULL, 0, 0);
+  SendMessageW(other.hwnd(), WM_NULL, 2, 0);
+  EXPECT_EQ(std::vector<std::wstring>{L"WM_NULL, 2, 0"}, ListLines(w.log()));
 }
 
 TEST_F(Capture, TheLogKeeps501LinesWithTheNewestSelected) {
