@@ -9,5 +9,6 @@ exec bash "$ROOT/scripts/with-display.sh" bash -c '
   bash "$ROOT/scripts/wine-setup.sh"
   status=0
   wine "$TEST_BUILD/bin/WindowTree.exe" || status=$?
+  bash "$ROOT/scripts/spy-demo.sh" || status=$?
   wineserver -k 2>/dev/null || true
   exit $status'

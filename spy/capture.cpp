@@ -1,0 +1,179 @@
+// Spying: the toolbar, node clicks, the spying switch and the sink that logs each message.
+#include <cerrno>
+#include <cmath>
+#include <cwchar>
+#include <map>
+
+#include "hex.h"
+#include "main_window.h"
+
+using common::com_ptr;
+using common::RuntimeError;
+
+namespace spy {
+
+namespace {
+
+constexpr LONG kAllMessages = 0xFFFF;
+// How long the log may go without a repaint while messages keep coming.
+constexpr UINT kRedrawDelayMs = 40;
+
+std::map<UINT_PTR, MainWindow*>& RedrawTimers() {
+  static std::map<UINT_PTR, MainWindow*> timers;
+  return timers;
+}
+
+// A node's tag as a 32-bit integer: decimal text, rounded half to even; error 13 when it
+// is no number, 6 when it does not fit.
+LONG TagToLong(const std::wstring& tag) {
+  const wchar_t* begin = tag.c_str();
+  while (*begin == L' ') ++begin;
+  wchar_t* end = nullptr;
+  errno = 0;
+  double v = std::wcstod(begin, &end);
+  if (end == begin) common::Raise(13, kProgramTitle, L"Type mismatch");
+  while (*end == L' ') ++end;
+  if (*end) common::Raise(13, kProgramTitle, L"Type mismatch");
+  v = std::nearbyint(v);
+  if (!(v >= -2147483648.0 && v <= 2147483647.0)) common::Raise(common::errOverflow, kProgramTitle);
+  return static_cast<LONG>(v);
+}
+
+}  // namespace
+
+void MainWindow::LoadMessageNames() { names_.LoadRegistered(); }
+
+// --- toolbar and tree ---------------------------------------------------------------------
+
+void MainWindow::ToolbarButtonClick(const std::wstring& key) {
+  if (key == L"Exit") {
+    Close();
+    return;
+  }
+  if (key == L"Spy") {
+    const bool pressed = SendMessageW(tbMain_, TB_ISBUTTONCHECKED, kButtonSpy, 0) != 0;
+    SetSpying(pressed);
+  }
+}
+
+void MainWindow::tvWindows_NodeClick() { SetSpying(m_Spying != 0); }
+
+// --- the spying switch ----------------------------------------------------------------------
+
+std::wstring MainWindow::SpyErrorText(const RuntimeError& e) {
+  const std::wstring& source = e.source().empty() ? std::wstring(kProgramTitle) : e.source();
+  return source + L"\r\nError #" + common::Hex(static_cast<int32_t>(e.number())) + L"\r\n" + e.description();
+}
+
+LONG MainWindow::SelectedWindowHandle() const {
+  auto node = reinterpret_cast<HTREEITEM>(SendMessageW(tvWindows_, TVM_GETNEXTITEM, TVGN_CARET, 0));
+  if (!node) return 0;
+  return TagToLong(NodeTag(node));
+}
+
+bool MainWindow::IsOwnLog(LONG handle) const {
+  return reinterpret_cast<HWND>(static_cast<LONG_PTR>(handle)) == lstOut_;
+}
+
+void MainWindow::SetSpying(bool on) {
+  try {
+    if (!m_SpyWindow) common::Raise(common::errObjectNotSet, kProgramTitle);
+    if (on) {
+      m_Spying = -1;
+      SendMessageW(lstOut_, LB_RESETCONTENT, 0, 0);
+      const LONG h = SelectedWindowHandle();
+      common::Check(m_SpyWindow->put_hWnd(h), kProgramTitle);
+      VARIANT_BOOL cannot = VARIANT_FALSE;
+      common::Check(m_SpyWindow->get_CannotSubclass(&cannot), kProgramTitle);
+      // The log list itself is never watched: every line would be a message of its own.
+      if (cannot || IsOwnLog(h)) {
+        common::Check(m_SpyWindow->putref_MessageSink(nullptr), kProgramTitle);
+        common::Check(m_SpyWindow->put_hWnd(0), kProgramTitle);
+      } else {
+        common::Check(m_SpyWindow->put_WatchMessage(kAllMessages, VARIANT_TRUE), kProgramTitle);
+        common::Check(m_SpyWindow->putref_MessageSink(this), kProgramTitle);
+        common::Check(m_SpyWindow->put_Subclassed(VARIANT_TRUE), kProgramTitle);
+      }
+    } else {
+      common::Check(m_SpyWindow->put_Subclassed(VARIANT_FALSE), kProgramTitle);
+      common::Check(m_SpyWindow->putref_MessageSink(nullptr), kProgramTitle);
+      m_Spying = 0;
+      SendMessageW(lstOut_, LB_RESETCONTENT, 0, 0);
+    }
+  } catch (const RuntimeError& e) {
+    message_box(hwnd_, SpyErrorText(e), kProgramTitle, MB_OK);
+  }
+}
+
+// --- the sink ---------------------------------------------------------------------------------
+
+HRESULT MainWindow::QueryInterface(REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IhkMessageSink) {
+    *out = static_cast<IhkMessageSink*>(this);
+    AddRef();
+    return S_OK;
+  }
+  *out = nullptr;
+  return E_NOINTERFACE;
+}
+
+HRESULT MainWindow::GetTypeInfoCount(UINT* count) {
+  if (!count) return E_POINTER;
+  *count = 0;
+  return S_OK;
+}
+
+HRESULT MainWindow::Message(LONG Msg, LONG_PTR wParam, LONG_PTR lParam, LONG_PTR*) {
+  // Messages that the logging itself causes (sent while the sink runs, or while the log
+  // updates or repaints itself) are not logged: they would feed back without end.
+  if (sink_depth_ > 0 || log_busy_ > 0 || !lstOut_) return S_OK;
+  struct Depth {
+    int& n;
+    explicit Depth(int& d) : n(d) { ++n; }
+    ~Depth() { --n; }
+  } depth(sink_depth_);
+  COM_METHOD_BEGIN
+  HoldLogRedraw();
+  if (SendMessageW(lstOut_, LB_GETCOUNT, 0, 0) > kLogCap) SendMessageW(lstOut_, LB_DELETESTRING, 0, 0);
+  const std::wstring line = FormatMessageLine(Msg, wParam, lParam);
+  LRESULT added = SendMessageW(lstOut_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
+  if (added == LB_ERR || added == LB_ERRSPACE) common::Raise(7, kProgramTitle, L"Out of memory");
+  const LRESULT count = SendMessageW(lstOut_, LB_GETCOUNT, 0, 0);
+  SendMessageW(lstOut_, LB_SETCURSEL, static_cast<WPARAM>(count - 1), 0);
+  COM_METHOD_END(kProgramTitle, IID_IhkMessageSink)
+}
+
+// The log repaints once after a burst of lines instead of once per line.
+void MainWindow::HoldLogRedraw() {
+  if (redraw_timer_) return;
+  SendMessageW(lstOut_, WM_SETREDRAW, FALSE, 0);
+  redraw_timer_ = SetTimer(nullptr, 0, kRedrawDelayMs, &MainWindow::RedrawTimerProc);
+  if (redraw_timer_) RedrawTimers()[redraw_timer_] = this;
+  else SendMessageW(lstOut_, WM_SETREDRAW, TRUE, 0);
+}
+
+void MainWindow::ReleaseLogRedraw() {
+  if (!redraw_timer_) return;
+  KillTimer(nullptr, redraw_timer_);
+  RedrawTimers().erase(redraw_timer_);
+  redraw_timer_ = 0;
+  if (lstOut_ && IsWindow(lstOut_)) {
+    // The repaint is the log's own doing: what it sends anywhere is not logged.
+    ++log_busy_;
+    SendMessageW(lstOut_, WM_SETREDRAW, TRUE, 0);
+    RedrawWindow(lstOut_, nullptr, nullptr, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_UPDATENOW);
+    --log_busy_;
+  }
+}
+
+void CALLBACK MainWindow::RedrawTimerProc(HWND, UINT, UINT_PTR id, DWORD) {
+  auto it = RedrawTimers().find(id);
+  if (it == RedrawTimers().end()) {
+    KillTimer(nullptr, id);
+    return;
+  }
+  it->second->ReleaseLogRedraw();
+}
+
+}  // namespace spy

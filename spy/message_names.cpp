@@ -1,0 +1,116 @@
+#include "message_names.h"
+
+#include <cwctype>
+
+#include "com_ptr.h"
+#include "hex.h"
+#include "hookwire_h.h"
+#include "runtime_error.h"
+
+using common::com_ptr;
+using common::unique_bstr;
+
+namespace spy {
+
+namespace {
+
+constexpr const wchar_t* kSource = L"Snoopet";
+
+// Releases what ITypeInfo lends out.
+struct TypeAttrHolder {
+  ITypeInfo* info;
+  TYPEATTR* attr = nullptr;
+  ~TypeAttrHolder() {
+    if (attr) info->ReleaseTypeAttr(attr);
+  }
+};
+struct VarDescHolder {
+  ITypeInfo* info;
+  VARDESC* desc = nullptr;
+  ~VarDescHolder() {
+    if (desc) info->ReleaseVarDesc(desc);
+  }
+};
+
+bool SameTextIgnoringCase(const wchar_t* a, const wchar_t* b) { return CompareStringOrdinal(a, -1, b, -1, TRUE) == CSTR_EQUAL; }
+
+// The enumeration with this name among the library's type descriptions.
+com_ptr<ITypeInfo> FindEnumeration(ITypeLib* library, const wchar_t* name) {
+  UINT count = library->GetTypeInfoCount();
+  for (UINT i = 0; i < count; ++i) {
+    TYPEKIND kind;
+    if (FAILED(library->GetTypeInfoType(i, &kind)) || kind != TKIND_ENUM) continue;
+    unique_bstr n;
+    common::Check(library->GetDocumentation(static_cast<INT>(i), n.put(), nullptr, nullptr, nullptr), kSource);
+    if (n.get() && SameTextIgnoringCase(n.get(), name)) {
+      com_ptr<ITypeInfo> info;
+      common::Check(library->GetTypeInfo(i, info.put()), kSource);
+      return info;
+    }
+  }
+  common::Raise(common::errSubscriptOutOfRange, kSource, std::wstring(L"The type library has no enumeration ") + name);
+}
+
+}  // namespace
+
+std::wstring ParamHex(LONG_PTR value) {
+  if (value == static_cast<LONG_PTR>(static_cast<int32_t>(value))) return common::Hex(static_cast<int32_t>(value));
+  static const wchar_t digits[] = L"0123456789ABCDEF";
+  auto v = static_cast<unsigned long long>(value);
+  std::wstring s;
+  do {
+    s.insert(s.begin(), digits[v & 0xF]);
+    v >>= 4;
+  } while (v);
+  return s;
+}
+
+void MessageNames::LoadRegistered() {
+  com_ptr<ITypeLib> library;
+  common::Check(LoadRegTypeLib(LIBID_Hookwire, 1, 0, 0, library.put()), kSource);
+  Load(library.get());
+}
+
+void MessageNames::Load(ITypeLib* library) {
+  com_ptr<ITypeInfo> winmsg = FindEnumeration(library, L"WinMsg");
+  TypeAttrHolder attr{winmsg.get()};
+  common::Check(winmsg->GetTypeAttr(&attr.attr), kSource);
+  for (WORD i = 0; i < attr.attr->cVars; ++i) {
+    VarDescHolder var{winmsg.get()};
+    common::Check(winmsg->GetVarDesc(i, &var.desc), kSource);
+    if (var.desc->varkind != VAR_CONST || !var.desc->lpvarValue)
+      common::Raise(13, kSource, L"Type mismatch");
+    // The value is compared as a number first, converted to a 32-bit integer second.
+    VARIANT number;
+    VariantInit(&number);
+    common::Check(VariantChangeType(&number, var.desc->lpvarValue, 0, VT_R8), kSource);
+    if (!(number.dblVal < kCount)) continue;
+    VARIANT value;
+    VariantInit(&value);
+    common::Check(VariantChangeType(&value, var.desc->lpvarValue, 0, VT_I4), kSource);
+    const int32_t n = value.lVal;
+    unique_bstr name;
+    UINT got = 0;
+    common::Check(winmsg->GetNames(var.desc->memid, name.put(), 1, &got), kSource);
+    std::wstring upper(name.get() ? name.get() : L"", name.length());
+    for (auto& ch : upper) ch = static_cast<wchar_t>(std::towupper(ch));
+    if (n < 0) common::Raise(common::errSubscriptOutOfRange, kSource);
+    names_[static_cast<size_t>(n)] = std::move(upper);
+  }
+}
+
+const std::wstring& MessageNames::Name(int32_t msg) const {
+  if (msg < 0 || msg >= kCount) common::Raise(common::errSubscriptOutOfRange, kSource);
+  return names_[static_cast<size_t>(msg)];
+}
+
+std::wstring MessageNames::FormatLine(int32_t msg, LONG_PTR wParam, LONG_PTR lParam) const {
+  std::wstring line = msg < kCount ? Name(msg) : common::Hex(msg);
+  line += L", ";
+  line += ParamHex(wParam);
+  line += L", ";
+  line += ParamHex(lParam);
+  return line;
+}
+
+}  // namespace spy

@@ -1,0 +1,307 @@
+// Spying on windows of the test's own thread: the switch, the log, its cap and its bounds.
+#include "spy_fixture.h"
+
+#include <cstring>
+#include <thread>
+
+namespace spy_test {
+namespace {
+
+using Capture = SpyTest;
+using testing_support::TestWindow;
+
+// A spy object whose every use of hWnd fails with error 91 from source "S", description "D".
+class FailingWindow final : public _HookwireWindow {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID__HookwireWindow) {
+      *out = this;
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
+  ULONG STDMETHODCALLTYPE Release() override { return --refs; }
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* n) override { *n = 0; return S_OK; }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE get_hWnd(LONG* v) override { *v = 0; return S_OK; }
+  HRESULT STDMETHODCALLTYPE put_hWnd(LONG) override {
+    common::com_ptr<ICreateErrorInfo> create;
+    CreateErrorInfo(create.put());
+    create->SetSource(const_cast<LPOLESTR>(L"S"));
+    create->SetDescription(const_cast<LPOLESTR>(L"D"));
+    common::com_ptr<IErrorInfo> info = create.query<IErrorInfo>(IID_IErrorInfo);
+    SetErrorInfo(0, info.get());
+    return static_cast<HRESULT>(0x800A005BUL);
+  }
+  HRESULT STDMETHODCALLTYPE CallPrevWndProc(LONG, LONG_PTR, LONG_PTR, LONG_PTR*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE get_Caption(BSTR*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE get_hMenu(LONG*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE get_Children(_HookwireWindows**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE AttachDesktop() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE get_Subclassed(VARIANT_BOOL*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE put_Subclassed(VARIANT_BOOL) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE get_WatchMessage(LONG, VARIANT_BOOL*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE put_WatchMessage(LONG, VARIANT_BOOL) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE get_MessageSink(IhkMessageSink**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE putref_MessageSink(IhkMessageSink*) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE get_CannotSubclass(VARIANT_BOOL* v) override { *v = VARIANT_FALSE; return S_OK; }
+  HRESULT STDMETHODCALLTYPE get_ClassName(BSTR*) override { return E_NOTIMPL; }
+  ULONG refs = 1;
+};
+
+TEST_F(Capture, LogsTheMessagesOfAWindowOfThisThreadInOrderWithNamesAndHex) {
+  TestWindow target(nullptr, L"Target");
+  TestWindow other(nullptr, L"Other");
+  auto& w = Open();
+  SelectNode(w.FindNode(KeyOf(target.hwnd())));
+  ClickToolbar(1);
+  ASSERT_TRUE(SpyPressed());
+  ASSERT_TRUE(w.spying());
+  SendMessageW(target.hwnd(), WM_NULL, 255, -2);
+  SendMessageW(target.hwnd(), WM_GETTEXTLENGTH, 0, 0);
+  SendMessageW(target.hwnd(), 0xC001, 1, -1);
+  SendMessageW(target.hwnd(), WM_USER, 0, 0x7FFFFFFF);
+  SendMessageW(other.hwnd(), WM_NULL, 0, 0);  // not watched
+  const std::vector<std::wstring> expected{L"WM_NULL, FF, FFFFFFFE", L"WM_GETTEXTLENGTH, 0, 0", L"C001, 1, FFFFFFFF",
+                                           L"400, 0, 7FFFFFFF"};
+  EXPECT_EQ(expected, ListLines(w.log()));
+  EXPECT_EQ(3, SendMessageW(w.log(), LB_GETCURSEL, 0, 0)) << "the newest line is selected";
+  EXPECT_EQ((std::vector<UINT>{0xC001, WM_USER}), target.seen) << "the window's own procedure still runs";
+
+  // Another node while spying: the log starts empty and follows the new window.
+  SelectNode(w.FindNode(KeyOf(other.hwnd())));
+  EXPECT_TRUE(ListLines(w.log()).empty());
+  SendMessageW(target.hwnd(), WM_NULL, 0, 0);
+  SendMessageW(other.hwnd(), WM_NULL, 7, 0);
+  EXPECT_EQ(std::vector<std::wstring>{L"WM_NULL, 7, 0"}, ListLines(w.log()));
+
+  // Releasing "Spy": subclassing off, log cleared.
+  ClickToolbar(1);
+  EXPECT_FALSE(SpyPressed());
+  EXPECT_FALSE(w.spying());
+  EXPECT_TRUE(ListLines(w.log()).empty());
+  SendMessageW(other.hwnd(), WM_NULL, 0, 0);
+  EXPECT_TRUE(ListLines(w.log()).empty());
+
+  // A node click while not spying changes nothing but clearing the log.
+  SendMessageW(w.log(), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"left over"));
+  SelectNode(w.FindNode(KeyOf(target.hwnd())));
+  EXPECT_TRUE(ListLines(w.log()).empty());
+  EXPECT_FALSE(w.spying());
+  SendMessageW(target.hwnd(), WM_NULL, 0, 0);
+  EXPECT_TRUE(ListLines(w.log()).empty());
+
+  // A key selection counts as a click too.
+  ClickToolbar(1);
+  SendMessageW(target.hwnd(), WM_NULL, 0, 0);
+  ASSERT_EQ(1u, ListLines(w.log()).size());
+  SendMessageW(w.tree(), WM_KEYDOWN, VK_DOWN, 0);
+  EXPECT_NE(w.FindNode(KeyOf(target.hwnd())),
+            reinterpret_cast<HTREEITEM>(SendMessageW(w.tree(), TVM_GETNEXTITEM, TVGN_CARET, 0)));
+  EXPECT_TRUE(ListLines(w.log()).empty());
+  EXPECT_TRUE(boxes_.empty());
+}
+
+// A real mouse click on a node's label: the button-up is queued, the press is handled at once.
+void ClickNode(HWND tree, HTREEITEM node) {
+  RECT r{};
+  std::memcpy(&r, &node, sizeof node);  // TVM_GETITEMRECT takes the item in the rectangle
+  ASSERT_TRUE(SendMessageW(tree, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&r)));
+  LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+  PostMessageW(tree, WM_LBUTTONUP, 0, at);
+  SendMessageW(tree, WM_LBUTTONDOWN, MK_LBUTTON, at);
+  testing_support::PumpMessages();
+}
+
+TEST_F(Capture, MouseClicksOnNodesAreNodeClicksAlsoOnTheSelectedNode) {
+  TestWindow target(nullptr, L"Target");
+  TestWindow other(nullptr, L"Other");
+  auto& w = Open();
+  HTREEITEM target_node = w.FindNode(KeyOf(target.hwnd()));
+  HTREEITEM other_node = w.FindNode(KeyOf(other.hwnd()));
+  SendMessageW(w.tree(), TVM_ENSUREVISIBLE, 0, reinterpret_cast<LPARAM>(target_node));
+  SendMessageW(w.tree(), TVM_ENSUREVISIBLE, 0, reinterpret_cast<LPARAM>(other_node));
+  ClickNode(w.tree(), target_node);
+  ASSERT_EQ(target_node, Next(w.tree(), nullptr, TVGN_CARET));
+  ClickToolbar(1);
+  SendMessageW(target.hwnd(), WM_NULL, 0, 0);
+  ASSERT_EQ(1u, ListLines(w.log()).size());
+  // Clicking the selected node again re-applies the switch: the log starts over.
+  ClickNode(w.tree(), target_node);
+  EXPECT_TRUE(ListLines(w.log()).empty());
+  SendMessageW(target.hwnd(), WM_NULL, 1, 0);
+  EXPECT_EQ(std::vector<std::wstring>{L"WM_NULL, 1, 0"}, ListLines(w.log()));
+  // A click on another node moves the spying there, once.
+  ClickNode(w.tree(), other_node);
+  EXPECT_EQ(other_node, Next(w.tree(), nullptr, TVGN_CARET));
+  SendMessageW(target.hwnd(), WM_NULL, 0, 0);
+  SendMessageW(other.hwnd(), WM_NULL, 2, 0);
+  EXPECT_EQ(std::vector<std::wstring>{L"WM_NULL, 2, 0"}, ListLines(w.log()));
+}
+
+TEST_F(Capture, TheLogKeeps501LinesWithTheNewestSelected) {
+  TestWindow target(nullptr, L"Target");
+  auto& w = Open();
+  SelectNode(w.FindNode(KeyOf(target.hwnd())));
+  ClickToolbar(1);
+  for (int i = 1; i <= 501; ++i) SendMessageW(target.hwnd(), WM_APP, static_cast<WPARAM>(i), 0);
+  EXPECT_EQ(501, SendMessageW(w.log(), LB_GETCOUNT, 0, 0));
+  SendMessageW(target.hwnd(), WM_APP, 502, 0);
+  auto lines = ListLines(w.log());
+  ASSERT_EQ(501u, lines.size());
+  EXPECT_EQ(L"8000, 2, 0", lines.front()) << "the oldest line went";
+  EXPECT_EQ(L"8000, 1F6, 0", lines.back());
+  EXPECT_EQ(500, SendMessageW(w.log(), LB_GETCURSEL, 0, 0));
+  PumpFor(100);  // the deferred repaint changes nothing
+  EXPECT_EQ(501, SendMessageW(w.log(), LB_GETCOUNT, 0, 0));
+  EXPECT_EQ(500, SendMessageW(w.log(), LB_GETCURSEL, 0, 0));
+}
+
+TEST_F(Capture, CannotSubclassLeavesTheButtonPressedAndTheLogEmpty) {
+  // A window of another thread, the desktop, and no selection at all.
+  HWND foreign = nullptr;
+  HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  DWORD thread_id = 0;
+  std::thread t([&] {
+    thread_id = GetCurrentThreadId();
+    foreign = CreateWindowExW(0, L"STATIC", L"foreign", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
+                              nullptr, nullptr);
+    SetEvent(ready);
+    MSG m;
+    while (GetMessageW(&m, nullptr, 0, 0) > 0) DispatchMessageW(&m);
+    DestroyWindow(foreign);
+  });
+  WaitForSingleObject(ready, 5000);
+  auto& w = Open();
+  for (HTREEITEM node : {w.FindNode(KeyOf(foreign)), w.FindNode(L"root")}) {
+    SelectNode(node);
+    ClickToolbar(1);
+    EXPECT_TRUE(SpyPressed());
+    EXPECT_TRUE(w.spying());
+    SendMessageW(foreign, WM_NULL, 0, 0);
+    PumpFor(30);
+    EXPECT_TRUE(ListLines(w.log()).empty());
+    ClickToolbar(1);
+  }
+  EXPECT_TRUE(boxes_.empty()) << "no message says so";
+  PostThreadMessageW(thread_id, WM_QUIT, 0, 0);
+  t.join();
+  CloseHandle(ready);
+}
+
+TEST_F(Capture, TheSwitchReportsAnErrorInItsBoxAndGoesOn) {
+  TestWindow target(nullptr, L"Target");
+  auto& w = Open();
+  SelectNode(w.FindNode(KeyOf(target.hwnd())));
+  FailingWindow failing;
+  w.ReplaceSpyWindow(common::com_ptr<_HookwireWindow>(&failing));
+  ClickToolbar(1);
+  ASSERT_EQ(1u, boxes_.size());
+  EXPECT_EQ(L"S\r\nError #5B\r\nD|Snoopet|" + std::to_wstring(MB_OK), boxes_[0]) << "OK only, no icon";
+  EXPECT_TRUE(w.spying()) << "nothing is rolled back";
+  // A failure HRESULT of the platform is shown with its eight hex digits.
+  EXPECT_EQ(L"Snoopet\r\nError #80004005\r\nUnspecified error",
+            spy::MainWindow::SpyErrorText(common::RuntimeError(static_cast<long>(E_FAIL), L"", L"Unspecified error")));
+  w.ReplaceSpyWindow(nullptr);
+}
+
+TEST_F(Capture, KeysThatDifferInCaseDoNothingAndExitCloses) {
+  auto& w = Open();
+  SendMessageW(w.toolbar(), TB_CHECKBUTTON, spy::kButtonSpy, TRUE);
+  w.ToolbarButtonClick(L"SPY");
+  EXPECT_FALSE(w.spying());
+  w.ToolbarButtonClick(L"exit");
+  EXPECT_FALSE(w.closed());
+  w.ToolbarButtonClick(L"Spy");
+  EXPECT_TRUE(w.spying());
+  CloseAndForget();
+  EXPECT_NE(L"<absent>", StoredSetting(app_, L"Height")) << "Exit stores the placement";
+}
+
+TEST_F(Capture, ANegativeMessageAddsNoLineAndEndsNothing) {
+  TestWindow target(nullptr, L"Target");
+  auto& w = Open();
+  SelectNode(w.FindNode(KeyOf(target.hwnd())));
+  ClickToolbar(1);
+  SendMessageW(target.hwnd(), WM_NULL, 0, 0);
+  LONG_PTR result = 0;
+  const HRESULT hr = w.Message(-5, 0, 0, &result);
+  EXPECT_EQ(static_cast<HRESULT>(0x800A0009UL), hr) << "subscript out of range, returned to the component";
+  EXPECT_EQ(1u, ListLines(w.log()).size());
+  SendMessageW(target.hwnd(), WM_NULL, 0, 0);
+  EXPECT_EQ(2u, ListLines(w.log()).size()) << "the next message is logged as before";
+  EXPECT_TRUE(IsWindow(w.hwnd()));
+}
+
+// --- feedback: spying on the log, or on windows whose messages the logging causes ------------
+
+TEST_F(Capture, SpyingOnTheLogItselfIsRefused) {
+  auto& w = Open();
+  SelectNode(w.FindNode(KeyOf(w.log())));
+  ClickToolbar(1);
+  EXPECT_TRUE(SpyPressed());
+  SendMessageW(w.log(), WM_NULL, 0, 0);
+  PumpFor(200);
+  EXPECT_EQ(0, SendMessageW(w.log(), LB_GETCOUNT, 0, 0));
+  EXPECT_TRUE(boxes_.empty());
+}
+
+TEST_F(Capture, SpyingOnTheMainWindowStaysBounded) {
+  auto& w = Open();
+  SelectNode(w.FindNode(KeyOf(w.hwnd())));
+  ClickToolbar(1);
+  SendMessageW(w.hwnd(), WM_NULL, 1, 0);
+  SendMessageW(w.hwnd(), WM_GETTEXTLENGTH, 0, 0);
+  InvalidateRect(w.log(), nullptr, TRUE);  // the log repaints: nothing of it is news
+  PumpFor(300);
+  const LRESULT settled = SendMessageW(w.log(), LB_GETCOUNT, 0, 0);
+  auto lines = ListLines(w.log());
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), L"WM_NULL, 1, 0"));
+  EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), L"WM_GETTEXTLENGTH, 0, 0"));
+  PumpFor(300);
+  EXPECT_EQ(settled, SendMessageW(w.log(), LB_GETCOUNT, 0, 0)) << "the log does not grow by itself";
+  EXPECT_LT(settled, 50);
+}
+
+// A window that hears of everything the log does (as if the log's messages caused its own),
+// except what the test itself asks the log.
+bool g_test_reads = false;
+LRESULT CALLBACK Forward(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR ref) {
+  if (!g_test_reads) SendMessageW(reinterpret_cast<HWND>(ref), WM_APP + 1, msg, 0);
+  return DefSubclassProc(h, msg, wp, lp);
+}
+
+LRESULT CountQuietly(HWND log) {
+  g_test_reads = true;
+  LRESULT n = SendMessageW(log, LB_GETCOUNT, 0, 0);
+  g_test_reads = false;
+  return n;
+}
+
+TEST_F(Capture, AWindowWhoseMessagesTheLoggingCausesStaysBounded) {
+  TestWindow echo(nullptr, L"Echo");
+  auto& w = Open();
+  SetWindowSubclass(w.log(), Forward, 77, reinterpret_cast<DWORD_PTR>(echo.hwnd()));
+  SelectNode(w.FindNode(KeyOf(echo.hwnd())));
+  ClickToolbar(1);
+  SendMessageW(echo.hwnd(), WM_NULL, 0, 0);
+  PumpFor(300);
+  const LRESULT settled = CountQuietly(w.log());
+  EXPECT_GE(settled, 1);
+  PumpFor(300);
+  EXPECT_EQ(settled, CountQuietly(w.log())) << "the log does not grow by itself";
+  EXPECT_LT(settled, 10);
+  RemoveWindowSubclass(w.log(), Forward, 77);
+  EXPECT_EQ(L"WM_NULL, 0, 0", ListLines(w.log()).at(0));
+}
+
+}  // namespace
+}  // namespace spy_test

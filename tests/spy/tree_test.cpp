@@ -1,0 +1,107 @@
+// The window tree of a hierarchy the test builds.
+#include "hex.h"
+#include "spy_fixture.h"
+
+namespace spy_test {
+namespace {
+
+using Tree = SpyTest;
+using testing_support::TestWindow;
+
+std::wstring ClassOf(HWND h) {
+  wchar_t buf[256] = {};
+  GetClassNameW(h, buf, 256);
+  return buf;
+}
+
+std::wstring Decimal(HWND h) { return std::to_wstring(static_cast<LONG>(reinterpret_cast<LONG_PTR>(h))); }
+
+bool Expanded(HWND tree, HTREEITEM node) {
+  return (SendMessageW(tree, TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(node), TVIS_EXPANDED) & TVIS_EXPANDED) != 0;
+}
+
+int Picture(HWND tree, HTREEITEM node) {
+  TVITEMW item{};
+  item.mask = TVIF_IMAGE | TVIF_SELECTEDIMAGE;
+  item.hItem = node;
+  SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+  EXPECT_EQ(item.iImage, item.iSelectedImage) << "no picture of its own for the selected state";
+  return item.iImage + 1;
+}
+
+// The nodes below `node`, in pre-order, as their keys.
+void PreOrder(spy::MainWindow& w, HTREEITEM node, std::vector<std::wstring>& out) {
+  for (HTREEITEM c = Next(w.tree(), node, TVGN_CHILD); c; c = Next(w.tree(), c, TVGN_NEXT)) {
+    out.push_back(w.NodeKey(c));
+    PreOrder(w, c, out);
+  }
+}
+
+// The same order from the window system: each window, then its children in Z-order.
+void WindowPreOrder(HWND parent, std::vector<std::wstring>& out) {
+  for (HWND c = GetWindow(parent, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+    out.push_back(KeyOf(c));
+    WindowPreOrder(c, out);
+  }
+}
+
+TEST_F(Tree, MirrorsTheWindowHierarchyWithKeysTextsTagsAndOrder) {
+  TestWindow top(nullptr, L"Tree top");
+  TestWindow a(top.hwnd(), L"A");
+  TestWindow b(top.hwnd(), L"");
+  TestWindow c(b.hwnd(), L"C \"quoted\"");
+  auto& w = Open(false);
+  HWND tv = w.tree();
+
+  HTREEITEM root = Next(tv, nullptr, TVGN_ROOT);
+  ASSERT_NE(nullptr, root);
+  EXPECT_EQ(nullptr, Next(tv, root, TVGN_NEXT)) << "one root";
+  EXPECT_EQ(L"root", w.NodeKey(root));
+  EXPECT_EQ(L"\"\" " + ClassOf(GetDesktopWindow()) + L" (Desktop)", NodeText(tv, root));
+  EXPECT_EQ(Decimal(GetDesktopWindow()), w.NodeTag(root));
+  EXPECT_EQ(3, Picture(tv, root));
+
+  HTREEITEM top_node = w.FindNode(KeyOf(top.hwnd()));
+  ASSERT_NE(nullptr, top_node);
+  EXPECT_EQ(root, Next(tv, top_node, TVGN_PARENT));
+  const std::wstring hex = common::Hex(static_cast<int32_t>(reinterpret_cast<LONG_PTR>(top.hwnd())));
+  EXPECT_EQ(L"\"Tree top\" HookwireTestWindow (" + hex + L")", NodeText(tv, top_node));
+  EXPECT_EQ(L"H" + hex, w.NodeKey(top_node));
+  EXPECT_EQ(Decimal(top.hwnd()), w.NodeTag(top_node));
+  EXPECT_EQ(3, Picture(tv, top_node));
+
+  HTREEITEM b_node = w.FindNode(KeyOf(b.hwnd()));
+  HTREEITEM c_node = w.FindNode(KeyOf(c.hwnd()));
+  ASSERT_TRUE(b_node && c_node);
+  EXPECT_EQ(top_node, Next(tv, b_node, TVGN_PARENT));
+  EXPECT_EQ(b_node, Next(tv, c_node, TVGN_PARENT));
+  EXPECT_EQ(L"\"\" HookwireTestWindow (" + common::Hex(static_cast<int32_t>(reinterpret_cast<LONG_PTR>(b.hwnd()))) +
+                L")",
+            NodeText(tv, b_node))
+      << "a window without caption shows two adjacent quotes";
+  EXPECT_EQ(0u, NodeText(tv, c_node).rfind(L"\"C \"quoted\"\" HookwireTestWindow (", 0)) << "caption taken as it is";
+  EXPECT_EQ(nullptr, Next(tv, c_node, TVGN_CHILD));
+
+  // Siblings in the window system's order, depth first, pre-order.
+  std::vector<std::wstring> shown, expected;
+  PreOrder(w, top_node, shown);
+  WindowPreOrder(top.hwnd(), expected);
+  EXPECT_EQ(expected, shown);
+  ASSERT_EQ(3u, shown.size());
+
+  // The root is expanded one level; deeper levels start collapsed.
+  EXPECT_TRUE(Expanded(tv, root));
+  EXPECT_FALSE(Expanded(tv, top_node));
+  EXPECT_FALSE(Expanded(tv, b_node));
+
+  // The program's own windows are in the tree too (it was built after they were created).
+  EXPECT_NE(nullptr, w.FindNode(KeyOf(w.hwnd())));
+  EXPECT_NE(nullptr, w.FindNode(KeyOf(w.log())));
+  // Windows created afterwards never appear.
+  TestWindow late(nullptr, L"Late");
+  PumpFor(20);
+  EXPECT_EQ(nullptr, w.FindNode(KeyOf(late.hwnd())));
+}
+
+}  // namespace
+}  // namespace spy_test
