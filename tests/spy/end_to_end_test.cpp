@@ -62,6 +62,11 @@ class EndToEnd : public ::testing::Test {
     StoreSetting(L"Snoopet", L"SplitterPos", L"3000");
   }
   void TearDown() override {
+    if (notepad_pi_.hProcess) {
+      TerminateProcess(notepad_pi_.hProcess, 0);
+      CloseHandle(notepad_pi_.hProcess);
+      CloseHandle(notepad_pi_.hThread);
+    }
     if (pi_.hProcess) {
       if (WaitForSingleObject(pi_.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(pi_.hProcess, 9);
       CloseHandle(pi_.hProcess);
@@ -90,6 +95,22 @@ class EndToEnd : public ::testing::Test {
     ASSERT_TRUE(toolbar_ && tree_ && log_);
     process_ = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pi_.dwProcessId);
     ASSERT_NE(nullptr, process_);
+  }
+
+  // Wine's notepad, started before Snoopet so that its window is in the tree.
+  void StartNotepad() {
+    std::wstring cmd = L"notepad.exe";
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    ASSERT_TRUE(CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &notepad_pi_));
+    ASSERT_TRUE(WaitFor([&] {
+      for (HWND h = FindWindowW(L"Notepad", nullptr); h; h = FindWindowExW(nullptr, h, L"Notepad", nullptr)) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(h, &pid);
+        if (pid == notepad_pi_.dwProcessId) notepad_ = h;
+      }
+      return notepad_ != nullptr;
+    }, 30000)) << "notepad's window did not appear";
   }
 
   std::wstring ItemText(HTREEITEM node) {
@@ -130,12 +151,16 @@ class EndToEnd : public ::testing::Test {
   LRESULT LineCount() { return SendMessageW(log_, LB_GETCOUNT, 0, 0); }
 
   PROCESS_INFORMATION pi_{};
+  PROCESS_INFORMATION notepad_pi_{};
+  HWND notepad_ = nullptr;
   HANDLE process_ = nullptr;
   HWND main_ = nullptr, toolbar_ = nullptr, tree_ = nullptr, log_ = nullptr;
 };
 
-TEST_F(EndToEnd, SpyOnItsOwnWindowThenExit) {
+TEST_F(EndToEnd, SpyOnNotepadAndOnItsOwnWindowThenExit) {
   testing_support::TestWindow foreign(nullptr, L"Another program's window");
+  StartNotepad();
+  if (HasFatalFailure()) return;
   Start();
   if (HasFatalFailure()) return;
 
@@ -156,13 +181,24 @@ TEST_F(EndToEnd, SpyOnItsOwnWindowThenExit) {
   ASSERT_NE(nullptr, foreign_node);
   EXPECT_EQ(0u, ItemText(foreign_node).find(L"\"Another program's window\" HookwireTestWindow ("));
 
-  // A window of another program cannot be watched: the button stays pressed, nothing is logged.
-  SendMessageW(tree_, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(foreign_node));
+  // A program that nobody here wrote, Wine's own notepad, is watched through the hook: its messages fill
+  // the log. Messages the test sends it arrive as lines with their names and parameters.
+  ASSERT_NE(nullptr, notepad_);
+  HTREEITEM notepad_node = TopLevelNodeOf(notepad_);
+  ASSERT_NE(nullptr, notepad_node);
+  SendMessageW(tree_, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(notepad_node));
   Click(1);
   ASSERT_TRUE(WaitFor([&] { return SpyPressed(); }));
-  SendMessageW(foreign.hwnd(), WM_NULL, 0, 0);
-  Sleep(100);
-  EXPECT_EQ(0, LineCount());
+  ASSERT_TRUE(WaitFor([&] {
+    SendMessageW(notepad_, WM_NULL, 0x77, 0x88);
+    std::vector<std::wstring> l = ListLines(log_);
+    return std::find(l.begin(), l.end(), L"WM_NULL, 77, 88") != l.end();
+  })) << "notepad's message was logged";
+  PostMessageW(notepad_, WM_SETFOCUS, 0, 0);
+  EXPECT_TRUE(WaitFor([&] {
+    std::vector<std::wstring> l = ListLines(log_);
+    return std::find(l.begin(), l.end(), L"WM_SETFOCUS, 0, 0") != l.end();
+  })) << "posted messages are logged too";
 
   // Its own main window can: the click on the node moves the spying there.
   HTREEITEM own = TopLevelNodeOf(main_);
