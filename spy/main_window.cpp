@@ -506,6 +506,11 @@ LRESULT MainWindow::OnNotify(const NMHDR* header) {
     if (!filling_) tvWindows_NodeClick();
     return 0;
   }
+  if (header->hwndFrom == tbMain_ && header->code == TBN_GETINFOTIPW) {
+    auto* tip = const_cast<NMTBGETINFOTIPW*>(reinterpret_cast<const NMTBGETINFOTIPW*>(header));
+    if (tip->iItem == kButtonExit && tip->pszText && tip->cchTextMax > 0) lstrcpynW(tip->pszText, L"Exit Program", tip->cchTextMax);
+    return 0;
+  }
   if (header->code == TTN_GETDISPINFOW) {
     auto* info = const_cast<NMTTDISPINFOW*>(reinterpret_cast<const NMTTDISPINFOW*>(header));
     if (info->hdr.idFrom == kButtonExit) info->lpszText = const_cast<wchar_t*>(L"Exit Program");

@@ -275,12 +275,12 @@ TEST_F(EndToEnd, WithoutHookwireTheProgramReportsTheErrorAndEnds) {
   si.cb = sizeof si;
   ASSERT_TRUE(CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi_));
   BoxSearch search{pi_.dwProcessId, nullptr};
-  ASSERT_TRUE(WaitFor([&] {
-    EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search));
-    return search.found != nullptr;
-  }, 30000)) << "no error box";
   wchar_t text[512] = {};
-  GetDlgItemTextW(search.found, 0xFFFF, text, 512);
+  // The box window shows up before its text does.
+  ASSERT_TRUE(WaitFor([&] {
+    if (!search.found) EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search));
+    return search.found && GetDlgItemTextW(search.found, 0xFFFF, text, 512) > 0;
+  }, 30000)) << "no error box with a text";
   EXPECT_EQ(0u, std::wstring(text).find(L"Run-time error '-2147221164 (80040154)':\r\n\r\n"))
       << testing::PrintToString(std::wstring(text));
   EXPECT_EQ(nullptr, FindWindowW(spy::kWindowClass, spy::kCaption)) << "start-up did not complete";
