@@ -1,4 +1,4 @@
-// The menu component holds text as wide strings and hands it to the platform's ANSI functions.
+// Text goes to and from the platform's menu and drawing functions in their ANSI forms.
 #pragma once
 #include <windows.h>
 
@@ -6,20 +6,20 @@
 
 namespace glyphary {
 
-inline std::string AnsiFromWide(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int n = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string out(n > 0 ? static_cast<size_t>(n) : 0, '\0');
-  if (n > 0) WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
-  return out;
+inline std::wstring FromAnsi(const char* s, int length) {
+  if (length <= 0) return {};
+  int n = MultiByteToWideChar(CP_ACP, 0, s, length, nullptr, 0);
+  std::wstring w(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, s, length, w.data(), n);
+  return w;
 }
 
-inline std::wstring WideFromAnsi(const char* text, int length) {
-  if (!text || length <= 0) return {};
-  const int n = MultiByteToWideChar(CP_ACP, 0, text, length, nullptr, 0);
-  std::wstring out(n > 0 ? static_cast<size_t>(n) : 0, L'\0');
-  if (n > 0) MultiByteToWideChar(CP_ACP, 0, text, length, out.data(), n);
-  return out;
+inline std::string ToAnsi(const std::wstring& w) {
+  if (w.empty()) return {};
+  int n = WideCharToMultiByte(CP_ACP, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+  std::string s(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_ACP, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr, nullptr);
+  return s;
 }
 
 }  // namespace glyphary

@@ -205,10 +205,10 @@ void DrawMenuItemText(HDC hDC, const RECT& rect, const std::wstring& text, COLOR
   const int32_t tab = SplitCaption(text, before, after);
   SetTextColor(hDC, color);
   RECT r = rect;
-  DrawTextA(hDC, AnsiFromWide(before).c_str(), -1, &r, format);
+  DrawTextA(hDC, ToAnsi(before).c_str(), -1, &r, format);
   if (tab > 0) {
     r = rect;
-    DrawTextA(hDC, AnsiFromWide(after).c_str(), -1, &r, kFormatShortcut);
+    DrawTextA(hDC, ToAnsi(after).c_str(), -1, &r, kFormatShortcut);
   }
 }
 
