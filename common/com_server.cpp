@@ -158,6 +158,13 @@ struct RootKey {
   }
 };
 
+// The platform kind the type library was registered for: the build's own.
+#ifdef _WIN64
+constexpr SYSKIND kSysKind = SYS_WIN64;
+#else
+constexpr SYSKIND kSysKind = SYS_WIN32;
+#endif
+
 using TypeLibUserFn = HRESULT(WINAPI*)(ITypeLib*, OLECHAR*, OLECHAR*);
 using UnTypeLibUserFn = HRESULT(WINAPI*)(REFGUID, WORD, WORD, LCID, SYSKIND);
 
@@ -214,9 +221,9 @@ HRESULT UnregisterServer(const ServerRegistration& reg, bool per_user) noexcept 
     if (per_user) {
       auto fn = reinterpret_cast<UnTypeLibUserFn>(
           reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"oleaut32.dll"), "UnRegisterTypeLibForUser")));
-      hr = fn ? fn(*reg.libid, reg.major, reg.minor, 0, SYS_WIN32) : S_OK;
+      hr = fn ? fn(*reg.libid, reg.major, reg.minor, 0, kSysKind) : S_OK;
     } else {
-      hr = UnRegisterTypeLib(*reg.libid, reg.major, reg.minor, 0, SYS_WIN32);
+      hr = UnRegisterTypeLib(*reg.libid, reg.major, reg.minor, 0, kSysKind);
     }
     // A library that was never registered is no failure.
     (void)hr;
