@@ -115,9 +115,5 @@ template <typename H>
 H HandleFromLong(LONG v) {
   return reinterpret_cast<H>(static_cast<LONG_PTR>(v));
 }
-template <typename H>
-LONG HandleToLong(H h) {
-  return static_cast<LONG>(reinterpret_cast<LONG_PTR>(h));
-}
 
 }  // namespace glyphary
