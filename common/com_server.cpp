@@ -158,7 +158,7 @@ struct RootKey {
   }
 };
 
-// The platform kind the type library was registered for: the build's own.
+// The platform the type library was registered for: RegisterTypeLib writes win32 or win64.
 #ifdef _WIN64
 constexpr SYSKIND kSysKind = SYS_WIN64;
 #else

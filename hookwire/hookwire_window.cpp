@@ -87,9 +87,21 @@ HRESULT HookwireWindow::InterfaceSupportsErrorInfo(REFIID iid) {
 
 HWND HookwireWindow::Window() const noexcept { return hwnd_ && IsWindow(hwnd_) ? hwnd_ : nullptr; }
 
+bool HookwireWindow::OwnThreadWindow() const noexcept {
+  HWND h = Window();
+  return h && OwnThread(h);
+}
+
+// Windows of this thread are subclassed; windows of other threads and programs of the
+// same bitness are captured through the hook; the desktop window is never watched.
 bool HookwireWindow::Subclassable() const noexcept {
   HWND h = Window();
-  return h && h != GetDesktopWindow() && OwnThread(h);
+  if (!h || h == GetDesktopWindow()) return false;
+  return OwnThread(h) || RemoteCapture::Available(h);
+}
+
+void HookwireWindow::PublishFilter() noexcept {
+  if (remote_) remote_->SetFilter(watch_all_, watched_.get());
 }
 
 bool HookwireWindow::Watches(UINT msg) const noexcept {
@@ -192,6 +204,7 @@ HRESULT HookwireWindow::put_WatchMessage(LONG msg, VARIANT_BOOL value) {
     watch_all_ = value != VARIANT_FALSE;
     // Withdrawing AllMessages withdraws every registration at once.
     if (!watch_all_) watched_.reset();
+    PublishFilter();
     return S_OK;
   }
   if (value) {
@@ -200,6 +213,7 @@ HRESULT HookwireWindow::put_WatchMessage(LONG msg, VARIANT_BOOL value) {
   } else if (watched_) {
     watched_->reset(static_cast<size_t>(msg));
   }
+  PublishFilter();
   HW_END
 }
 
@@ -223,6 +237,9 @@ HRESULT HookwireWindow::CallPrevWndProc(LONG msg, LONG_PTR wParam, LONG_PTR lPar
   COM_METHOD_BEGIN
   HWND h = Window();
   if (!subclassed_ || !h) Raise(common::errInvalidArgument, kSource, L"The window is not subclassed");
+  if (remote_)
+    Raise(common::errInvalidArgument, kSource,
+          L"The window belongs to another thread or program: its window procedure cannot be called from here");
   if (!delivery_)
     Raise(common::errInvalidArgument, kSource, L"CallPrevWndProc is only valid while a message is being delivered");
   delivery_->passed_on = true;
@@ -235,6 +252,12 @@ void HookwireWindow::StartSubclass() {
   HWND h = Window();
   if (!h) Raise(common::errObjectNotSet, kSource, L"No window to subclass");
   if (!Subclassable()) Raise(common::errInvalidArgument, kSource, L"This window cannot be subclassed");
+  if (!OwnThread(h)) {
+    remote_ = std::make_unique<RemoteCapture>(this, h);
+    PublishFilter();
+    subclassed_ = true;
+    return;
+  }
   if (!SetWindowSubclass(h, SubclassProc, reinterpret_cast<UINT_PTR>(this), reinterpret_cast<DWORD_PTR>(this)))
     Raise(common::errInvalidArgument, kSource, L"Subclassing the window failed");
   subclassed_ = true;
@@ -243,11 +266,23 @@ void HookwireWindow::StartSubclass() {
 void HookwireWindow::StopSubclass() noexcept {
   if (!subclassed_) return;
   subclassed_ = false;
+  if (remote_) {
+    remote_.reset();
+    return;
+  }
   // The window may already be gone; then there is nothing left to unhook.
   if (IsWindow(hwnd_)) RemoveWindowSubclass(hwnd_, SubclassProc, reinterpret_cast<UINT_PTR>(this));
 }
 
 // --- message handlers ---------------------------------------------------------------
+
+void HookwireWindow::DeliverCaptured(UINT msg, LONG_PTR wp, LONG_PTR lp) noexcept {
+  if (!sink_ || !subclassed_ || !Watches(msg)) return;
+  com_ptr<HookwireWindow> self(this);
+  com_ptr<IhkMessageSink> sink(sink_);
+  LONG_PTR result = 0;
+  sink->Message(static_cast<LONG>(msg), wp, lp, &result);
+}
 
 LRESULT CALLBACK HookwireWindow::SubclassProc(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR ref) {
   return reinterpret_cast<HookwireWindow*>(ref)->OnMessage(h, msg, wp, lp);

@@ -10,6 +10,7 @@
 #include "com_ptr.h"
 #include "com_server.h"
 #include "hookwire_h.h"
+#include "remote_capture.h"
 
 namespace hookwire {
 
@@ -46,6 +47,10 @@ class HookwireWindow final : public _HookwireWindow, public ISupportErrorInfo, p
   // Creates a window object already standing for h (used by Children).
   static common::com_ptr<HookwireWindow> ForWindow(HWND h);
 
+  // A message of a window of another thread or program, captured by the hook and
+  // brought to this thread; the sink's result is not used.
+  void DeliverCaptured(UINT msg, LONG_PTR wp, LONG_PTR lp) noexcept;
+
  private:
   // One message being handed to the sink; the innermost is on top.
   struct Delivery {
@@ -58,6 +63,8 @@ class HookwireWindow final : public _HookwireWindow, public ISupportErrorInfo, p
   LRESULT OnMessage(HWND h, UINT msg, WPARAM wp, LPARAM lp);
   bool Watches(UINT msg) const noexcept;
   bool Subclassable() const noexcept;
+  bool OwnThreadWindow() const noexcept;
+  void PublishFilter() noexcept;
   void Attach(HWND h) noexcept;
   void StartSubclass();
   void StopSubclass() noexcept;
@@ -73,6 +80,8 @@ class HookwireWindow final : public _HookwireWindow, public ISupportErrorInfo, p
   // counted reference for as long as the sink runs.
   IhkMessageSink* sink_ = nullptr;
   Delivery* delivery_ = nullptr;
+  // Set while a window of another thread or program is captured through the hook.
+  std::unique_ptr<RemoteCapture> remote_;
 };
 
 }  // namespace hookwire

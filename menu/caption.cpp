@@ -2,15 +2,18 @@
 
 namespace glyphary {
 
-int SplitCaption(const std::wstring& text, std::wstring& before, std::wstring& after) {
-  size_t tab = text.find(L'\t');
+int32_t SplitCaption(const std::wstring& text, std::wstring& before, std::wstring& after) {
+  const std::wstring::size_type tab = text.find(L'\t');
   if (tab == std::wstring::npos) {
     before = text;
     return 0;
   }
-  before = text.substr(0, tab);
-  after = text.substr(tab + 1);
-  return static_cast<int>(tab) + 1;
+  // Copy first: text may be the same string as before or after.
+  std::wstring head = text.substr(0, tab);
+  std::wstring tail = text.substr(tab + 1);
+  before = std::move(head);
+  after = std::move(tail);
+  return static_cast<int32_t>(tab + 1);
 }
 
 std::wstring CaptionText(const std::wstring& text) {

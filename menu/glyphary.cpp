@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "checked_math.h"
+#include "item_paint.h"
 #include "late_bound.h"
 #include "runtime_error.h"
 #include "words.h"
@@ -209,11 +210,14 @@ HRESULT CGlyphary::Message(LONG msg, LONG_PTR wParam, LONG_PTR lParam, LONG_PTR*
   COM_METHOD_END(kSource, IID_IhkMessageSink)
 }
 
-// WM_DRAWITEM: the painting of the component's own items belongs here (item_paint.h);
-// until it is wired in, no item is reported as painted.
+// WM_DRAWITEM: paints the component's own items (item_paint.h); 0 for anything else.
 LONG CGlyphary::DrawItem(LONG_PTR lParam) {
-  (void)lParam;
-  return 0;
+  PaintContext context;
+  context.items = m_Items.data();
+  context.cell_width = m_CellWidth;
+  context.cell_height = m_CellHeight;
+  context.image_list = m_ImageList.get();
+  return DrawMenuItem(context, lParam);
 }
 
 // --- internal helpers -------------------------------------------------------------------------

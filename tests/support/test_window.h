@@ -34,7 +34,7 @@ class TestWindow {
 };
 
 // An IhkMessageSink whose Message runs a callback; by default it records and does nothing else.
-class Sink final : public IhkMessageSink {
+class Sink : public IhkMessageSink {
  public:
   using Handler = std::function<HRESULT(LONG msg, LONG_PTR wp, LONG_PTR lp, LONG_PTR* result)>;
   Sink() = default;

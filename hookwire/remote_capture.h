@@ -1,0 +1,32 @@
+// Capture of the messages of a window that belongs to another thread or program.
+// The hook DLL runs in the target; each watched message comes back as WM_COPYDATA
+// to a hidden window of the client's thread and reaches the sink there.
+#pragma once
+#include <windows.h>
+
+#include <bitset>
+
+namespace hookwire {
+
+class HookwireWindow;
+
+class RemoteCapture {
+ public:
+  // Whether a window of another thread can be captured: same bitness, hook DLL and table at hand.
+  static bool Available(HWND target) noexcept;
+
+  // Starts capturing; raises a run-time error when the platform refuses.
+  RemoteCapture(HookwireWindow* owner, HWND target);
+  ~RemoteCapture();
+  RemoteCapture(const RemoteCapture&) = delete;
+  RemoteCapture& operator=(const RemoteCapture&) = delete;
+
+  // Publishes the message filter to the hook.
+  void SetFilter(bool all, const std::bitset<0x10000>* bits) noexcept;
+
+ private:
+  int slot_ = -1;
+  DWORD target_thread_ = 0;
+};
+
+}  // namespace hookwire
