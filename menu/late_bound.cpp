@@ -1,5 +1,7 @@
 #include "late_bound.h"
 
+#include <dispex.h>
+
 #include <vector>
 
 #include "runtime_error.h"
@@ -9,6 +11,8 @@ namespace glyphary {
 namespace {
 
 constexpr long errTypeMismatch = 13;
+// {A6EF9860-C720-11D0-9337-00A0C90DCAA9}, not in the import library.
+const IID kIDispatchEx = {0xA6EF9860, 0xC720, 0x11D0, {0x93, 0x37, 0x00, 0xA0, 0xC9, 0x0D, 0xCA, 0xA9}};
 
 // A failed Invoke as the run-time error a late-bound call raises.
 [[noreturn]] void RaiseInvokeFailure(HRESULT hr, EXCEPINFO& ex, const wchar_t* source) {
@@ -42,7 +46,11 @@ void Invoke(IDispatch* obj, DISPID id, WORD flags, std::initializer_list<const V
   EXCEPINFO ex{};
   UINT arg_err = 0;
   VariantClear(result);
-  HRESULT hr = obj->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, &ex, &arg_err);
+  // Script objects answer through IDispatchEx; their plain IDispatch may not.
+  common::com_ptr<IDispatchEx> ex_obj;
+  obj->QueryInterface(kIDispatchEx, ex_obj.put_void());
+  HRESULT hr = ex_obj ? ex_obj->InvokeEx(id, LOCALE_USER_DEFAULT, flags, &params, result, &ex, nullptr)
+                      : obj->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, &ex, &arg_err);
   if (FAILED(hr)) RaiseInvokeFailure(hr, ex, source);
 }
 
@@ -51,8 +59,16 @@ void Invoke(IDispatch* obj, DISPID id, WORD flags, std::initializer_list<const V
 void GetProperty(IDispatch* obj, const wchar_t* name, VARIANT* result, const wchar_t* source) {
   if (!obj) common::Raise(common::errObjectNotSet, source);
   DISPID id = DISPID_UNKNOWN;
-  LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-  HRESULT hr = obj->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+  HRESULT hr;
+  common::com_ptr<IDispatchEx> ex_obj;
+  obj->QueryInterface(kIDispatchEx, ex_obj.put_void());
+  if (ex_obj) {
+    common::unique_bstr b(name);
+    hr = ex_obj->GetDispID(b.get(), fdexNameCaseInsensitive, &id);
+  } else {
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    hr = obj->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+  }
   if (FAILED(hr)) common::Raise(common::errObjectDoesNotSupport, source);
   Invoke(obj, id, DISPATCH_PROPERTYGET, {}, result, source);
 }

@@ -71,7 +71,8 @@ TEST(MeasureRegistered, PlatformMeasuresTheItemsOfAnOpenPopupThroughTheComponent
   ASSERT_TRUE(g);
   ASSERT_EQ(S_OK, SetImageList(g.get(), FakeImageList(16, 16).get()));
   ASSERT_EQ(S_OK, SetForm(g.get(), form.get()));
-  std::map<UINT, std::pair<UINT, UINT>> measured;  // command id -> size
+  const HMENU file = GetSubMenu(form->MenuBar(), 0);
+  std::map<UINT, std::pair<UINT, UINT>> measured;  // command id -> size, for File's items
   int separators = 0;
   std::pair<UINT, UINT> separator{};
   TopSubclass above(form->hwnd(), [&](HWND h, UINT msg, WPARAM wp, LPARAM lp, LRESULT* r) {
@@ -79,15 +80,15 @@ TEST(MeasureRegistered, PlatformMeasuresTheItemsOfAnOpenPopupThroughTheComponent
     *r = DefSubclassProc(h, msg, wp, lp);
     auto* mis = reinterpret_cast<MEASUREITEMSTRUCT*>(lp);
     EXPECT_EQ(1, *r);
-    if (mis->itemID == 0) {
+    if (mis->itemData == ItemData(file, 2)) {
       ++separators;
       separator = {mis->itemWidth, mis->itemHeight};
-    } else {
+    } else if (GetMenuState(file, mis->itemID, MF_BYCOMMAND) != static_cast<UINT>(-1)) {
       measured[mis->itemID] = {mis->itemWidth, mis->itemHeight};
     }
     return true;
   });
-  RunPopup(form->hwnd(), GetSubMenu(form->MenuBar(), 0));
+  RunPopup(form->hwnd(), file);
   ASSERT_EQ(3u, measured.size()) << "three text items measured by the component";
   const RECT n = TextRect("&Newm");
   EXPECT_EQ(static_cast<UINT>(n.right - n.left + 33), measured[form->Control(L"mnuNew")->CommandId()].first);

@@ -133,7 +133,6 @@ UINT RunPopup(HWND owner, HMENU popup, const std::function<void(HWND)>& on_open)
 }
 
 void PressKey(HWND owner, wchar_t c) {
-  PostMessageW(owner, WM_KEYDOWN, static_cast<WPARAM>(towupper(c)), 0);
   PostMessageW(owner, WM_CHAR, static_cast<WPARAM>(c), 0);
 }
 

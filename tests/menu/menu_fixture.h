@@ -55,7 +55,7 @@ class TopSubclass {
 // (its first WM_ENTERIDLE) and may post keys; an Escape follows them. Returns what
 // TrackPopupMenu returned (TPM_RETURNCMD): the chosen command, or 0.
 UINT RunPopup(HWND owner, HMENU popup, const std::function<void(HWND owner)>& on_open = {});
-// Posts a key press of a character to the owner of an open menu.
+// Posts the character of a key press to the owner of an open menu.
 void PressKey(HWND owner, wchar_t c);
 
 }  // namespace menu_test
