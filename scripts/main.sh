@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds everything and runs the main job on a (virtual) display.
+# Builds everything and runs the main job on a (virtual) display: the window tree, Snoopet spying on
+# its own window, then the menu demo's tour of every popup. Screenshots go to build/screenshots.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 bash "$ROOT/scripts/build.sh"
@@ -8,7 +9,14 @@ exec bash "$ROOT/scripts/with-display.sh" bash -c '
   source "'"$ROOT"'/scripts/env.sh"
   bash "$ROOT/scripts/wine-setup.sh"
   status=0
+  shots="$ROOT/build/screenshots"
+  rm -rf "$shots"
+  mkdir -p "$shots"
   wine "$TEST_BUILD/bin/WindowTree.exe" || status=$?
-  bash "$ROOT/scripts/spy-demo.sh" || status=$?
+  bash "$ROOT/scripts/spy-demo.sh" "$shots/snoopet.png" || status=$?
+  wine "$TEST_BUILD/bin/GlypharyDemo.exe" /tour "Z:${shots//\//\\}" || status=$?
+  for bmp in "$shots"/*.bmp; do
+    [ -e "$bmp" ] && convert "$bmp" "${bmp%.bmp}.png" 2>/dev/null || true
+  done
   wineserver -k 2>/dev/null || true
   exit $status'

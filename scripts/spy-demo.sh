@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Part of the main job, run on a display with the project's Wine prefix set up:
 # Snoopet selects its own main window, presses "Spy" and makes some traffic for it; a
-# screenshot of the display goes to screenshots/snoopet.png. Exits 0 only when lines were logged.
+# screenshot of the display goes to the file named as argument (build/screenshots/snoopet.png). Exits 0 only when lines were logged.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 ready="$(mktemp -u /tmp/snoopet-ready.XXXXXX)"
-shot="$ROOT/screenshots/snoopet.png"
+shot="${1:-$ROOT/build/screenshots/snoopet.png}"
+mkdir -p "$(dirname "$shot")"
 rm -f "$shot"
 "$WINE_LOADER" "$TEST_BUILD/bin/Snoopet.exe" /demo "Z:${ready//\//\\}" &
 pid=$!

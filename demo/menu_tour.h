@@ -1,0 +1,69 @@
+// The demo's tour: opens every popup of the window's menu bar in turn with the keyboard, as a user
+// would, saves a screenshot of each, and checks that every item of every popup it opened was painted
+// by the component. A hook sees each WM_DRAWITEM sent to the window; the window's own procedure,
+// which the subclassing passes only what the component left unanswered, reports the rest.
+#pragma once
+#include <windows.h>
+
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace demo {
+
+class MenuTour {
+ public:
+  struct Stop {
+    std::vector<int> path;  // position on the menu bar, then positions of sub-menu items below it
+    std::wstring name;      // file name of its screenshot, without extension
+  };
+
+  // Every popup reachable from the bar of window, depth first, named by name_of(path).
+  static std::vector<Stop> AllPopups(HWND window, std::wstring (*name_of)(const std::vector<int>& path));
+
+  MenuTour(HWND window, std::wstring folder, std::vector<Stop> stops);
+  ~MenuTour();
+  MenuTour(const MenuTour&) = delete;
+  MenuTour& operator=(const MenuTour&) = delete;
+
+  // Window messages the tour needs (WM_DRAWITEM, WM_ENTERIDLE, WM_TIMER, kNextStop); the window
+  // procedure hands every message over and stops when this returns true.
+  void Start();
+  bool OnMessage(UINT msg, WPARAM wp, LPARAM lp);
+
+  bool finished() const { return finished_; }
+  bool passed() const { return finished_ && failures_ == 0; }
+  const std::wstring& report() const { return report_; }
+
+  static constexpr UINT kNextStop = WM_APP + 0x41;
+
+ private:
+  static LRESULT CALLBACK HookProc(int code, WPARAM wp, LPARAM lp);
+  void Open(size_t index);
+  void Check();
+  HMENU PopupOf(const std::vector<int>& path) const;
+  void Log(const std::wstring& line);
+  void Finish();
+
+  HWND window_;
+  std::wstring folder_;
+  std::vector<Stop> stops_;
+  size_t current_ = 0;
+  int waits_ = 0;
+  bool finished_ = false;
+  int failures_ = 0;
+  std::wstring report_;
+  HHOOK hook_ = nullptr;
+  // WM_DRAWITEM for menu items since the current stop began, by (menu, item id).
+  struct Draws {
+    int sent = 0;
+    int unanswered = 0;
+  };
+  std::map<std::pair<HMENU, UINT>, Draws> drawn_;
+  long unanswered_total_ = 0;
+
+  static MenuTour* active_;
+};
+
+}  // namespace demo

@@ -1,0 +1,119 @@
+// CGlyphary: owner-draws the menus of a client form, with a picture beside each popup item.
+// A client creates it, sets ImageList and Form and names a picture per menu control with
+// SetItemImage; from then on the form's window hands its menu messages to Message.
+#pragma once
+#include <windows.h>
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "com_ptr.h"
+#include "com_server.h"
+#include "glyphary_h.h"
+#include "item_record.h"
+#include "keyed_collection.h"
+
+namespace glyphary {
+
+// The window messages the component registers, in the order it registers them.
+constexpr UINT kWatchedMessages[] = {WM_MEASUREITEM, WM_MENUCHAR,      WM_DRAWITEM, WM_SYSCOLORCHANGE,
+                                     WM_SETTINGCHANGE, WM_INITMENUPOPUP, WM_INITMENU};
+constexpr DISPID kDispidSetItemImage = 0x60030002;
+constexpr const wchar_t* kSource = L"Glyphary.CGlyphary";
+
+class CGlyphary final : public _CGlyphary, public IhkMessageSink, public ISupportErrorInfo, public common::RefCounted {
+ public:
+  CGlyphary();            // class initialisation: creates the subclassing object
+  ~CGlyphary() override;  // class termination
+
+  // IUnknown / IDispatch (of _CGlyphary)
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
+  ULONG STDMETHODCALLTYPE AddRef() override { return AddRefImpl(); }
+  ULONG STDMETHODCALLTYPE Release() override { return ReleaseImpl(); }
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override { return dispatch_.GetTypeInfoCount(count); }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override {
+    return dispatch_.GetTypeInfo(index, lcid, info);
+  }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
+    return dispatch_.GetIDsOfNames(names, count, ids);
+  }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                                   EXCEPINFO* excep, UINT* arg_err) override;
+
+  // ISupportErrorInfo
+  HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) override;
+
+  // _CGlyphary
+  HRESULT STDMETHODCALLTYPE putref_ImageList(IDispatch** img) override;
+  HRESULT STDMETHODCALLTYPE put_Form(IDispatch** frm) override;
+  HRESULT STDMETHODCALLTYPE SetItemImage(LONG* ImageIndex, BSTR* sMenuName, LONG* MenuIndex) override;
+
+  // IhkMessageSink
+  HRESULT STDMETHODCALLTYPE Message(LONG msg, LONG_PTR wParam, LONG_PTR lParam, LONG_PTR* result) override;
+
+  // --- attributes (read by the tests; no COM client reaches them) -------------------
+  const ItemRecord& ItemAt(int32_t slot) const { return m_Items.at(static_cast<size_t>(slot)); }
+  int32_t ItemCount() const { return m_ItemCount; }
+  HFONT MenuFont() const { return m_MenuFont; }
+  HMENU FirstPopup() const { return m_FirstPopup; }
+  int32_t CellWidth() const { return m_CellWidth; }
+  int32_t CellHeight() const { return m_CellHeight; }
+  const common::KeyedCollection& ImageIndexes() const { return m_ImageIndexes; }
+  const common::KeyedCollection& CaptionKeys() const { return m_CaptionKeys; }
+
+  // --- operations (menu_prep.cpp, menu_font.cpp, menu_char.cpp, item_measure.cpp) ----
+  // Turns the suitable items of menu into owner-drawn items with records; 0 walked, 1 skipped.
+  LONG PrepareMenu(HMENU menu, int32_t position, bool descend);
+  // The image index registered for a caption, or -1; never fails.
+  int32_t FindImageIndex(const std::wstring& text) noexcept;
+  HFONT GetMenuFont();
+  int32_t HandleMenuChar(LONG_PTR wParam, LONG_PTR lParam);
+  LONG MeasureMenuItem(LONG_PTR lParam);
+
+ private:
+  // --- internal helpers ---------------------------------------------------------------
+  void Attach();
+  void Detach();
+  void RebuildMenuFont();
+  // The form's menu bar as the subclassing object reports it.
+  HMENU WindowMenu();
+  HWND FormWindow();
+  LONG_PTR PassOn(LONG msg, LONG_PTR wParam, LONG_PTR lParam);
+  LONG DrawItem(LONG_PTR lParam);
+  // The record in slot; a slot outside the store raises error 9.
+  ItemRecord& Item(int32_t slot);
+  // Follows a caption change: the menu key under the old caption moves to the new one.
+  void Rekey(const std::wstring& old_caption, const std::wstring& new_caption);
+  // Turns the items prepared for an earlier form back into plain text items (menu_prep.cpp).
+  void ReleasePreparedItems();
+
+  common::TypeInfoDispatch dispatch_;
+
+  // Members in storage order.
+  common::com_ptr<_HookwireWindow> m_Window;
+  common::com_ptr<IDispatch> m_Form;
+  HFONT m_MenuFont = nullptr;
+  std::array<ItemRecord, kItemStoreSize> m_Items{};
+  int32_t m_ItemCount = 0;
+  HMENU m_FirstPopup = nullptr;
+  common::KeyedCollection m_ImageIndexes{kSource};
+  common::KeyedCollection m_CaptionKeys{kSource};
+  int32_t m_ImageWidth = 10;
+  int32_t m_ImageHeight = 10;
+  int32_t m_CellWidth = 16;
+  int32_t m_CellHeight = 16;
+  common::com_ptr<IDispatch> m_ImageList;
+
+  // Every menu a walk has written item data into, so that a new Form can take it back.
+  std::vector<HMENU> prepared_menus_;
+};
+
+// A handle kept as a 32-bit value by the platform's conventions.
+template <typename H>
+H HandleFromLong(LONG v) {
+  return reinterpret_cast<H>(static_cast<LONG_PTR>(v));
+}
+
+}  // namespace glyphary

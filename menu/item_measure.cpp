@@ -1,0 +1,94 @@
+// WM_MEASUREITEM for the component's own items.
+#include "item_measure.h"
+
+#include <cfenv>
+#include <cmath>
+#include <string>
+
+#include "ansi_text.h"
+#include "checked_math.h"
+#include "glyphary.h"
+#include "runtime_error.h"
+#include "unique_handles.h"
+#include "words.h"
+
+namespace glyphary {
+
+namespace {
+constexpr UINT kMeasureFormat = DT_CALCRECT | DT_SINGLELINE | DT_VCENTER;  // 0x424
+
+RECT MeasureText(HDC dc, const std::wstring& text) {
+  RECT r{0, 0, 0, 0};
+  const std::string ansi = ToAnsi(text);
+  DrawTextA(dc, ansi.c_str(), -1, &r, kMeasureFormat);
+  return r;
+}
+}  // namespace
+
+int32_t RoundHalfEven(double value) {
+  // nearbyint rounds in the current mode: to nearest, halves to even, unless someone changed it.
+  const int mode = std::fegetround();
+  if (mode != FE_TONEAREST) std::fesetround(FE_TONEAREST);
+  const double r = std::nearbyint(value);
+  if (mode != FE_TONEAREST) std::fesetround(mode);
+  if (!(r >= -2147483648.0 && r <= 2147483647.0)) common::Raise(common::errOverflow, kSource);
+  return static_cast<int32_t>(r);
+}
+
+ItemSize SeparatorSize(int32_t cy_menu) { return {10, RoundHalfEven(cy_menu / 2.0)}; }
+
+int32_t PopupItemWidth(int32_t cell_width, int32_t text_left, int32_t text_right) {
+  double w = cell_width * 1.3;
+  w = w + 2;
+  w = w + 2;
+  w = w + text_right;
+  w = w - text_left;
+  return RoundHalfEven(w);
+}
+
+int32_t BarItemWidth(int32_t text_width) { return RoundHalfEven(text_width * 0.9); }
+
+int32_t ItemHeight(int32_t cy_menu, int32_t text_height, int32_t cell_height) {
+  const int32_t h = cy_menu > text_height ? cy_menu : text_height;
+  return cell_height > h ? cell_height : h;
+}
+
+LONG CGlyphary::MeasureMenuItem(LONG_PTR lParam) {
+  if (lParam == 0) return 0;
+  auto* target = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
+  MEASUREITEMSTRUCT mis = *target;
+  if (mis.itemData > 0xFFFFFFFFu || !IsOwnItemData(static_cast<uint32_t>(mis.itemData)) || mis.CtlType != ODT_MENU)
+    return 0;
+  ItemRecord& stored = Item(ItemSlot(static_cast<uint32_t>(mis.itemData)));
+  if (stored.CommandId == 0) stored.CommandId = static_cast<int32_t>(mis.itemID);
+  const ItemRecord record = stored;
+  const int32_t cy_menu = GetSystemMetrics(SM_CYMENU);
+
+  if (record.ItemType & MFT_SEPARATOR) {
+    const ItemSize s = SeparatorSize(cy_menu);
+    mis.itemWidth = static_cast<UINT>(s.width);
+    mis.itemHeight = static_cast<UINT>(s.height);
+  } else {
+    RECT r1;
+    {
+      common::unique_hdc_window dc(nullptr);
+      common::unique_select_object font(dc.get(), m_MenuFont);
+      // A popup item keeps room for one more letter.
+      r1 = MeasureText(dc.get(), record.IsTopLevel ? record.Caption : record.Caption + L"m");
+      if (!record.IsTopLevel && record.HasShortcut) {
+        const RECT r2 = MeasureText(dc.get(), record.Shortcut);
+        r1.right = common::CheckedAdd(r1.right, r2.right, kSource);
+      }
+    }
+    const int32_t text_width = common::CheckedSub(r1.right, r1.left, kSource);
+    const int32_t text_height = common::CheckedSub(r1.bottom, r1.top, kSource);
+    const int32_t width =
+        record.IsTopLevel ? BarItemWidth(text_width) : PopupItemWidth(m_CellWidth, r1.left, r1.right);
+    mis.itemWidth = static_cast<UINT>(width);
+    mis.itemHeight = static_cast<UINT>(ItemHeight(cy_menu, text_height, m_CellHeight));
+  }
+  *target = mis;
+  return 1;
+}
+
+}  // namespace glyphary

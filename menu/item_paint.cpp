@@ -1,0 +1,215 @@
+#include "item_paint.h"
+
+#include <cmath>
+#include <cstddef>
+#include <cstring>
+#include <vector>
+
+#include "ansi_text.h"
+#include "caption.h"
+#include "checked_math.h"
+#include "com_ptr.h"
+#include "draw_helpers.h"
+#include "runtime_error.h"
+#include "screen.h"
+
+namespace glyphary {
+
+namespace {
+
+constexpr const wchar_t* kSource = L"Glyphary.CGlyphary";
+
+// MENUITEMINFOA without its trailing bitmap-item field (44 bytes in the 32-bit build).
+constexpr UINT kMenuItemInfoSize = offsetof(MENUITEMINFOA, hbmpItem);
+
+constexpr UINT kFormatLine = DT_SINGLELINE | DT_VCENTER;               // 0x24
+constexpr UINT kFormatShortcut = DT_RIGHT | DT_VCENTER | DT_SINGLELINE;  // 0x26
+constexpr LONG_PTR kTransparentStyle = 1;                                 // "Draw" style: transparent
+
+int32_t Rounded(double value) { return static_cast<int32_t>(std::nearbyint(value)); }
+
+// --- late-bound calls on the client's image list ---------------------------------------------
+
+[[noreturn]] void RaiseFromException(EXCEPINFO& e) {
+  if (e.pfnDeferredFillIn) e.pfnDeferredFillIn(&e);
+  std::wstring source = e.bstrSource ? std::wstring(e.bstrSource, SysStringLen(e.bstrSource)) : kSource;
+  std::wstring description =
+      e.bstrDescription ? std::wstring(e.bstrDescription, SysStringLen(e.bstrDescription)) : std::wstring();
+  long number = e.wCode ? e.wCode : static_cast<long>(e.scode);
+  if (!e.wCode && (static_cast<unsigned long>(e.scode) & 0xFFFF0000UL) == 0x800A0000UL) number = e.scode & 0xFFFF;
+  SysFreeString(e.bstrSource);
+  SysFreeString(e.bstrDescription);
+  SysFreeString(e.bstrHelpFile);
+  common::Raise(number, source, description);
+}
+
+// Invokes member id of obj with args (in call order); the result, if any, goes to result.
+void InvokeId(IDispatch* obj, DISPID id, WORD flags, std::vector<VARIANT> args, VARIANT* result) {
+  if (!obj) common::Raise(common::errObjectNotSet, kSource);
+  std::vector<VARIANT> reversed(args.rbegin(), args.rend());
+  DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+  EXCEPINFO excep{};
+  UINT arg_err = 0;
+  HRESULT hr = obj->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, &excep, &arg_err);
+  if (hr == DISP_E_EXCEPTION) RaiseFromException(excep);
+  common::Check(hr, kSource);
+}
+
+void InvokeName(IDispatch* obj, const wchar_t* name, WORD flags, std::vector<VARIANT> args, VARIANT* result) {
+  if (!obj) common::Raise(common::errObjectNotSet, kSource);
+  DISPID id = DISPID_UNKNOWN;
+  LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+  if (FAILED(obj->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id)))
+    common::Raise(common::errObjectDoesNotSupport, kSource);
+  InvokeId(obj, id, flags, std::move(args), result);
+}
+
+VARIANT LongArg(int32_t v) {
+  VARIANT a;
+  VariantInit(&a);
+  V_VT(&a) = VT_I4;
+  V_I4(&a) = v;
+  return a;
+}
+
+VARIANT DoubleArg(double v) {
+  VARIANT a;
+  VariantInit(&a);
+  V_VT(&a) = VT_R8;
+  V_R8(&a) = v;
+  return a;
+}
+
+// The image object that "ListImages"(index) returns.
+common::com_ptr<IDispatch> ListImage(IDispatch* image_list, int32_t index) {
+  common::unique_variant image;
+  InvokeName(image_list, L"ListImages", DISPATCH_METHOD | DISPATCH_PROPERTYGET, {LongArg(index)}, image.put());
+  common::Check(VariantChangeType(image.get(), image.get(), 0, VT_DISPATCH), kSource);
+  if (!V_DISPATCH(image.get())) common::Raise(common::errObjectNotSet, kSource);
+  return common::com_ptr<IDispatch>(V_DISPATCH(image.get()));
+}
+
+// The disabled picture of a grayed item: the image's icon, drawn at its own size in the platform's
+// disabled style. The picture object, and with it the icon, is released at once.
+void DrawDisabledImage(HDC hDC, IDispatch* image_list, int32_t index, int32_t x, int32_t y) {
+  common::com_ptr<IDispatch> image = ListImage(image_list, index);
+  common::unique_variant picture;
+  InvokeName(image.get(), L"ExtractIcon", DISPATCH_METHOD | DISPATCH_PROPERTYGET, {}, picture.put());
+  common::Check(VariantChangeType(picture.get(), picture.get(), 0, VT_DISPATCH), kSource);
+  common::unique_variant handle;
+  InvokeId(V_DISPATCH(picture.get()), DISPID_VALUE, DISPATCH_PROPERTYGET, {}, handle.put());
+  common::Check(VariantChangeType(handle.get(), handle.get(), 0, VT_I4), kSource);
+  // Icon handles are 32-bit significant, sign-extended in a 64-bit process.
+  HICON icon = reinterpret_cast<HICON>(static_cast<LONG_PTR>(V_I4(handle.get())));
+  DrawStateA(hDC, nullptr, nullptr, reinterpret_cast<LPARAM>(icon), 32, x, y, 0, 0, DST_ICON | DSS_DISABLED);
+}
+
+// The picture of an item that is not grayed, through "Draw" with the position in twips.
+void DrawImage(HDC hDC, IDispatch* image_list, int32_t index, int32_t x, int32_t y) {
+  common::com_ptr<IDispatch> image = ListImage(image_list, index);
+  const double twips_x = static_cast<double>(x) * static_cast<double>(common::TwipsPerPixelX());
+  const double twips_y = static_cast<double>(y) * static_cast<double>(common::TwipsPerPixelY());
+  const int32_t dc = static_cast<int32_t>(reinterpret_cast<LONG_PTR>(hDC));
+  common::unique_variant ignored;
+  InvokeName(image.get(), L"Draw", DISPATCH_METHOD,
+             {LongArg(dc), DoubleArg(twips_x), DoubleArg(twips_y), LongArg(kTransparentStyle)}, ignored.put());
+}
+
+}  // namespace
+
+LONG DrawMenuItem(const PaintContext& ctx, LONG_PTR lParam) {
+  if (!lParam) return 0;
+  DRAWITEMSTRUCT dis;
+  std::memcpy(&dis, reinterpret_cast<const void*>(lParam), sizeof dis);
+
+  // Item data is a 32-bit value, however wide the field that carries it.
+  const uint32_t data = static_cast<uint32_t>(dis.itemData);
+  if (!IsOwnItemData(data) || dis.CtlType != ODT_MENU) return 0;
+  const int16_t slot = ItemSlot(data);
+  if (slot < 0 || slot >= kItemStoreSize || !ctx.items) common::Raise(common::errSubscriptOutOfRange, kSource);
+  const ItemRecord record = ctx.items[slot];
+  HDC hDC = dis.hDC;
+  const RECT item = dis.rcItem;
+
+  if (record.ItemType & MFT_SEPARATOR) {
+    RECT line = item;
+    line.top = Rounded(static_cast<double>(common::CheckedAdd(item.bottom, item.top, kSource)) / 2.0 - 1.0);
+    DrawEdge(hDC, &line, EDGE_ETCHED, BF_TOP);
+    return 1;
+  }
+
+  const bool selected = (dis.itemState & ODS_SELECTED) != 0;
+  const bool grayed = (dis.itemState & ODS_GRAYED) != 0;
+  const bool checked = (dis.itemState & ODS_CHECKED) != 0;
+  bool cell_used = false;
+
+  RECT cell;
+  cell.left = item.left;
+  cell.top = Rounded(
+      static_cast<double>(common::CheckedSub(common::CheckedAdd(item.top, item.bottom, kSource), ctx.cell_height, kSource)) /
+      2.0);
+  cell.right = common::CheckedAdd(cell.left, ctx.cell_width, kSource);
+  cell.bottom = common::CheckedAdd(cell.top, ctx.cell_height, kSource);
+
+  if (record.ImageIndex >= 0) {
+    cell_used = true;
+    const int32_t x = common::CheckedAdd(cell.left, 3, kSource);
+    const int32_t y = common::CheckedAdd(cell.top, 3, kSource);
+    if (grayed) {
+      DrawDisabledImage(hDC, ctx.image_list, record.ImageIndex, x, y);
+    } else {
+      DrawHelpers::FillColorRect(hDC, cell, GetSysColor(checked && !selected ? COLOR_3DLIGHT : COLOR_MENU));
+      if (selected || checked) DrawEdge(hDC, &cell, checked ? BDR_SUNKENINNER : BDR_RAISEDINNER, BF_RECT);
+      DrawImage(hDC, ctx.image_list, record.ImageIndex, x, y);
+    }
+  } else {
+    MENUITEMINFOA info;
+    std::memset(&info, 0, sizeof info);
+    info.cbSize = kMenuItemInfoSize;
+    info.fMask = MIIM_CHECKMARKS;
+    GetMenuItemInfoA(reinterpret_cast<HMENU>(dis.hwndItem), dis.itemID, FALSE, &info);
+    if (checked || info.hbmpUnchecked) {
+      cell_used = DrawHelpers::DrawCheckBitmap(hDC, cell, selected, checked ? info.hbmpChecked : info.hbmpUnchecked);
+    }
+  }
+
+  const COLORREF bg = GetSysColor(selected ? COLOR_HIGHLIGHT : COLOR_MENU);
+  if ((selected || dis.itemAction == ODA_SELECT) && !grayed) {
+    RECT bar = item;
+    if (cell_used) bar.left = common::CheckedAdd(common::CheckedAdd(item.left, ctx.cell_width, kSource), 2, kSource);
+    DrawHelpers::FillColorRect(hDC, bar, bg);
+  }
+
+  const bool top_level = record.IsTopLevel != 0;
+  RECT text = item;
+  text.left = common::CheckedAdd(common::CheckedAdd(item.left, 2, kSource), 2, kSource);
+  if (!top_level) {
+    text.left = common::CheckedAdd(text.left, ctx.cell_width, kSource);
+    text.right = common::CheckedSub(item.right, ctx.cell_width, kSource);
+  }
+
+  const COLORREF tc = GetSysColor(grayed ? COLOR_GRAYTEXT : selected ? COLOR_HIGHLIGHTTEXT : COLOR_MENUTEXT);
+  SetBkMode(hDC, TRANSPARENT);
+  if (grayed && (!selected || tc == bg)) {
+    RECT emboss = {common::CheckedAdd(text.left, 1, kSource), common::CheckedAdd(text.top, 1, kSource),
+                   common::CheckedAdd(text.right, 1, kSource), common::CheckedAdd(text.bottom, 1, kSource)};
+    DrawMenuItemText(hDC, emboss, record.Caption, GetSysColor(COLOR_BTNHIGHLIGHT), top_level);
+  }
+  DrawMenuItemText(hDC, text, record.Caption, tc, top_level);
+  return 1;
+}
+
+void DrawMenuItemText(HDC hDC, const RECT& rect, const std::wstring& text, COLORREF color, bool isTopLevel) {
+  const UINT format = kFormatLine | (isTopLevel ? DT_CENTER : 0);
+  std::wstring before, after;
+  const int32_t tab = SplitCaption(text, before, after);
+  SetTextColor(hDC, color);
+  RECT r = rect;
+  DrawTextA(hDC, ToAnsi(before).c_str(), -1, &r, format);
+  if (tab > 0) {
+    r = rect;
+    DrawTextA(hDC, ToAnsi(after).c_str(), -1, &r, kFormatShortcut);
+  }
+}
+
+}  // namespace glyphary

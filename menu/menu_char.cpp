@@ -1,0 +1,67 @@
+// Mnemonic keys: the platform cannot see the texts of owner-drawn items, so a pressed
+// letter is matched here against the "&" letters of the records of the open menu.
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "glyphary.h"
+#include "words.h"
+
+namespace glyphary {
+
+namespace {
+
+constexpr int16_t kWindowMenuFlag = 0x2000;  // MF_SYSMENU
+constexpr UINT kCharMask = MIIM_STATE | MIIM_TYPE | MIIM_DATA;  // 0x31
+
+wchar_t UpperCase(wchar_t c) {
+  wchar_t s[2] = {c, 0};
+  CharUpperBuffW(s, 1);
+  return s[0];
+}
+
+}  // namespace
+
+int32_t CGlyphary::HandleMenuChar(LONG_PTR wParam, LONG_PTR lParam) {
+  const auto w = static_cast<int32_t>(wParam);
+  // The code comes in the form window's own character set.
+  const auto code = static_cast<uint16_t>(LoWord(w));
+  wchar_t pressed = static_cast<wchar_t>(code);
+  if (code > 0x7F && !IsWindowUnicode(FormWindow())) {
+    const char byte = static_cast<char>(code & 0xFF);
+    MultiByteToWideChar(CP_ACP, 0, &byte, 1, &pressed, 1);
+  }
+  const wchar_t key = UpperCase(pressed);
+  if (HiWord(w) == kWindowMenuFlag) return 0;
+
+  const HMENU menu = reinterpret_cast<HMENU>(lParam);
+  std::vector<int> matches;
+  int highlighted = -1;
+  const int count = GetMenuItemCount(menu);
+  for (int item = 0; item < count; ++item) {
+    MENUITEMINFOA mii{};
+    mii.cbSize = offsetof(MENUITEMINFOA, hbmpItem);
+    mii.fMask = kCharMask;
+    if (GetMenuItemInfoA(menu, static_cast<UINT>(item), TRUE, &mii) && mii.dwItemData <= 0xFFFFFFFFu &&
+        IsOwnItemData(static_cast<uint32_t>(mii.dwItemData)) && (mii.fType & MFT_OWNERDRAW)) {
+      const ItemRecord& record = Item(ItemSlot(static_cast<uint32_t>(mii.dwItemData)));
+      const size_t amp = record.Caption.find(L'&');
+      if (amp != std::wstring::npos && amp + 1 < record.Caption.size() &&
+          UpperCase(record.Caption[amp + 1]) == key)
+        matches.push_back(item);
+    }
+    if (mii.fState & MFS_HILITE) highlighted = item;
+  }
+  if (matches.empty()) return 0;
+  if (matches.size() == 1) return MakeLong(static_cast<int16_t>(matches[0]), MNC_EXECUTE);
+  int chosen = matches[0];
+  for (int m : matches) {
+    if (m > highlighted) {
+      chosen = m;
+      break;
+    }
+  }
+  return MakeLong(static_cast<int16_t>(chosen), MNC_SELECT);
+}
+
+}  // namespace glyphary

@@ -1,0 +1,79 @@
+// WM_DRAWITEM reaches the painter through the component: from the platform's own open popup
+// (registered DLL) and as a message sent with a memory device context.
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "menu_fixture.h"
+#include "recording_window.h"
+#include "unique_handles.h"
+
+using common::com_ptr;
+using namespace menu_test;
+
+TEST(PaintDispatch, PlatformPaintsTheItemsOfAnOpenPopupThroughTheComponent) {
+  auto form = SampleForm();
+  form->Show();
+  auto g = CreateRegistered();
+  ASSERT_TRUE(g);
+  ASSERT_EQ(S_OK, SetForm(g.get(), form.get()));
+  const HMENU file = GetSubMenu(form->MenuBar(), 0);
+  std::set<UINT> painted;  // positions whose WM_DRAWITEM the component answered with 1
+  int other_answers = 0;
+  TopSubclass above(form->hwnd(), [&](HWND h, UINT msg, WPARAM wp, LPARAM lp, LRESULT* r) {
+    if (msg != WM_DRAWITEM) return false;
+    *r = DefSubclassProc(h, msg, wp, lp);
+    const auto* dis = reinterpret_cast<const DRAWITEMSTRUCT*>(lp);
+    if (reinterpret_cast<HMENU>(dis->hwndItem) != file) return true;
+    for (int i = 0; i < GetMenuItemCount(file); ++i) {
+      if (ItemData(file, i) == dis->itemData) {
+        if (*r == 1) painted.insert(static_cast<UINT>(i));
+        else ++other_answers;
+      }
+    }
+    return true;
+  });
+  RunPopup(form->hwnd(), file);
+  EXPECT_EQ((std::set<UINT>{0, 1, 2, 3}), painted) << "every item of the open popup, the separator too";
+  EXPECT_EQ(0, other_answers);
+}
+
+TEST(PaintDispatch, OwnItemIsPaintedAndNotPassedOn) {
+  RecordedWindows rec;
+  auto form = SampleForm();
+  // Installed before the component: it stands for the form's previous procedure.
+  bool previous_ran = false;
+  TopSubclass below(form->hwnd(), [&](HWND, UINT msg, WPARAM, LPARAM, LRESULT* r) {
+    if (msg != WM_DRAWITEM) return false;
+    previous_ran = true;
+    *r = 0x77;
+    return true;
+  });
+  auto g = NewComponent();
+  ASSERT_EQ(S_OK, SetForm(g.get(), form.get()));
+  const HMENU file = GetSubMenu(form->MenuBar(), 0);
+  common::unique_hdc dc(CreateCompatibleDC(nullptr));
+  common::unique_hdc_window screen(nullptr);
+  common::unique_hbitmap bmp(CreateCompatibleBitmap(screen.get(), 200, 24));
+  common::unique_select_object keep(dc.get(), bmp.get());
+  RECT all{0, 0, 200, 24};
+  const COLORREF background = RGB(1, 2, 3);
+  common::unique_hbrush brush(CreateSolidBrush(background));
+  FillRect(dc.get(), &all, brush.get());
+  DRAWITEMSTRUCT dis{};
+  dis.CtlType = ODT_MENU;
+  dis.itemID = form->Control(L"mnuNew")->CommandId();
+  dis.itemAction = ODA_DRAWENTIRE;
+  dis.hwndItem = reinterpret_cast<HWND>(file);
+  dis.hDC = dc.get();
+  dis.rcItem = all;
+  dis.itemData = ItemData(file, 0);
+  const size_t mark = rec.log.size();
+  EXPECT_EQ(1, SendMessageW(form->hwnd(), WM_DRAWITEM, 0, reinterpret_cast<LPARAM>(&dis)));
+  EXPECT_EQ(std::vector<std::wstring>{L"Message 2B -> 1"}, std::vector<std::wstring>(rec.log.begin() + mark, rec.log.end()));
+  int changed = 0;
+  for (int x = 0; x < 200; ++x)
+    for (int y = 0; y < 24; ++y) changed += GetPixel(dc.get(), x, y) != background;
+  EXPECT_GT(changed, 10) << "the caption was drawn";
+  EXPECT_FALSE(previous_ran) << "a painted item is not passed on";
+}

@@ -1,0 +1,261 @@
+// Menu preparation over real menus: records, item data, what is skipped, when a walk happens,
+// caption changes, a full store, and a Form set again.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+#include "menu_fixture.h"
+#include "words.h"
+
+using common::com_ptr;
+using glyphary::ItemRecord;
+using namespace menu_test;
+
+namespace {
+
+int32_t SlotOf(HMENU menu, int pos) {
+  ULONG_PTR d = ItemData(menu, pos);
+  EXPECT_TRUE(glyphary::IsOwnItemData(static_cast<uint32_t>(d))) << "item " << pos;
+  return glyphary::ItemSlot(static_cast<uint32_t>(d));
+}
+
+LONG_PTR InitPopup(glyphary::CGlyphary* g, HMENU popup, int pos, int sys = 0) {
+  LONG_PTR result = -1;
+  EXPECT_EQ(S_OK, g->Message(WM_INITMENUPOPUP, reinterpret_cast<LONG_PTR>(popup), MAKELPARAM(pos, sys), &result));
+  return result;
+}
+
+std::wstring MenuString(HMENU menu, int pos) {
+  wchar_t buf[512] = {};
+  GetMenuStringW(menu, static_cast<UINT>(pos), buf, 512, MF_BYPOSITION);
+  return buf;
+}
+
+}  // namespace
+
+TEST(PrepareMenu, RecordsAndItemDataForBarAndSubMenusInWalkOrder) {
+  auto form = SampleForm();
+  auto g = NewComponent();
+  ASSERT_EQ(S_OK, SetForm(g.get(), form.get()));
+  const HMENU bar = form->MenuBar(), file = GetSubMenu(bar, 0);
+  // The bar's own items first, then each sub-menu depth-first.
+  EXPECT_EQ(0, SlotOf(bar, 0));
+  EXPECT_EQ(2, SlotOf(bar, 2));
+  EXPECT_EQ(3, SlotOf(file, 0));
+  EXPECT_EQ(13, g->ItemCount());
+  EXPECT_EQ(static_cast<ULONG_PTR>(0x8C2D0004), ItemData(file, 1));
+
+  const ItemRecord& top = g->ItemAt(0);
+  EXPECT_EQ(L"&File", top.Caption);
+  EXPECT_EQ(-1, top.IsTopLevel);
+  EXPECT_EQ(-1, top.ImageIndex);
+  EXPECT_EQ(static_cast<int32_t>(MFT_STRING | MFT_OWNERDRAW), top.ItemType);
+  const ItemRecord& open = g->ItemAt(SlotOf(file, 1));
+  EXPECT_EQ(L"&Open...\tCtrl+O", open.Caption);
+  EXPECT_EQ(0, open.IsTopLevel);
+  EXPECT_EQ(-1, open.HasShortcut);
+  EXPECT_EQ(L"Ctrl+O", open.Shortcut);
+  EXPECT_EQ(0, open.CommandId) << "filled in by measuring";
+  const ItemRecord& sep = g->ItemAt(SlotOf(file, 2));
+  EXPECT_EQ(L"", sep.Caption);
+  EXPECT_EQ(0, sep.HasShortcut);
+  EXPECT_EQ(static_cast<int32_t>(MFT_SEPARATOR | MFT_OWNERDRAW), sep.ItemType);
+  EXPECT_EQ(static_cast<UINT>(MFT_SEPARATOR | MFT_OWNERDRAW), ItemType(file, 2));
+
+  // Walked again when it opens: every slot kept, nothing added.
+  EXPECT_EQ(0, InitPopup(g.get(), file, 0));
+  EXPECT_EQ(4, SlotOf(file, 1));
+  EXPECT_EQ(L"&Open...\tCtrl+O", g->ItemAt(4).Caption);
+  EXPECT_EQ(13, g->ItemCount());
+}
+
+TEST(PrepareMenu, SystemCommandsBitmapsAndForeignItemDataAreLeftAlone) {
+  auto form = client::FormObject::Create(L"skips");
+  auto* pop = form->AddPopup(nullptr, L"mnuPop", L"&Pop");
+  const HMENU m = pop->SubMenu();
+  AppendMenuA(m, MF_STRING, 0xF060, "Close");
+  AppendMenuA(m, MF_STRING, 0xEFFF, "Just below");
+  HBITMAP bmp = CreateBitmap(8, 8, 1, 1, nullptr);
+  AppendMenuA(m, MF_BITMAP, 300, reinterpret_cast<LPCSTR>(bmp));
+  AppendMenuA(m, MF_STRING, 301, "Foreign");
+  MENUITEMINFOW mii{};
+  mii.cbSize = sizeof(mii);
+  mii.fMask = MIIM_DATA;
+  mii.dwItemData = 0x1234;
+  SetMenuItemInfoW(m, 3, TRUE, &mii);
+  AppendMenuA(m, MF_STRING, 0x10000, "Above the range");
+  auto g = NewComponent();
+  ASSERT_EQ(S_OK, SetForm(g.get(), form.get()));
+  EXPECT_EQ(0u, ItemData(m, 0));
+  EXPECT_EQ(0u, ItemType(m, 0) & MFT_OWNERDRAW);
+  EXPECT_TRUE(ItemType(m, 1) & MFT_OWNERDRAW);
+  EXPECT_EQ(0u, ItemData(m, 2));
+  EXPECT_EQ(static_cast<UINT>(MFT_BITMAP), ItemType(m, 2));
+  EXPECT_EQ(0x1234u, ItemData(m, 3));
+  EXPECT_EQ(0u, ItemType(m, 3) & MFT_OWNERDRAW);
+  EXPECT_TRUE(ItemType(m, 4) & MFT_OWNERDRAW);
+  EXPECT_EQ(3, g->ItemCount()) << "the bar item and two popup items";
+  DeleteObject(bmp);
+}
+
+TEST(PrepareMenu, WindowMenuAndPopupsAtPositionZeroOtherThanTheFirstAreSkipped) {
+  auto form = SampleForm();
+  auto g = NewComponent();
+  ASSERT_EQ(S_OK, SetForm(g.get(), form.get()));
+  const LONG count = g->ItemCount();
+  HMENU loose = CreatePopupMenu();
+  AppendMenuA(loose, MF_STRING, 500, "&Loose");
+  EXPECT_EQ(1, InitPopup(g.get(), loose, 0)) << "position 0, not the first popup of the bar";
+  EXPECT_EQ(1, InitPopup(g.get(), loose, 3, 1)) << "the window menu";
+  EXPECT_EQ(0u, ItemData(loose, 0));
+  EXPECT_EQ(count, g->ItemCount());
+  EXPECT_EQ(0, InitPopup(g.get(), g->FirstPopup(), 0)) << "the first popup of the bar";
+  EXPECT_EQ(0, InitPopup(g.get(), loose, 2));
+  EXPECT_TRUE(ItemType(loose, 0) & MFT_OWNERDRAW);
+  EXPECT_EQ(count + 1, g->ItemCount());
+  DestroyMenu(loose);
+}
+
+TEST(PrepareMenu, DescentEndsAtTheFirstSystemCommandAfterTheMenuItselfIsDone) {
+  auto form = client::FormObject::Create(L"descent");
+  auto* a = form->AddPopup(nullptr, L"mnuA", L"&A");
+  auto* a1 = form->AddPopup(a->SubMenu(), L"mnuA1", L"A&1");
+  form->AddItem(a1->SubMenu(), L"mnuDeep", L"&Deep");
+  auto* b = form->AddPopup(nullptr, L"mnuB", L"&B");
+  form->AddItem(b->SubMenu(), L"mnuB1", L"B&1");
+  AppendMenuA(form->MenuBar(), MF_STRING, 0xF020, "Minimize");
+  auto* c = form->AddPopup(nullptr, L"mnuC", L"&C");
+  form->AddItem(c->SubMenu(), L"mnuC1", L"C&1");
+  auto g = NewComponent();
+  ASSERT_EQ(S_OK, SetForm(g.get(), form.get()));
+  const HMENU bar = form->MenuBar();
+  EXPECT_EQ(0, SlotOf(bar, 0));
+  EXPECT_EQ(1, SlotOf(bar, 1));
+  EXPECT_EQ(0u, ItemData(bar, 2));
+  EXPECT_EQ(2, SlotOf(bar, 3)) << "the bar's items are all done before any sub-menu";
+  EXPECT_EQ(3, SlotOf(a->SubMenu(), 0));
+  EXPECT_EQ(4, SlotOf(a1->SubMenu(), 0)) << "depth first";
+  EXPECT_EQ(5, SlotOf(b->SubMenu(), 0));
+  EXPECT_EQ(0u, ItemData(c->SubMenu(), 0)) << "no descent past the system command";
+  EXPECT_EQ(6, g->ItemCount());
+}
+
+TEST(PrepareMenu, PicturesFoundByCaptionWithoutRegardToCaseAndFollowCaptionChanges) {
+  auto form = SampleForm();
+  auto g = NewComponent();
+  ASSERT_EQ(S_OK, SetForm(g.get(), form.get()));
+  const HMENU file = GetSubMenu(form->MenuBar(), 0);
+  ASSERT_EQ(S_OK, SetItemImage(g.get(), 3, L"mnuOpen"));
+  ASSERT_EQ(S_OK, SetItemImage(g.get(), 9, L"mnuFile"));
+  EXPECT_EQ(-1, g->ItemAt(SlotOf(file, 1)).ImageIndex) << "shown from the next walk";
+  EXPECT_EQ(0, InitPopup(g.get(), file, 0));
+  EXPECT_EQ(3, g->ItemAt(SlotOf(file, 1)).ImageIndex);
+  EXPECT_EQ(-1, g->ItemAt(0).ImageIndex) << "never a picture on the bar";
+  EXPECT_EQ(3, g->FindImageIndex(L"&OPEN...\tanything"));
+  EXPECT_EQ(-1, g->FindImageIndex(L"Open..."));
+
+  // The client renames the control: the item is a text item again, with our item data.
+  form->Control(L"mnuOpen")->SetCaption(L"&Load");
+  EXPECT_EQ(0u, ItemType(file, 1) & MFT_OWNERDRAW);
+  const int32_t slot = SlotOf(file, 1);
+  EXPECT_EQ(0, InitPopup(g.get(), file, 0));
+  EXPECT_EQ(slot, SlotOf(file, 1));
+  EXPECT_TRUE(ItemType(file, 1) & MFT_OWNERDRAW);
+  const ItemRecord& r = g->ItemAt(slot);
+  EXPECT_EQ(L"&Load\tCtrl+O", r.Caption);
+  EXPECT_EQ(3, r.ImageIndex) << "the picture follows the control";
+  EXPECT_TRUE(g->CaptionKeys().Contains(L"&load"));
+  EXPECT_FALSE(g->CaptionKeys().Contains(L"&Open..."));
+}
+
+// A renamed control that never had a picture, or a new caption that already names another
+// control: the walk takes the new caption, leaves the keys as they are and goes on.
+TEST(PrepareMenu, RenamesThatCannotBeRekeyedDoNotEndTheWalk) {
+  auto form = SampleForm();
+  auto g = NewComponent();
+  ASSERT_EQ(S_OK, SetForm(g.get(), form.get()));
+  const HMENU file = GetSubMenu(form->MenuBar(), 0);
+  ASSERT_EQ(S_OK, SetItemImage(g.get(), 3, L"mnuOpen"));
+  ASSERT_EQ(S_OK, SetItemImage(g.get(), 4, L"mnuSave"));
+  form->Control(L"mnuNew")->SetCaption(L"&Fresh");   // no picture registered
+  form->Control(L"mnuOpen")->SetCaption(L"&save");   // the key of another control
+  form->Control(L"mnuSave")->SetCaption(L"Save &As");
+  EXPECT_EQ(0, InitPopup(g.get(), file, 0));
+  EXPECT_EQ(L"&Fresh", g->ItemAt(SlotOf(file, 0)).Caption);
+  EXPECT_EQ(L"&save\tCtrl+O", g->ItemAt(SlotOf(file, 1)).Caption);
+  EXPECT_EQ(L"Save &As", g->ItemAt(SlotOf(file, 3)).Caption) << "the walk went on to the last item";
+  for (int i = 0; i < 4; ++i) EXPECT_TRUE(ItemType(file, i) & MFT_OWNERDRAW) << i;
+  EXPECT_EQ(3, g->FindImageIndex(L"&Open...")) << "mnuOpen's key could not move and stays";
+  EXPECT_EQ(4, g->FindImageIndex(L"Save &As")) << "mnuSave moved after the other item failed to";
+}
+
+TEST(PrepareMenu, TextLongerThan255CharactersIsKeptWhole) {
+  auto form = client::FormObject::Create(L"long");
+  auto* pop = form->AddPopup(nullptr, L"mnuPop", L"&Pop");
+  const std::wstring text = L"&" + std::wstring(299, L'x');
+  form->AddItem(pop->SubMenu(), L"mnuLong", text.c_str());
+  auto g = NewComponent();
+  ASSERT_EQ(S_OK, SetForm(g.get(), form.get()));
+  EXPECT_EQ(text, g->ItemAt(SlotOf(pop->SubMenu(), 0)).Caption);
+  // Set free again by a Form for another window, the item gets its whole text back.
+  auto other = SampleForm();
+  ASSERT_EQ(S_OK, SetForm(g.get(), other.get()));
+  EXPECT_EQ(text, MenuString(pop->SubMenu(), 0));
+}
+
+TEST(PrepareMenu, FullStoreEndsTheWalkWithError9AndLaterWalksAreSkipped) {
+  auto form = client::FormObject::Create(L"big");
+  auto* big = form->AddPopup(nullptr, L"mnuBig", L"&Big");
+  for (int i = 0; i < 520; ++i) AppendMenuA(big->SubMenu(), MF_STRING, 1000 + i, ("Item " + std::to_string(i)).c_str());
+  auto* later = form->AddPopup(nullptr, L"mnuLater", L"&Later");
+  form->AddItem(later->SubMenu(), L"mnuL1", L"L&1");
+  auto g = NewComponent();
+  EXPECT_EQ(static_cast<HRESULT>(0x800A0009), SetForm(g.get(), form.get()));
+  EXPECT_EQ(513, g->ItemCount()) << "the count grew past the store";
+  EXPECT_EQ(510, SlotOf(big->SubMenu(), 508));
+  EXPECT_EQ(511, SlotOf(big->SubMenu(), 509)) << "the 512th slot is used";
+  EXPECT_EQ(0u, ItemData(big->SubMenu(), 510)) << "the 513th item was not written";
+  EXPECT_EQ(0u, ItemType(big->SubMenu(), 510) & MFT_OWNERDRAW);
+  EXPECT_EQ(1, InitPopup(g.get(), later->SubMenu(), 1));
+  EXPECT_EQ(1, InitPopup(g.get(), big->SubMenu(), 0));
+  EXPECT_EQ(0u, ItemData(later->SubMenu(), 0));
+}
+
+// Form set again must not hand out slots that items prepared earlier still use.
+TEST(PrepareMenu, FormAgainGivesBackTheEarlierItemsAndNeverSharesASlot) {
+  auto a = SampleForm();
+  auto b = SampleForm();
+  auto g = NewComponent();
+  ASSERT_EQ(S_OK, SetForm(g.get(), a.get()));
+  ASSERT_EQ(S_OK, SetItemImage(g.get(), 3, L"mnuOpen"));
+  const HMENU file_a = GetSubMenu(a->MenuBar(), 0);
+  a->Control(L"mnuOpen")->SetCaption(L"&Load");  // renamed while prepared, not yet walked
+  ASSERT_EQ(S_OK, SetForm(g.get(), b.get()));
+  // a's items are plain text items again, with their texts.
+  for (int i = 0; i < GetMenuItemCount(file_a); ++i) {
+    EXPECT_EQ(0u, ItemData(file_a, i)) << i;
+    EXPECT_EQ(0u, ItemType(file_a, i) & MFT_OWNERDRAW) << i;
+  }
+  EXPECT_EQ(L"&New", MenuString(file_a, 0));
+  EXPECT_EQ(L"&Load\tCtrl+O", MenuString(file_a, 1));
+  EXPECT_EQ(L"&File", MenuString(a->MenuBar(), 0));
+  EXPECT_EQ(13, g->ItemCount());
+
+  // Back to a, twice: every prepared item has a slot of its own.
+  ASSERT_EQ(S_OK, SetForm(g.get(), a.get()));
+  ASSERT_EQ(S_OK, SetForm(g.get(), a.get()));
+  std::set<int32_t> slots;
+  int items = 0;
+  std::function<void(HMENU)> collect = [&](HMENU m) {
+    for (int i = 0; i < GetMenuItemCount(m); ++i) {
+      slots.insert(SlotOf(m, i));
+      ++items;
+      if (HMENU s = GetSubMenu(m, i)) collect(s);
+    }
+  };
+  collect(a->MenuBar());
+  EXPECT_EQ(static_cast<size_t>(items), slots.size());
+  EXPECT_EQ(items, g->ItemCount());
+  EXPECT_EQ(3, g->ItemAt(SlotOf(file_a, 1)).ImageIndex) << "the rename was followed on the way";
+}
