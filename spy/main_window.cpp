@@ -151,7 +151,12 @@ void MainWindow::CreateControls() {
   SendMessageW(tvWindows_, TVM_SETIMAGELIST, TVSIL_NORMAL, reinterpret_cast<LPARAM>(imImages_));
 
   SetWindowSubclass(tvWindows_, ChildProc, kChildSubclassId, reinterpret_cast<DWORD_PTR>(this));
-  SetWindowSubclass(lstOut_, ChildProc, kChildSubclassId, reinterpret_cast<DWORD_PTR>(this));
+  // The log is subclassed by replacing its procedure, not through SetWindowSubclass: every
+  // message to a window subclassed that way costs property look-ups, which under Wine are
+  // server round trips, and the sink sends the log four or five messages per logged one.
+  SetWindowLongPtrW(lstOut_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  log_proc_ = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrW(lstOut_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&MainWindow::LogProc)));
 }
 
 void MainWindow::Show(int command) {
@@ -486,7 +491,9 @@ LRESULT MainWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       return 0;
     case WM_NCDESTROY:
       RemoveWindowSubclass(tvWindows_, ChildProc, kChildSubclassId);
-      RemoveWindowSubclass(lstOut_, ChildProc, kChildSubclassId);
+      if (IsWindow(lstOut_) &&
+          GetWindowLongPtrW(lstOut_, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(&MainWindow::LogProc))
+        SetWindowLongPtrW(lstOut_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(log_proc_));
     {
       HWND h = hwnd_;
       SetWindowLongPtrW(h, GWLP_USERDATA, 0);
@@ -546,14 +553,20 @@ LRESULT MainWindow::TreeButtonDown(WPARAM wp, LPARAM lp) {
 
 LRESULT CALLBACK MainWindow::ChildProc(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR ref) {
   auto* self = reinterpret_cast<MainWindow*>(ref);
-  if (msg == WM_MOUSEMOVE) self->SetPointer(Pointer::Arrow);  // tvWindows_MouseMove, lstOut_MouseMove
+  if (msg == WM_MOUSEMOVE) self->SetPointer(Pointer::Arrow);  // tvWindows_MouseMove
   if (h == self->tvWindows_ && msg == WM_LBUTTONDOWN) return self->TreeButtonDown(wp, lp);
-  if (h != self->lstOut_) return DefSubclassProc(h, msg, wp, lp);
+  return DefSubclassProc(h, msg, wp, lp);
+}
+
+LRESULT CALLBACK MainWindow::LogProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+  auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(h, GWLP_USERDATA));
+  if (!self || !self->log_proc_) return DefWindowProcW(h, msg, wp, lp);
+  if (msg == WM_MOUSEMOVE) self->SetPointer(Pointer::Arrow);  // lstOut_MouseMove
   // What the log does for its own updates and repaints is no news for the log.
   const bool own = (msg >= LB_ADDSTRING && msg <= LB_MSGMAX) || msg == WM_PAINT || msg == WM_NCPAINT ||
                    msg == WM_ERASEBKGND || msg == WM_SETREDRAW || msg == WM_PRINTCLIENT || msg == WM_SYNCPAINT;
   if (own) ++self->log_busy_;
-  LRESULT r = DefSubclassProc(h, msg, wp, lp);
+  LRESULT r = CallWindowProcW(self->log_proc_, h, msg, wp, lp);
   if (own) --self->log_busy_;
   return r;
 }
