@@ -136,7 +136,7 @@ class MainWindow final : public IhkMessageSink {
 
   // --- message handlers -------------------------------------------------------------
   static LRESULT CALLBACK WndProc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
-  static LRESULT CALLBACK ChildProc(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR ref);
+  static LRESULT CALLBACK TreeProc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
   static LRESULT CALLBACK LogProc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
   static void CALLBACK RedrawTimerProc(HWND, UINT, UINT_PTR id, DWORD);
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp);
@@ -180,7 +180,8 @@ class MainWindow final : public IhkMessageSink {
   HWND tbMain_ = nullptr;
   HWND tvWindows_ = nullptr;
   HWND lstOut_ = nullptr;
-  WNDPROC log_proc_ = nullptr;  // the log's own procedure, below LogProc
+  WNDPROC log_proc_ = nullptr;   // the log's own procedure, below LogProc
+  WNDPROC tree_proc_ = nullptr;  // the tree view's own procedure, below TreeProc
   HIMAGELIST imImages_ = nullptr;
   HFONT tree_font_ = nullptr;
   float tppx_ = 15, tppy_ = 15;
