@@ -19,7 +19,6 @@ namespace {
 
 constexpr const wchar_t* kSection = L"Position";
 constexpr UINT kDestroyMessage = WM_APP + 1;  // the window goes once the handler that closed it is done
-constexpr UINT_PTR kChildSubclassId = 1;
 constexpr int kToolbarId = 100, kTreeId = 101, kLogId = 102;
 
 enum Field { kLeft = 0, kTop = 1, kWidth = 2, kHeight = 3 };
@@ -150,8 +149,16 @@ void MainWindow::CreateControls() {
   SendMessageW(tvWindows_, WM_SETFONT, reinterpret_cast<WPARAM>(tree_font_), FALSE);
   SendMessageW(tvWindows_, TVM_SETIMAGELIST, TVSIL_NORMAL, reinterpret_cast<LPARAM>(imImages_));
 
-  SetWindowSubclass(tvWindows_, ChildProc, kChildSubclassId, reinterpret_cast<DWORD_PTR>(this));
-  SetWindowSubclass(lstOut_, ChildProc, kChildSubclassId, reinterpret_cast<DWORD_PTR>(this));
+  // Tree and log are subclassed by replacing their procedures, not through SetWindowSubclass:
+  // every message to a window subclassed that way costs property look-ups, which under Wine
+  // are server round trips, and the tree gets one insertion per window, the log four or five
+  // messages per logged one.
+  SetWindowLongPtrW(tvWindows_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  tree_proc_ = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrW(tvWindows_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&MainWindow::TreeProc)));
+  SetWindowLongPtrW(lstOut_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  log_proc_ = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrW(lstOut_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&MainWindow::LogProc)));
 }
 
 void MainWindow::Show(int command) {
@@ -485,8 +492,12 @@ LRESULT MainWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       if (quit_on_close_) PostQuitMessage(0);
       return 0;
     case WM_NCDESTROY:
-      RemoveWindowSubclass(tvWindows_, ChildProc, kChildSubclassId);
-      RemoveWindowSubclass(lstOut_, ChildProc, kChildSubclassId);
+      if (IsWindow(tvWindows_) &&
+          GetWindowLongPtrW(tvWindows_, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(&MainWindow::TreeProc))
+        SetWindowLongPtrW(tvWindows_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(tree_proc_));
+      if (IsWindow(lstOut_) &&
+          GetWindowLongPtrW(lstOut_, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(&MainWindow::LogProc))
+        SetWindowLongPtrW(lstOut_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(log_proc_));
     {
       HWND h = hwnd_;
       SetWindowLongPtrW(h, GWLP_USERDATA, 0);
@@ -529,7 +540,7 @@ LRESULT MainWindow::TreeButtonDown(WPARAM wp, LPARAM lp) {
   auto before = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
   selection_changed_ = false;
   // The tree view follows the mouse until the button is released.
-  LRESULT r = DefSubclassProc(tree, WM_LBUTTONDOWN, wp, lp);
+  LRESULT r = CallWindowProcW(tree_proc_, tree, WM_LBUTTONDOWN, wp, lp);
   auto after = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
   if (pressed && (hit.flags & TVHT_ONITEM) && pressed == before && pressed == after && !selection_changed_ &&
       !unloaded_) {
@@ -544,16 +555,23 @@ LRESULT MainWindow::TreeButtonDown(WPARAM wp, LPARAM lp) {
   return r;
 }
 
-LRESULT CALLBACK MainWindow::ChildProc(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR ref) {
-  auto* self = reinterpret_cast<MainWindow*>(ref);
-  if (msg == WM_MOUSEMOVE) self->SetPointer(Pointer::Arrow);  // tvWindows_MouseMove, lstOut_MouseMove
-  if (h == self->tvWindows_ && msg == WM_LBUTTONDOWN) return self->TreeButtonDown(wp, lp);
-  if (h != self->lstOut_) return DefSubclassProc(h, msg, wp, lp);
+LRESULT CALLBACK MainWindow::TreeProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+  auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(h, GWLP_USERDATA));
+  if (!self || !self->tree_proc_) return DefWindowProcW(h, msg, wp, lp);
+  if (msg == WM_MOUSEMOVE) self->SetPointer(Pointer::Arrow);  // tvWindows_MouseMove
+  if (msg == WM_LBUTTONDOWN) return self->TreeButtonDown(wp, lp);
+  return CallWindowProcW(self->tree_proc_, h, msg, wp, lp);
+}
+
+LRESULT CALLBACK MainWindow::LogProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+  auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(h, GWLP_USERDATA));
+  if (!self || !self->log_proc_) return DefWindowProcW(h, msg, wp, lp);
+  if (msg == WM_MOUSEMOVE) self->SetPointer(Pointer::Arrow);  // lstOut_MouseMove
   // What the log does for its own updates and repaints is no news for the log.
   const bool own = (msg >= LB_ADDSTRING && msg <= LB_MSGMAX) || msg == WM_PAINT || msg == WM_NCPAINT ||
                    msg == WM_ERASEBKGND || msg == WM_SETREDRAW || msg == WM_PRINTCLIENT || msg == WM_SYNCPAINT;
   if (own) ++self->log_busy_;
-  LRESULT r = DefSubclassProc(h, msg, wp, lp);
+  LRESULT r = CallWindowProcW(self->log_proc_, h, msg, wp, lp);
   if (own) --self->log_busy_;
   return r;
 }

@@ -101,6 +101,9 @@ class MainWindow final : public IhkMessageSink {
   void ToolbarButtonClick(const std::wstring& key);
   // Closes the window as "Exit" and the close box do: detach, store the placement, go.
   void Close();
+  // Builds the window tree anew from the desktop down (start-up does it once; the
+  // benchmark times it).
+  void FillWindowTree();
 
   // Shows the spying switch's error box; replaceable so that a test can read it.
   std::function<int(HWND owner, const std::wstring& text, const std::wstring& caption, UINT flags)> message_box;
@@ -133,7 +136,8 @@ class MainWindow final : public IhkMessageSink {
 
   // --- message handlers -------------------------------------------------------------
   static LRESULT CALLBACK WndProc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
-  static LRESULT CALLBACK ChildProc(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR ref);
+  static LRESULT CALLBACK TreeProc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
+  static LRESULT CALLBACK LogProc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
   static void CALLBACK RedrawTimerProc(HWND, UINT, UINT_PTR id, DWORD);
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp);
   LRESULT OnNotify(const NMHDR* header);
@@ -159,7 +163,6 @@ class MainWindow final : public IhkMessageSink {
   RECT RestoredWindowRect() const;
   float ReadSetting(const wchar_t* key, float fallback) const;
 
-  void FillWindowTree();
   void AddChildWindows(HWND tree, HTREEITEM parent, _HookwireWindow* parent_window);
   HTREEITEM AddNode(HTREEITEM parent, const std::wstring& key, const std::wstring& text, int picture);
   void LoadMessageNames();
@@ -177,6 +180,8 @@ class MainWindow final : public IhkMessageSink {
   HWND tbMain_ = nullptr;
   HWND tvWindows_ = nullptr;
   HWND lstOut_ = nullptr;
+  WNDPROC log_proc_ = nullptr;   // the log's own procedure, below LogProc
+  WNDPROC tree_proc_ = nullptr;  // the tree view's own procedure, below TreeProc
   HIMAGELIST imImages_ = nullptr;
   HFONT tree_font_ = nullptr;
   float tppx_ = 15, tppy_ = 15;

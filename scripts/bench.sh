@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Builds everything, then runs the benchmark under Wine on a (virtual) display and prints
+# each figure as a ratio against its baseline measured in the same run, beside its goal.
+# Runs at lower priority: the build machines are shared.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
+nice -n 10 bash "$ROOT/scripts/build.sh"
+exec bash "$ROOT/scripts/with-display.sh" bash -c '
+  set -euo pipefail
+  source "'"$ROOT"'/scripts/env.sh"
+  bash "$ROOT/scripts/wine-setup.sh"
+  status=0
+  nice -n 10 "$WINE_LOADER" "$TEST_BUILD/bin/SnoopetBench.exe" "$@" || status=$?
+  wineserver -k 2>/dev/null || true
+  exit $status' bench "$@"
