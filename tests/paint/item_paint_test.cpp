@@ -229,6 +229,7 @@ TEST_P(CheckMarkInItem, MenusCheckedBitmapIsCentredAndHighlightStartsRightOfTheC
   HBITMAP checked = paint_tests::MakeMonoBitmap(13, 13, {{0, 0}, {12, 12}});
   HBITMAP unchecked = paint_tests::MakeMonoBitmap(13, 13, {});
   SetMenuItemBitmaps(bench_.menu(), bench_.IdOf(slot), MF_BYCOMMAND, unchecked, checked);
+  const long checked_freed = testing_support::GdiCounter::TimesFreed(checked);  // handle values are reused
 
   Canvas canvas(150, c.cell);
   SetTextColor(canvas.dc(), kRed);  // the mark's black pixels take the context's text colour
@@ -241,7 +242,7 @@ TEST_P(CheckMarkInItem, MenusCheckedBitmapIsCentredAndHighlightStartsRightOfTheC
   EXPECT_EQ(Sys(COLOR_HIGHLIGHT), canvas.At(c.cell + 2, 0));
 
   // The caller's bitmaps belong to the menu: painting never deletes them.
-  EXPECT_EQ(0, testing_support::GdiCounter::TimesFreed(checked));
+  EXPECT_EQ(checked_freed, testing_support::GdiCounter::TimesFreed(checked));
   EXPECT_EQ(OBJ_BITMAP, static_cast<int>(GetObjectType(checked)));
   EXPECT_EQ(OBJ_BITMAP, static_cast<int>(GetObjectType(unchecked)));
   DeleteObject(checked);
