@@ -8,16 +8,23 @@
 #include <windows.h>
 #include <ole2.h>
 #include <psapi.h>
+#include <commctrl.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cwchar>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "automation.h"
 #include "com_ptr.h"
+#include "form_object.h"
+#include "gdi_counter.h"
+#include "image_list_object.h"
+#include "runtime_error.h"
 #include "hex.h"
 #include "hookwire_h.h"
 #include "main_window.h"
@@ -36,6 +43,8 @@ struct Options {
   int groups = 41;           // row 4: groups x per_group windows (+ the groups themselves)
   int per_group = 49;
   int memory_total = 100000; // row 5
+  int popup_opens = 3;       // row 3: opens per side per repetition
+  int leak_popups = 1000;    // row 6
 };
 
 // --- measuring -------------------------------------------------------------------------
@@ -741,6 +750,188 @@ void RowRemote(spy::MainWindow& w, const Options& o) {
   DestroyWindow(echo);
 }
 
+// --- rows 3 and 6: the menu component's popups --------------------------------------------------
+
+constexpr int kPopupItems = 40;
+
+// The form's procedure under the component's subclass: the first WM_ENTERIDLE of a menu marks
+// the moment the popup stands painted and waiting, and closes the menu.
+std::map<HWND, WNDPROC> g_form_previous;
+double g_idle_at = 0;
+bool g_waiting_idle = false;
+
+LRESULT CALLBACK BenchFormProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_ENTERIDLE && wp == MSGF_MENU && g_waiting_idle) {
+    g_idle_at = Now();
+    g_waiting_idle = false;
+    EndMenu();
+  }
+  return CallWindowProcW(g_form_previous[h], h, msg, wp, lp);
+}
+
+void CALLBACK StuckMenuTimer(HWND, UINT, UINT_PTR, DWORD) { EndMenu(); }
+
+struct BenchForm {
+  common::com_ptr<client::FormObject> form;
+  HMENU popup = nullptr;
+  HWND hwnd() const { return form->hwnd(); }
+};
+
+// A form with a menu bar of one popup of kPopupItems items, as a client builds it.
+BenchForm MakeForm(const wchar_t* caption, int x) {
+  BenchForm f;
+  f.form = client::FormObject::Create(caption);
+  HWND w = f.form->hwnd();
+  g_form_previous[w] = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrW(w, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(BenchFormProc)));
+  client::MenuControl* top = f.form->AddPopup(nullptr, L"mnuItems", L"&Items");
+  f.popup = top->SubMenu();
+  for (int i = 0; i < kPopupItems; ++i) {
+    const std::wstring text = L"Item number &" + std::to_wstring(i + 1) + L"\tCtrl+" + std::to_wstring(i % 10);
+    f.form->AddItem(f.popup, (L"mnuItem" + std::to_wstring(i + 1)).c_str(), text.c_str());
+  }
+  SetWindowPos(w, HWND_TOP, x, 0, 400, 300, SWP_SHOWWINDOW);
+  return f;
+}
+
+// Four 16x16 pictures drawn here, the same for every run.
+HIMAGELIST MakePictures() {
+  HIMAGELIST list = ImageList_Create(16, 16, ILC_COLOR24 | ILC_MASK, 4, 4);
+  HDC screen = GetDC(nullptr);
+  HDC dc = CreateCompatibleDC(screen);
+  const COLORREF colours[4] = {RGB(200, 30, 30), RGB(30, 160, 30), RGB(30, 30, 200), RGB(200, 160, 0)};
+  for (COLORREF c : colours) {
+    HBITMAP bmp = CreateCompatibleBitmap(screen, 16, 16);
+    HGDIOBJ old = SelectObject(dc, bmp);
+    RECT all{0, 0, 16, 16}, inner{3, 3, 13, 13};
+    HBRUSH back = CreateSolidBrush(RGB(255, 0, 255));
+    HBRUSH fore = CreateSolidBrush(c);
+    FillRect(dc, &all, back);
+    FillRect(dc, &inner, fore);
+    DeleteObject(back);
+    DeleteObject(fore);
+    SelectObject(dc, old);
+    ImageList_AddMasked(list, bmp, RGB(255, 0, 255));
+    DeleteObject(bmp);
+  }
+  DeleteDC(dc);
+  ReleaseDC(nullptr, screen);
+  return list;
+}
+
+// Opens the form's popup with TrackPopupMenu and returns the seconds until its first idle
+// moment, or -1 when none came (a timer closes a menu that never idles).
+double OpenPopupOnce(const BenchForm& f) {
+  SetForegroundWindow(f.hwnd());
+  Pump();
+  g_idle_at = 0;
+  g_waiting_idle = true;
+  const UINT_PTR timer = SetTimer(nullptr, 0, 10000, StuckMenuTimer);
+  const double start = Now();
+  TrackPopupMenu(f.popup, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RETURNCMD, 20, 40, 0, f.hwnd(), nullptr);
+  KillTimer(nullptr, timer);
+  const bool idled = !g_waiting_idle;
+  g_waiting_idle = false;
+  Pump();
+  return idled ? g_idle_at - start : -1;
+}
+
+void RowsMenu(const Options& o) {
+  using testing_support::GdiCounter;
+  using testing_support::GdiKind;
+  // Count from before the pictures exist: the bench module and the component's DLL are the
+  // callers of every counted creating and freeing call.
+  GdiCounter::Install(GetModuleHandleW(nullptr));
+  BenchForm drawn = MakeForm(L"Bench form (component)", 0);
+  BenchForm plain = MakeForm(L"Bench form (platform)", 410);
+  common::com_ptr<IDispatch> images = client::NewImageListObject(MakePictures());
+  common::com_ptr<IDispatch> component;
+  try {
+    CLSID clsid{};
+    common::Check(CLSIDFromProgID(L"Glyphary.CGlyphary", &clsid), L"SnoopetBench");
+    common::Check(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, component.put_void()),
+                  L"SnoopetBench");
+    HMODULE dll = GetModuleHandleW(L"Glyphary.dll");
+    Check(dll != nullptr, "rows 3/6: Glyphary.dll is not loaded");
+    if (dll) Check(GdiCounter::Install(dll) > 0, "row 6: no import of Glyphary.dll could be counted");
+    demo::Invoke(component.get(), L"ImageList", DISPATCH_PROPERTYPUTREF, {demo::ObjectArg(images.get())});
+    demo::Invoke(component.get(), L"Form", DISPATCH_PROPERTYPUT,
+                 {demo::ObjectArg(static_cast<IDispatch*>(drawn.form.get()))});
+    for (int i = 0; i < kPopupItems; ++i) {
+      common::unique_bstr name((L"mnuItem" + std::to_wstring(i + 1)).c_str());
+      demo::Invoke(component.get(), L"SetItemImage", DISPATCH_METHOD, {demo::LongArg(1 + i % 4), demo::TextArg(name.get())});
+    }
+  } catch (const common::RuntimeError& e) {
+    std::string text;
+    for (wchar_t c : e.description()) text += c < 128 ? static_cast<char>(c) : '?';
+    Check(false, "rows 3/6: the component could not be attached (error " + std::to_string(e.number()) + ": " + text + ")");
+    return;
+  }
+  PumpFor(0.2);
+
+  // Row 3. One warm-up open each, then reps rounds whose order alternates.
+  bool ok = OpenPopupOnce(drawn) >= 0 && OpenPopupOnce(plain) >= 0;
+  Check(ok, "row 3: a popup never reached WM_ENTERIDLE");
+  MENUITEMINFOW mi{};
+  mi.cbSize = sizeof mi;
+  mi.fMask = MIIM_FTYPE;
+  Check(GetMenuItemInfoW(drawn.popup, 0, TRUE, &mi) && (mi.fType & MFT_OWNERDRAW),
+        "row 3: the component did not take over the popup's items");
+  std::vector<double> t_drawn, t_plain;
+  for (int r = 0; ok && r < o.reps; ++r) {
+    for (int k = 0; ok && k < 2; ++k) {
+      const bool component_side = (r + k) % 2 == 0;
+      for (int j = 0; ok && j < o.popup_opens; ++j) {
+        const double t = OpenPopupOnce(component_side ? drawn : plain);
+        ok = t >= 0;
+        (component_side ? t_drawn : t_plain).push_back(t * 1e6);
+      }
+    }
+  }
+  Check(ok, "row 3: a popup never reached WM_ENTERIDLE");
+  if (ok)
+    AddRatio("3. open 40-item popup drawn by Glyphary to 1st WM_ENTERIDLE", "same popup drawn by the platform",
+             Median(t_plain), Median(t_drawn), 1.5, "us");
+
+  // Row 6. Objects alive before and after the component's popup is opened and painted many times.
+  Pump();
+  const long before = GdiCounter::Live();
+  long before_kind[static_cast<int>(GdiKind::Count)];
+  for (int k = 0; k < static_cast<int>(GdiKind::Count); ++k) before_kind[k] = GdiCounter::Live(static_cast<GdiKind>(k));
+  const long created_before = [] {
+    long n = 0;
+    for (int k = 0; k < static_cast<int>(GdiKind::Count); ++k) n += GdiCounter::Created(static_cast<GdiKind>(k));
+    return n;
+  }();
+  const int items_before = GetMenuItemCount(drawn.popup);
+  for (int i = 0; ok && i < o.leak_popups; ++i) ok = OpenPopupOnce(drawn) >= 0;
+  Check(ok, "row 6: a popup never reached WM_ENTERIDLE");
+  Pump();
+  const long after = GdiCounter::Live();
+  long created_after = 0;
+  std::string by_kind;
+  static const char* const kKindNames[] = {"brush", "pen", "font", "bitmap", "memDC", "windowDC", "icon", "imagelist"};
+  for (int k = 0; k < static_cast<int>(GdiKind::Count); ++k) {
+    created_after += GdiCounter::Created(static_cast<GdiKind>(k));
+    const long d = GdiCounter::Live(static_cast<GdiKind>(k)) - before_kind[k];
+    if (d) by_kind += std::string(" ") + kKindNames[k] + (d > 0 ? "+" : "") + std::to_string(d);
+  }
+  Check(GetMenuItemCount(drawn.popup) == items_before, "row 6: the popup's item count changed");
+  if (ok) {
+    char m[160];
+    std::snprintf(m, sizeof m, "%ld live vs %ld (%ld made+freed)%s", after, before, created_after - created_before,
+                  by_kind.c_str());
+    g_rows.push_back({"6. GDI+USER objects live after " + std::to_string(o.leak_popups) + " popups opened+painted",
+                      "live before", m, Format("%+.0f", static_cast<double>(after - before)), "equal",
+                      after == before ? "ok" : "MISSED"});
+  }
+  component = nullptr;
+  images = nullptr;
+  DestroyWindow(drawn.hwnd());
+  DestroyWindow(plain.hwnd());
+  Pump();
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -755,6 +946,8 @@ int wmain(int argc, wchar_t** argv) {
       o.groups = 5;
       o.per_group = 10;
       o.memory_total = 2000;
+      o.popup_opens = 1;
+      o.leak_popups = 3;
     }
   }
   if (FAILED(OleInitialize(nullptr))) return 3;
@@ -779,7 +972,7 @@ int wmain(int argc, wchar_t** argv) {
     PumpFor(0.2);
     RowInProcess(*w, o);
     RowRemote(*w, o);
-    // Rows 3 and 6 (the menu component's popups) go here once it exists.
+    RowsMenu(o);
     RowMemory(*w, o);
     w.reset();
   }
