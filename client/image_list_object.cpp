@@ -2,7 +2,10 @@
 
 #include <olectl.h>
 
+#include <algorithm>
 #include <cmath>
+#include <utility>
+#include <vector>
 
 #include "name_dispatch.h"
 #include "runtime_error.h"
@@ -88,6 +91,64 @@ HRESULT ImageListObject::Call(DISPID id, WORD flags, const DispatchArgs& args, V
   }
 }
 
+// Draws a masked image the way ImageList_Draw draws it transparently: the image where its mask
+// is black, the destination left as it was where the mask is white (ORed, as there, with what
+// the image holds under the white part; ImageList_AddMasked leaves black there). This
+// platform's ImageList_Draw makes and frees a device context and a bitmap on every call (about
+// 0.3 ms each time, more than all the rest of a menu item's painting); here the image's and the
+// mask's pixels are read and put on the destination without any new object. False where this
+// does not apply (no mask, images with an alpha channel) or a step fails; the caller then uses
+// ImageList_Draw.
+bool DrawMaskedImage(HIMAGELIST list, int index, HDC dc, int x, int y) {
+  IMAGEINFO info{};
+  if (!ImageList_GetImageInfo(list, index, &info) || !info.hbmMask || !info.hbmImage) return false;
+  BITMAP image_bits{};
+  if (!GetObjectW(info.hbmImage, sizeof image_bits, &image_bits) || image_bits.bmBitsPixel > 24) return false;
+  const int width = info.rcImage.right - info.rcImage.left;
+  const int height = info.rcImage.bottom - info.rcImage.top;
+  const int full_width = image_bits.bmWidth;
+  const int full_height = image_bits.bmHeight;
+  if (width <= 0 || height <= 0 || info.rcImage.left < 0 || info.rcImage.top < 0 ||
+      info.rcImage.right > full_width || info.rcImage.bottom > full_height)
+    return false;
+
+  // Only the scan lines that hold the image, bottom-up (scan 0 is the bitmap's bottom line), as
+  // 32-bit pixels; then the image's own columns out of them.
+  BITMAPINFO lines{};
+  lines.bmiHeader.biSize = sizeof lines.bmiHeader;
+  lines.bmiHeader.biWidth = full_width;
+  lines.bmiHeader.biHeight = full_height;
+  lines.bmiHeader.biPlanes = 1;
+  lines.bmiHeader.biBitCount = 32;
+  lines.bmiHeader.biCompression = BI_RGB;
+  const UINT first_scan = static_cast<UINT>(full_height - info.rcImage.bottom);
+  std::vector<DWORD> image(static_cast<size_t>(full_width) * static_cast<size_t>(height));
+  std::vector<DWORD> mask(image.size());
+  if (GetDIBits(dc, info.hbmImage, first_scan, static_cast<UINT>(height), image.data(), &lines, DIB_RGB_COLORS) !=
+          height ||
+      GetDIBits(dc, info.hbmMask, first_scan, static_cast<UINT>(height), mask.data(), &lines, DIB_RGB_COLORS) !=
+          height)
+    return false;
+  std::vector<DWORD> image_part(static_cast<size_t>(width) * static_cast<size_t>(height));
+  std::vector<DWORD> mask_part(image_part.size());
+  for (int row = 0; row < height; ++row) {
+    const size_t from = static_cast<size_t>(row) * static_cast<size_t>(full_width) + static_cast<size_t>(info.rcImage.left);
+    const size_t to = static_cast<size_t>(row) * static_cast<size_t>(width);
+    std::copy_n(image.begin() + static_cast<ptrdiff_t>(from), width, image_part.begin() + static_cast<ptrdiff_t>(to));
+    std::copy_n(mask.begin() + static_cast<ptrdiff_t>(from), width, mask_part.begin() + static_cast<ptrdiff_t>(to));
+  }
+  BITMAPINFO part = lines;
+  part.bmiHeader.biWidth = width;
+  part.bmiHeader.biHeight = height;
+  // The mask ANDed in, then the image ORed over it, as the image list itself does. Should the
+  // second step fail, ImageList_Draw over the first gives the same picture.
+  for (auto [bits, rop] : {std::pair{mask_part.data(), SRCAND}, std::pair{image_part.data(), SRCPAINT}}) {
+    const int copied = StretchDIBits(dc, x, y, width, height, 0, 0, width, height, bits, &part, DIB_RGB_COLORS, rop);
+    if (copied == 0 || copied == static_cast<int>(GDI_ERROR)) return false;
+  }
+  return true;
+}
+
 int32_t TwipsToPixels(double twips, float twips_per_pixel) {
   return static_cast<int32_t>(std::nearbyint(twips / static_cast<double>(twips_per_pixel)));
 }
@@ -114,7 +175,11 @@ HRESULT ListImageObject::Call(DISPID id, WORD flags, const DispatchArgs& args, V
         case 3: style = ILD_FOCUS; break;
         default: common::Raise(common::errInvalidArgument, L"ListImage", L"Invalid style");
       }
-      ImageList_Draw(list, index_, dc, x, y, style);
+      // Transparent drawing (and normal drawing where the list has no background colour, which is
+      // the same) through the cheaper path when the image allows it.
+      const bool transparent =
+          style == ILD_TRANSPARENT || (style == ILD_NORMAL && ImageList_GetBkColor(list) == CLR_NONE);
+      if (!transparent || !DrawMaskedImage(list, index_, dc, x, y)) ImageList_Draw(list, index_, dc, x, y, style);
       return S_OK;
     }
     case idExtractIcon: {

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "runtime_error.h"
+#include "subclass_chain.h"
 #include "window_list.h"
 
 using common::com_ptr;
@@ -243,7 +244,8 @@ HRESULT HookwireWindow::CallPrevWndProc(LONG msg, LONG_PTR wParam, LONG_PTR lPar
   if (!delivery_)
     Raise(common::errInvalidArgument, kSource, L"CallPrevWndProc is only valid while a message is being delivered");
   delivery_->passed_on = true;
-  *result = DefSubclassProc(h, static_cast<UINT>(msg), static_cast<WPARAM>(wParam), static_cast<LPARAM>(lParam));
+  *result = subclass_chain::CallNext(delivery_->at, h, static_cast<UINT>(msg), static_cast<WPARAM>(wParam),
+                                     static_cast<LPARAM>(lParam));
   HW_END
 }
 
@@ -258,7 +260,7 @@ void HookwireWindow::StartSubclass() {
     subclassed_ = true;
     return;
   }
-  if (!SetWindowSubclass(h, SubclassProc, reinterpret_cast<UINT_PTR>(this), reinterpret_cast<DWORD_PTR>(this)))
+  if (!subclass_chain::Add(h, &layer_))
     Raise(common::errInvalidArgument, kSource, L"Subclassing the window failed");
   subclassed_ = true;
 }
@@ -271,7 +273,7 @@ void HookwireWindow::StopSubclass() noexcept {
     return;
   }
   // The window may already be gone; then there is nothing left to unhook.
-  if (IsWindow(hwnd_)) RemoveWindowSubclass(hwnd_, SubclassProc, reinterpret_cast<UINT_PTR>(this));
+  subclass_chain::Remove(hwnd_, &layer_);
 }
 
 // --- message handlers ---------------------------------------------------------------
@@ -284,25 +286,21 @@ void HookwireWindow::DeliverCaptured(UINT msg, LONG_PTR wp, LONG_PTR lp) noexcep
   sink->Message(static_cast<LONG>(msg), wp, lp, &result);
 }
 
-LRESULT CALLBACK HookwireWindow::SubclassProc(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR ref) {
-  return reinterpret_cast<HookwireWindow*>(ref)->OnMessage(h, msg, wp, lp);
-}
-
-LRESULT HookwireWindow::OnMessage(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+LRESULT HookwireWindow::OnMessage(const ChainPosition& at, HWND h, UINT msg, WPARAM wp, LPARAM lp) {
   LRESULT ret;
   if (!sink_ || !Watches(msg)) {
-    ret = DefSubclassProc(h, msg, wp, lp);
+    ret = subclass_chain::CallNext(at, h, msg, wp, lp);
   } else {
     // Both the sink and this object may let go of each other while the sink runs.
     com_ptr<HookwireWindow> self(this);
     com_ptr<IhkMessageSink> sink(sink_);
-    Delivery d{msg, false, delivery_};
+    Delivery d{msg, false, delivery_, at};
     delivery_ = &d;
     LONG_PTR result = 0;
     sink->Message(static_cast<LONG>(msg), static_cast<LONG_PTR>(wp), static_cast<LONG_PTR>(lp), &result);
     delivery_ = d.outer;
     // A sink that neither answered nor passed the message on leaves it to the window's own procedure.
-    if (!d.passed_on && result == 0) ret = DefSubclassProc(h, msg, wp, lp);
+    if (!d.passed_on && result == 0) ret = subclass_chain::CallNext(at, h, msg, wp, lp);
     else ret = result;
     if (msg == WM_NCDESTROY) StopSubclass();
     return ret;  // sink and self are released here, after the last use of members

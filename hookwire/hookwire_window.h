@@ -11,6 +11,7 @@
 #include "com_server.h"
 #include "hookwire_h.h"
 #include "remote_capture.h"
+#include "subclass_chain.h"
 
 namespace hookwire {
 
@@ -57,10 +58,22 @@ class HookwireWindow final : public _HookwireWindow, public ISupportErrorInfo, p
     UINT msg;
     bool passed_on;  // the sink called CallPrevWndProc
     Delivery* outer;
+    ChainPosition at;  // where the message goes on from
   };
 
-  static LRESULT CALLBACK SubclassProc(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR ref);
-  LRESULT OnMessage(HWND h, UINT msg, WPARAM wp, LPARAM lp);
+  // This object's layer in its window's subclass chain.
+  class Layer final : public SubclassLayer {
+   public:
+    explicit Layer(HookwireWindow* owner) noexcept : owner_(owner) {}
+    LRESULT OnMessage(const ChainPosition& at, HWND h, UINT msg, WPARAM wp, LPARAM lp) override {
+      return owner_->OnMessage(at, h, msg, wp, lp);
+    }
+
+   private:
+    HookwireWindow* owner_;
+  };
+
+  LRESULT OnMessage(const ChainPosition& at, HWND h, UINT msg, WPARAM wp, LPARAM lp);
   bool Watches(UINT msg) const noexcept;
   bool Subclassable() const noexcept;
   bool OwnThreadWindow() const noexcept;
@@ -80,6 +93,7 @@ class HookwireWindow final : public _HookwireWindow, public ISupportErrorInfo, p
   // counted reference for as long as the sink runs.
   IhkMessageSink* sink_ = nullptr;
   Delivery* delivery_ = nullptr;
+  Layer layer_{this};
   // Set while a window of another thread or program is captured through the hook.
   std::unique_ptr<RemoteCapture> remote_;
 };

@@ -212,3 +212,50 @@ TEST(Subclass, FailuresAreHresultsWithErrorInformation) {
       << "outside a delivery there is no previous procedure to run";
   EXPECT_EQ(S_OK, w->put_Subclassed(VARIANT_FALSE));
 }
+
+namespace {
+// A procedure put in above the component's by someone else, the classic way.
+WNDPROC g_foreign_previous = nullptr;
+int g_foreign_seen = 0;
+LRESULT CALLBACK ForeignProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == kA) ++g_foreign_seen;
+  return CallWindowProcW(g_foreign_previous, h, msg, wp, lp);
+}
+}  // namespace
+
+TEST(Subclass, WindowProcedureGivenBackAndForeignLayersAboveKeepWorking) {
+  auto win = std::make_unique<TestWindow>(nullptr, L"w", 4);
+  const LONG_PTR original = GetWindowLongPtrW(win->hwnd(), GWLP_WNDPROC);
+  Sink s1, s2;
+  auto w1 = Attach(win->hwnd(), s1, {kAll});
+  EXPECT_NE(original, GetWindowLongPtrW(win->hwnd(), GWLP_WNDPROC));
+  EXPECT_EQ(S_OK, w1->put_Subclassed(VARIANT_FALSE));
+  EXPECT_EQ(original, GetWindowLongPtrW(win->hwnd(), GWLP_WNDPROC)) << "the last layer gone gives the procedure back";
+
+  // Someone subclasses above us; we cannot take our procedure out from under theirs, so it
+  // stays and only passes messages on.
+  EXPECT_EQ(S_OK, w1->put_Subclassed(VARIANT_TRUE));
+  g_foreign_seen = 0;
+  g_foreign_previous = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrW(win->hwnd(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ForeignProc)));
+  EXPECT_EQ(4, SendMessageW(win->hwnd(), kA, 0, 0));
+  EXPECT_EQ(1, g_foreign_seen);
+  const size_t s1_before = s1.received.size();
+  EXPECT_EQ(S_OK, w1->put_Subclassed(VARIANT_FALSE));
+  EXPECT_EQ(reinterpret_cast<LONG_PTR>(ForeignProc), GetWindowLongPtrW(win->hwnd(), GWLP_WNDPROC));
+  EXPECT_EQ(4, SendMessageW(win->hwnd(), kA, 0, 0));
+  EXPECT_EQ(2, g_foreign_seen);
+  EXPECT_EQ(s1_before, s1.received.size());
+  EXPECT_EQ(2u, win->seen.size()) << "the window's own procedure still gets every message";
+
+  // A new object on the same window joins the chain that stayed behind.
+  auto w2 = Attach(win->hwnd(), s2, {static_cast<LONG>(kA)});
+  EXPECT_EQ(4, SendMessageW(win->hwnd(), kA, 0, 0));
+  EXPECT_EQ(std::vector<LONG>{static_cast<LONG>(kA)}, s2.received);
+  EXPECT_EQ(3, g_foreign_seen);
+  EXPECT_EQ(3u, win->seen.size());
+  win->Destroy();
+  LONG h = -1;
+  EXPECT_EQ(S_OK, w2->get_hWnd(&h));
+  EXPECT_EQ(0, h);
+}

@@ -184,3 +184,85 @@ TEST(ImageListFiles, LoadsBitmapsOfTheRightSizeOnly) {
 }
 
 }  // namespace
+
+namespace {
+
+// Pixels of a picture whose colour under the mask is not black, so that a drawing that does not
+// combine image and mask the way the image list does shows it.
+void PaintPattern(HDC dc, int i, int w, int h, bool mask) {
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const bool clear = (x + y + i) % 3 == 0;
+      SetPixelV(dc, x, y, mask ? (clear ? RGB(255, 255, 255) : RGB(0, 0, 0))
+                               : RGB((40 * i + 7 * x) & 255, (13 * y) & 255, clear ? 200 : 90));
+    }
+}
+
+// A raw list of count pictures made with ImageList_Add (explicit masks) or without masks.
+HIMAGELIST RawList(UINT flags, int w, int h, int count) {
+  HIMAGELIST list = ImageList_Create(w, h, flags, count, 1);
+  for (int i = 0; i < count; ++i) {
+    Canvas image(w, h), mask(w, h);
+    PaintPattern(image.dc(), i, w, h, false);
+    PaintPattern(mask.dc(), i, w, h, true);
+    HBITMAP stock = CreateBitmap(1, 1, 1, 1, nullptr);
+    HBITMAP image_bmp = static_cast<HBITMAP>(SelectObject(image.dc(), stock));
+    HBITMAP mono = CreateBitmap(w, h, 1, 1, nullptr);
+    HDC mono_dc = CreateCompatibleDC(nullptr);
+    HGDIOBJ old = SelectObject(mono_dc, mono);
+    BitBlt(mono_dc, 0, 0, w, h, mask.dc(), 0, 0, SRCCOPY);
+    SelectObject(mono_dc, old);
+    DeleteDC(mono_dc);
+    ImageList_Add(list, image_bmp, (flags & ILC_MASK) ? mono : nullptr);
+    SelectObject(image.dc(), image_bmp);
+    DeleteObject(mono);
+    DeleteObject(stock);
+  }
+  return list;
+}
+
+}  // namespace
+
+TEST(ImageListObjectDraw, EveryStyleGivesThePixelsOfTheImageListsOwnDrawing) {
+  struct Case {
+    UINT flags;
+    int w, h, count;
+    COLORREF background;
+  };
+  // Several pictures per row and several rows in the list's bitmap; with and without masks; a
+  // list background colour for the normal style.
+  for (const Case& c : {Case{ILC_COLOR24 | ILC_MASK, 16, 16, 9, CLR_NONE}, Case{ILC_COLOR24 | ILC_MASK, 19, 13, 6, CLR_NONE},
+                        Case{ILC_COLOR24 | ILC_MASK, 16, 16, 41, CLR_NONE},
+                        Case{ILC_COLOR24 | ILC_MASK, 16, 16, 5, RGB(10, 200, 10)}, Case{ILC_COLOR24, 16, 16, 5, CLR_NONE},
+                        Case{ILC_COLOR4 | ILC_MASK, 16, 16, 5, CLR_NONE}}) {
+    HIMAGELIST raw = RawList(c.flags, c.w, c.h, c.count);
+    ImageList_SetBkColor(raw, c.background);
+    HIMAGELIST reference = RawList(c.flags, c.w, c.h, c.count);  // the same pictures, drawn directly
+    ImageList_SetBkColor(reference, c.background);
+    common::com_ptr<IDispatch> list = client::NewImageListObject(raw);
+    for (LONG style = 0; style <= 3; ++style) {
+      for (int i = 0; i < c.count; ++i) {
+        common::unique_variant image;
+        ASSERT_EQ(S_OK, Call(list.get(), L"ListImages", DISPATCH_METHOD | DISPATCH_PROPERTYGET, {Long(i + 1)},
+                             image.put()));
+        Canvas ours(40, 30), theirs(40, 30);
+        for (Canvas* canvas : {&ours, &theirs})
+          for (int y = 0; y < 30; ++y)
+            for (int x = 0; x < 40; ++x) SetPixelV(canvas->dc(), x, y, RGB(x * 6, 255 - y * 8, (x * y) & 255));
+        common::unique_variant ignored;
+        ASSERT_EQ(S_OK, Call(V_DISPATCH(image.get()), L"Draw", DISPATCH_METHOD,
+                             {Long(static_cast<LONG>(reinterpret_cast<LONG_PTR>(ours.dc()))),
+                              Double(5 * common::TwipsPerPixelX()), Double(7 * common::TwipsPerPixelY()), Long(style)},
+                             ignored.put()));
+        const UINT ild[] = {ILD_NORMAL, ILD_TRANSPARENT, ILD_SELECTED, ILD_FOCUS};
+        ImageList_Draw(reference, i, theirs.dc(), 5, 7, ild[style]);
+        int differing = 0;
+        for (int y = 0; y < 30; ++y)
+          for (int x = 0; x < 40; ++x) differing += ours.At(x, y) != theirs.At(x, y);
+        EXPECT_EQ(0, differing) << "flags " << std::hex << c.flags << std::dec << ", " << c.w << "x" << c.h
+                                << ", style " << style << ", picture " << i + 1;
+      }
+    }
+    ImageList_Destroy(reference);
+  }
+}

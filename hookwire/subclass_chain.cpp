@@ -1,0 +1,133 @@
+#include "subclass_chain.h"
+
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+namespace hookwire::subclass_chain {
+
+namespace {
+
+struct Chain {
+  HWND hwnd = nullptr;
+  WNDPROC original = nullptr;
+  // Bottom first: a layer added later sits on top and runs first. A removed layer leaves an
+  // empty place while messages run, so that positions held by running layers stay valid.
+  std::vector<SubclassLayer*> layers;
+  int running = 0;     // messages passing through the chain right now
+  bool dead = false;   // WM_NCDESTROY seen: the chain goes when the last message leaves
+};
+
+// One table for the process; a chain is touched only by its window's thread, the table by
+// every thread that subclasses.
+SRWLOCK g_lock = SRWLOCK_INIT;
+std::unordered_map<HWND, std::unique_ptr<Chain>>& Table() {
+  static auto* table = new std::unordered_map<HWND, std::unique_ptr<Chain>>();  // outlives static destructors
+  return *table;
+}
+
+Chain* Find(HWND h) noexcept {
+  AcquireSRWLockShared(&g_lock);
+  auto it = Table().find(h);
+  Chain* c = it == Table().end() ? nullptr : it->second.get();
+  ReleaseSRWLockShared(&g_lock);
+  return c;
+}
+
+LRESULT CALLBACK ChainProc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
+
+bool Empty(const Chain& c) noexcept {
+  for (SubclassLayer* l : c.layers)
+    if (l) return false;
+  return true;
+}
+
+// With no message inside: drops empty places and, once no layer is left (or the window is being
+// destroyed), gives the window its procedure back and forgets the chain. If someone replaced
+// the procedure after us, our procedure must stay in place: it then only passes messages on.
+void Tidy(Chain* c) noexcept {
+  if (c->running) return;
+  std::erase(c->layers, nullptr);
+  if (!c->layers.empty() && !c->dead) return;
+  const HWND h = c->hwnd;
+  if (!c->dead && IsWindow(h) &&
+      GetWindowLongPtrW(h, GWLP_WNDPROC) != reinterpret_cast<LONG_PTR>(ChainProc))
+    return;
+  if (IsWindow(h) && GetWindowLongPtrW(h, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(ChainProc))
+    SetWindowLongPtrW(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(c->original));
+  AcquireSRWLockExclusive(&g_lock);
+  Table().erase(h);  // frees c
+  ReleaseSRWLockExclusive(&g_lock);
+}
+
+LRESULT Run(Chain* c, int from, HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+  for (int i = from; i >= 0; --i) {
+    if (i < static_cast<int>(c->layers.size()) && c->layers[static_cast<size_t>(i)])
+      return c->layers[static_cast<size_t>(i)]->OnMessage(ChainPosition{c, i - 1}, h, msg, wp, lp);
+  }
+  return CallWindowProcW(c->original, h, msg, wp, lp);
+}
+
+LRESULT CALLBACK ChainProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+  Chain* c = Find(h);
+  if (!c) return DefWindowProcW(h, msg, wp, lp);  // cannot happen while we are the procedure
+  ++c->running;
+  const LRESULT r = Run(c, static_cast<int>(c->layers.size()) - 1, h, msg, wp, lp);
+  if (msg == WM_NCDESTROY) c->dead = true;
+  --c->running;
+  if (c->running == 0 && (c->dead || Empty(*c))) Tidy(c);
+  return r;
+}
+
+}  // namespace
+
+bool Add(HWND h, SubclassLayer* layer) noexcept {
+  if (!layer || !IsWindow(h) || GetWindowThreadProcessId(h, nullptr) != GetCurrentThreadId()) return false;
+  Chain* c = Find(h);
+  if (c && c->dead) return false;
+  if (!c) {
+    auto fresh = std::make_unique<Chain>();
+    fresh->hwnd = h;
+    c = fresh.get();
+    AcquireSRWLockExclusive(&g_lock);
+    Table()[h] = std::move(fresh);
+    ReleaseSRWLockExclusive(&g_lock);
+    // The table holds the chain before the procedure changes, so no message can miss it.
+    c->original = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ChainProc)));
+    if (!c->original) {
+      AcquireSRWLockExclusive(&g_lock);
+      Table().erase(h);
+      ReleaseSRWLockExclusive(&g_lock);
+      return false;
+    }
+  }
+  for (SubclassLayer* l : c->layers)
+    if (l == layer) return false;
+  try {
+    c->layers.push_back(layer);
+  } catch (...) {
+    return false;
+  }
+  return true;
+}
+
+void Remove(HWND h, SubclassLayer* layer) noexcept {
+  Chain* c = Find(h);
+  if (!c) return;
+  for (SubclassLayer*& l : c->layers)
+    if (l == layer) l = nullptr;
+  Tidy(c);
+}
+
+LRESULT CallNext(const ChainPosition& at, HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+  return Run(static_cast<Chain*>(at.chain), at.next, h, msg, wp, lp);
+}
+
+size_t WindowCount() noexcept {
+  AcquireSRWLockShared(&g_lock);
+  const size_t n = Table().size();
+  ReleaseSRWLockShared(&g_lock);
+  return n;
+}
+
+}  // namespace hookwire::subclass_chain
