@@ -144,13 +144,22 @@ HRESULT MainWindow::Message(LONG Msg, LONG_PTR wParam, LONG_PTR lParam, LONG_PTR
   COM_METHOD_END(kProgramTitle, IID_IhkMessageSink)
 }
 
-// The log repaints once after a burst of lines instead of once per line.
+// The log repaints once after a burst of lines instead of once per line. The list box's own
+// redraw switch still lets it draw its focus rectangle and scroll its bits on every selection
+// while it has the focus (tens of microseconds a line here); the window manager's switch
+// (DefWindowProc's WM_SETREDRAW: the window is taken as not visible, though it stays on
+// screen) stops that too. Both are undone, and the whole log repainted, when the burst is over.
 void MainWindow::HoldLogRedraw() {
   if (redraw_timer_) return;
   SendMessageW(lstOut_, WM_SETREDRAW, FALSE, 0);
+  DefWindowProcW(lstOut_, WM_SETREDRAW, FALSE, 0);
   redraw_timer_ = SetTimer(nullptr, 0, kRedrawDelayMs, &MainWindow::RedrawTimerProc);
-  if (redraw_timer_) RedrawTimers()[redraw_timer_] = this;
-  else SendMessageW(lstOut_, WM_SETREDRAW, TRUE, 0);
+  if (redraw_timer_) {
+    RedrawTimers()[redraw_timer_] = this;
+  } else {
+    DefWindowProcW(lstOut_, WM_SETREDRAW, TRUE, 0);
+    SendMessageW(lstOut_, WM_SETREDRAW, TRUE, 0);
+  }
 }
 
 void MainWindow::ReleaseLogRedraw() {
@@ -161,6 +170,7 @@ void MainWindow::ReleaseLogRedraw() {
   if (lstOut_ && IsWindow(lstOut_)) {
     // The repaint is the log's own doing: what it sends anywhere is not logged.
     ++log_busy_;
+    DefWindowProcW(lstOut_, WM_SETREDRAW, TRUE, 0);
     SendMessageW(lstOut_, WM_SETREDRAW, TRUE, 0);
     RedrawWindow(lstOut_, nullptr, nullptr, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_UPDATENOW);
     --log_busy_;

@@ -163,6 +163,23 @@ TEST_F(Capture, TheLogKeeps501LinesWithTheNewestSelected) {
   PumpFor(100);  // the deferred repaint changes nothing
   EXPECT_EQ(501, SendMessageW(w.log(), LB_GETCOUNT, 0, 0));
   EXPECT_EQ(500, SendMessageW(w.log(), LB_GETCURSEL, 0, 0));
+  // ...and leaves the log visible, painted, the newest line in view.
+  EXPECT_TRUE(IsWindowVisible(w.log()));
+  EXPECT_FALSE(GetUpdateRect(w.log(), nullptr, FALSE));
+  RECT item{}, client{};
+  SendMessageW(w.log(), LB_GETITEMRECT, 500, reinterpret_cast<LPARAM>(&item));
+  GetClientRect(w.log(), &client);
+  EXPECT_LE(item.bottom, client.bottom);
+  EXPECT_GE(item.top, client.top);
+
+  // Releasing "Spy" in the middle of a burst, before the repaint is due: the empty log is
+  // shown and painted all the same.
+  SendMessageW(target.hwnd(), WM_APP, 503, 0);
+  ClickToolbar(1);
+  PumpFor(100);
+  EXPECT_TRUE(IsWindowVisible(w.log()));
+  EXPECT_FALSE(GetUpdateRect(w.log(), nullptr, FALSE));
+  EXPECT_EQ(0, SendMessageW(w.log(), LB_GETCOUNT, 0, 0));
 }
 
 TEST_F(Capture, CannotSubclassLeavesTheButtonPressedAndTheLogEmpty) {
