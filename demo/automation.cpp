@@ -39,28 +39,4 @@ void InvokeId(IDispatch* object, DISPID id, const wchar_t* name, WORD flags, std
   common::Check(hr, name);
 }
 
-VARIANT LongArg(LONG value) {
-  VARIANT v;
-  VariantInit(&v);
-  V_VT(&v) = VT_I4;
-  V_I4(&v) = value;
-  return v;
-}
-
-VARIANT TextArg(BSTR value) {
-  VARIANT v;
-  VariantInit(&v);
-  V_VT(&v) = VT_BSTR;
-  V_BSTR(&v) = value;
-  return v;
-}
-
-VARIANT ObjectArg(IDispatch* value) {
-  VARIANT v;
-  VariantInit(&v);
-  V_VT(&v) = VT_DISPATCH;
-  V_DISPATCH(&v) = value;
-  return v;
-}
-
 }  // namespace demo

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "com_ptr.h"
+#include "variant_args.h"
 
 namespace demo {
 
@@ -17,8 +18,8 @@ void Invoke(IDispatch* object, const wchar_t* name, WORD flags, std::vector<VARI
 void InvokeId(IDispatch* object, DISPID id, const wchar_t* what, WORD flags, std::vector<VARIANT> args,
               VARIANT* result = nullptr);
 
-VARIANT LongArg(LONG value);
-VARIANT TextArg(BSTR value);  // does not take ownership
-VARIANT ObjectArg(IDispatch* value);  // does not add a reference
+using common::LongArg;
+using common::ObjectArg;
+using common::TextArg;
 
 }  // namespace demo

@@ -10,8 +10,10 @@
 #include "checked_math.h"
 #include "com_ptr.h"
 #include "draw_helpers.h"
+#include "late_bound.h"
 #include "runtime_error.h"
 #include "screen.h"
+#include "variant_args.h"
 
 namespace glyphary {
 
@@ -26,67 +28,17 @@ constexpr UINT kFormatLine = DT_SINGLELINE | DT_VCENTER;               // 0x24
 constexpr UINT kFormatShortcut = DT_RIGHT | DT_VCENTER | DT_SINGLELINE;  // 0x26
 constexpr LONG_PTR kTransparentStyle = 1;                                 // "Draw" style: transparent
 
+using common::DoubleArg;
+using common::LongArg;
+
 int32_t Rounded(double value) { return static_cast<int32_t>(std::nearbyint(value)); }
-
-// --- late-bound calls on the client's image list ---------------------------------------------
-
-[[noreturn]] void RaiseFromException(EXCEPINFO& e) {
-  if (e.pfnDeferredFillIn) e.pfnDeferredFillIn(&e);
-  std::wstring source = e.bstrSource ? std::wstring(e.bstrSource, SysStringLen(e.bstrSource)) : kSource;
-  std::wstring description =
-      e.bstrDescription ? std::wstring(e.bstrDescription, SysStringLen(e.bstrDescription)) : std::wstring();
-  long number = e.wCode ? e.wCode : static_cast<long>(e.scode);
-  if (!e.wCode && (static_cast<unsigned long>(e.scode) & 0xFFFF0000UL) == 0x800A0000UL) number = e.scode & 0xFFFF;
-  SysFreeString(e.bstrSource);
-  SysFreeString(e.bstrDescription);
-  SysFreeString(e.bstrHelpFile);
-  common::Raise(number, source, description);
-}
-
-// Invokes member id of obj with args (in call order); the result, if any, goes to result.
-void InvokeId(IDispatch* obj, DISPID id, WORD flags, std::vector<VARIANT> args, VARIANT* result) {
-  if (!obj) common::Raise(common::errObjectNotSet, kSource);
-  std::vector<VARIANT> reversed(args.rbegin(), args.rend());
-  DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
-  EXCEPINFO excep{};
-  UINT arg_err = 0;
-  HRESULT hr = obj->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, &excep, &arg_err);
-  if (hr == DISP_E_EXCEPTION) RaiseFromException(excep);
-  common::Check(hr, kSource);
-}
-
-void InvokeName(IDispatch* obj, const wchar_t* name, WORD flags, std::vector<VARIANT> args, VARIANT* result) {
-  if (!obj) common::Raise(common::errObjectNotSet, kSource);
-  DISPID id = DISPID_UNKNOWN;
-  LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-  if (FAILED(obj->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id)))
-    common::Raise(common::errObjectDoesNotSupport, kSource);
-  InvokeId(obj, id, flags, std::move(args), result);
-}
-
-VARIANT LongArg(int32_t v) {
-  VARIANT a;
-  VariantInit(&a);
-  V_VT(&a) = VT_I4;
-  V_I4(&a) = v;
-  return a;
-}
-
-VARIANT DoubleArg(double v) {
-  VARIANT a;
-  VariantInit(&a);
-  V_VT(&a) = VT_R8;
-  V_R8(&a) = v;
-  return a;
-}
 
 // The image object that "ListImages"(index) returns.
 common::com_ptr<IDispatch> ListImage(IDispatch* image_list, int32_t index) {
   common::unique_variant image;
-  InvokeName(image_list, L"ListImages", DISPATCH_METHOD | DISPATCH_PROPERTYGET, {LongArg(index)}, image.put());
-  common::Check(VariantChangeType(image.get(), image.get(), 0, VT_DISPATCH), kSource);
-  if (!V_DISPATCH(image.get())) common::Raise(common::errObjectNotSet, kSource);
-  return common::com_ptr<IDispatch>(V_DISPATCH(image.get()));
+  const VARIANT position = LongArg(index);
+  Call(image_list, MemberId(image_list, L"ListImages", kSource), {&position}, image.get(), kSource);
+  return ToObject(*image.get(), kSource);
 }
 
 // The disabled picture of a grayed item: the image's icon, drawn at its own size in the platform's
@@ -94,13 +46,11 @@ common::com_ptr<IDispatch> ListImage(IDispatch* image_list, int32_t index) {
 void DrawDisabledImage(HDC hDC, IDispatch* image_list, int32_t index, int32_t x, int32_t y) {
   common::com_ptr<IDispatch> image = ListImage(image_list, index);
   common::unique_variant picture;
-  InvokeName(image.get(), L"ExtractIcon", DISPATCH_METHOD | DISPATCH_PROPERTYGET, {}, picture.put());
-  common::Check(VariantChangeType(picture.get(), picture.get(), 0, VT_DISPATCH), kSource);
+  Call(image.get(), MemberId(image.get(), L"ExtractIcon", kSource), {}, picture.get(), kSource);
   common::unique_variant handle;
-  InvokeId(V_DISPATCH(picture.get()), DISPID_VALUE, DISPATCH_PROPERTYGET, {}, handle.put());
-  common::Check(VariantChangeType(handle.get(), handle.get(), 0, VT_I4), kSource);
+  Call(ToObject(*picture.get(), kSource).get(), DISPID_VALUE, {}, handle.get(), kSource);
   // Icon handles are 32-bit significant, sign-extended in a 64-bit process.
-  HICON icon = reinterpret_cast<HICON>(static_cast<LONG_PTR>(V_I4(handle.get())));
+  HICON icon = reinterpret_cast<HICON>(static_cast<LONG_PTR>(ToLong(*handle.get(), kSource)));
   DrawStateA(hDC, nullptr, nullptr, reinterpret_cast<LPARAM>(icon), 32, x, y, 0, 0, DST_ICON | DSS_DISABLED);
 }
 
@@ -111,8 +61,9 @@ void DrawImage(HDC hDC, IDispatch* image_list, int32_t index, int32_t x, int32_t
   const double twips_y = static_cast<double>(y) * static_cast<double>(common::TwipsPerPixelY());
   const int32_t dc = static_cast<int32_t>(reinterpret_cast<LONG_PTR>(hDC));
   common::unique_variant ignored;
-  InvokeName(image.get(), L"Draw", DISPATCH_METHOD,
-             {LongArg(dc), DoubleArg(twips_x), DoubleArg(twips_y), LongArg(kTransparentStyle)}, ignored.put());
+  const VARIANT args[] = {LongArg(dc), DoubleArg(twips_x), DoubleArg(twips_y), LongArg(kTransparentStyle)};
+  Call(image.get(), MemberId(image.get(), L"Draw", kSource), {&args[0], &args[1], &args[2], &args[3]}, ignored.get(),
+       kSource);
 }
 
 }  // namespace

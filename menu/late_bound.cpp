@@ -56,7 +56,7 @@ void Invoke(IDispatch* obj, DISPID id, WORD flags, std::initializer_list<const V
 
 }  // namespace
 
-void GetProperty(IDispatch* obj, const wchar_t* name, VARIANT* result, const wchar_t* source) {
+DISPID MemberId(IDispatch* obj, const wchar_t* name, const wchar_t* source) {
   if (!obj) common::Raise(common::errObjectNotSet, source);
   DISPID id = DISPID_UNKNOWN;
   HRESULT hr;
@@ -70,7 +70,11 @@ void GetProperty(IDispatch* obj, const wchar_t* name, VARIANT* result, const wch
     hr = obj->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
   }
   if (FAILED(hr)) common::Raise(common::errObjectDoesNotSupport, source);
-  Invoke(obj, id, DISPATCH_PROPERTYGET, {}, result, source);
+  return id;
+}
+
+void GetProperty(IDispatch* obj, const wchar_t* name, VARIANT* result, const wchar_t* source) {
+  Invoke(obj, MemberId(obj, name, source), DISPATCH_PROPERTYGET, {}, result, source);
 }
 
 void Call(IDispatch* obj, DISPID id, std::initializer_list<const VARIANT*> args, VARIANT* result,

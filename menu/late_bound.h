@@ -14,6 +14,9 @@ namespace glyphary {
 
 // Reads the property name of obj into result. A null obj raises error 91.
 void GetProperty(IDispatch* obj, const wchar_t* name, VARIANT* result, const wchar_t* source);
+// The dispatch id of member name of obj, found without regard to case; error 438 when obj has
+// no such member, 91 when obj is null.
+DISPID MemberId(IDispatch* obj, const wchar_t* name, const wchar_t* source);
 // Calls member id of obj as a method or property get with the arguments given in order.
 void Call(IDispatch* obj, DISPID id, std::initializer_list<const VARIANT*> args, VARIANT* result,
           const wchar_t* source);

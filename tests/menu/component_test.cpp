@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "menu_fixture.h"
+#include "variant_args.h"
 #include "test_window.h"
 
 using common::com_ptr;
@@ -39,34 +40,10 @@ struct Invoker {
   }
 };
 
-VARIANT Long(LONG v) {
-  VARIANT r;
-  VariantInit(&r);
-  V_VT(&r) = VT_I4;
-  V_I4(&r) = v;
-  return r;
-}
-VARIANT Text(BSTR b) {
-  VARIANT r;
-  VariantInit(&r);
-  V_VT(&r) = VT_BSTR;
-  V_BSTR(&r) = b;
-  return r;
-}
-VARIANT Object(IDispatch* d) {
-  VARIANT r;
-  VariantInit(&r);
-  V_VT(&r) = VT_DISPATCH;
-  V_DISPATCH(&r) = d;
-  return r;
-}
-VARIANT Ref(VARIANT* v) {
-  VARIANT r;
-  VariantInit(&r);
-  V_VT(&r) = VT_BYREF | VT_VARIANT;
-  V_VARIANTREF(&r) = v;
-  return r;
-}
+constexpr auto Long = common::LongArg;
+constexpr auto Text = common::TextArg;
+constexpr auto Object = common::ObjectArg;
+constexpr auto Ref = common::RefArg;
 
 }  // namespace
 

@@ -6,6 +6,7 @@
 #include "gdi_counter.h"
 #include "image_list_object.h"
 #include "screen.h"
+#include "variant_args.h"
 
 using paint_tests::Canvas;
 using paint_tests::kUntouched;
@@ -34,21 +35,8 @@ HRESULT Call(IDispatch* object, const wchar_t* name, WORD flags, std::vector<VAR
   return hr;
 }
 
-VARIANT Long(LONG v) {
-  VARIANT a;
-  VariantInit(&a);
-  V_VT(&a) = VT_I4;
-  V_I4(&a) = v;
-  return a;
-}
-
-VARIANT Double(double v) {
-  VARIANT a;
-  VariantInit(&a);
-  V_VT(&a) = VT_R8;
-  V_R8(&a) = v;
-  return a;
-}
+constexpr auto Long = common::LongArg;
+constexpr auto Double = common::DoubleArg;
 
 COLORREF Picture(int i, int x, int y) {
   if (x == 0 && y == 0) return i == 0 ? RGB(255, 0, 0) : RGB(0, 255, 0);
