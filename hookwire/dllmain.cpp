@@ -4,6 +4,7 @@
 #include "com_server.h"
 #include "hookwire_h.h"
 #include "hookwire_window.h"
+#include "subclass_chain.h"
 
 namespace {
 
@@ -32,7 +33,12 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, 
                                 iid, out);
 }
 
-extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() { return common::CanUnloadNow(); }
+// A window whose procedure is still ours (someone subclassed it after us, so ours could not be
+// taken out) keeps the DLL loaded, however many objects are left.
+extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() {
+  if (hookwire::subclass_chain::WindowCount() != 0) return S_FALSE;
+  return common::CanUnloadNow();
+}
 
 extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() { return common::RegisterServer(Registration(), false); }
 

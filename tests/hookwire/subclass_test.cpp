@@ -242,6 +242,12 @@ TEST(Subclass, WindowProcedureGivenBackAndForeignLayersAboveKeepWorking) {
   EXPECT_EQ(1, g_foreign_seen);
   const size_t s1_before = s1.received.size();
   EXPECT_EQ(S_OK, w1->put_Subclassed(VARIANT_FALSE));
+  w1.reset();
+  // No object is left, but the window still runs through our procedure: the DLL must stay.
+  auto can_unload = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"Hookwire.dll"), "DllCanUnloadNow")));
+  ASSERT_NE(nullptr, can_unload);
+  EXPECT_EQ(S_FALSE, can_unload());
   EXPECT_EQ(reinterpret_cast<LONG_PTR>(ForeignProc), GetWindowLongPtrW(win->hwnd(), GWLP_WNDPROC));
   EXPECT_EQ(4, SendMessageW(win->hwnd(), kA, 0, 0));
   EXPECT_EQ(2, g_foreign_seen);
@@ -258,4 +264,6 @@ TEST(Subclass, WindowProcedureGivenBackAndForeignLayersAboveKeepWorking) {
   LONG h = -1;
   EXPECT_EQ(S_OK, w2->get_hWnd(&h));
   EXPECT_EQ(0, h);
+  w2.reset();
+  EXPECT_EQ(S_OK, can_unload()) << "the window is gone and no object is left";
 }
