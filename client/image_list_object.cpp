@@ -2,7 +2,6 @@
 
 #include <olectl.h>
 
-#include <algorithm>
 #include <cmath>
 #include <utility>
 #include <vector>
@@ -113,7 +112,7 @@ bool DrawMaskedImage(HIMAGELIST list, int index, HDC dc, int x, int y) {
     return false;
 
   // Only the scan lines that hold the image, bottom-up (scan 0 is the bitmap's bottom line), as
-  // 32-bit pixels; then the image's own columns out of them.
+  // 32-bit pixels.
   BITMAPINFO lines{};
   lines.bmiHeader.biSize = sizeof lines.bmiHeader;
   lines.bmiHeader.biWidth = full_width;
@@ -129,21 +128,14 @@ bool DrawMaskedImage(HIMAGELIST list, int index, HDC dc, int x, int y) {
       GetDIBits(dc, info.hbmMask, first_scan, static_cast<UINT>(height), mask.data(), &lines, DIB_RGB_COLORS) !=
           height)
     return false;
-  std::vector<DWORD> image_part(static_cast<size_t>(width) * static_cast<size_t>(height));
-  std::vector<DWORD> mask_part(image_part.size());
-  for (int row = 0; row < height; ++row) {
-    const size_t from = static_cast<size_t>(row) * static_cast<size_t>(full_width) + static_cast<size_t>(info.rcImage.left);
-    const size_t to = static_cast<size_t>(row) * static_cast<size_t>(width);
-    std::copy_n(image.begin() + static_cast<ptrdiff_t>(from), width, image_part.begin() + static_cast<ptrdiff_t>(to));
-    std::copy_n(mask.begin() + static_cast<ptrdiff_t>(from), width, mask_part.begin() + static_cast<ptrdiff_t>(to));
-  }
+  // The lines read, as a picture of their own; the image's columns are taken from it where drawn.
   BITMAPINFO part = lines;
-  part.bmiHeader.biWidth = width;
   part.bmiHeader.biHeight = height;
   // The mask ANDed in, then the image ORed over it, as the image list itself does. Should the
   // second step fail, ImageList_Draw over the first gives the same picture.
-  for (auto [bits, rop] : {std::pair{mask_part.data(), SRCAND}, std::pair{image_part.data(), SRCPAINT}}) {
-    const int copied = StretchDIBits(dc, x, y, width, height, 0, 0, width, height, bits, &part, DIB_RGB_COLORS, rop);
+  for (auto [bits, rop] : {std::pair{mask.data(), SRCAND}, std::pair{image.data(), SRCPAINT}}) {
+    const int copied = StretchDIBits(dc, x, y, width, height, info.rcImage.left, 0, width, height, bits, &part,
+                                     DIB_RGB_COLORS, rop);
     if (copied == 0 || copied == static_cast<int>(GDI_ERROR)) return false;
   }
   return true;
