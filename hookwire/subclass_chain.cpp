@@ -36,12 +36,6 @@ Chain* Find(HWND h) noexcept {
 
 LRESULT CALLBACK ChainProc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
 
-bool Empty(const Chain& c) noexcept {
-  for (SubclassLayer* l : c.layers)
-    if (l) return false;
-  return true;
-}
-
 // With no message inside: drops empty places and, once no layer is left (or the window is being
 // destroyed), gives the window its procedure back and forgets the chain. If someone replaced
 // the procedure after us, our procedure must stay in place: it then only passes messages on.
@@ -50,11 +44,10 @@ void Tidy(Chain* c) noexcept {
   std::erase(c->layers, nullptr);
   if (!c->layers.empty() && !c->dead) return;
   const HWND h = c->hwnd;
-  if (!c->dead && IsWindow(h) &&
-      GetWindowLongPtrW(h, GWLP_WNDPROC) != reinterpret_cast<LONG_PTR>(ChainProc))
-    return;
-  if (IsWindow(h) && GetWindowLongPtrW(h, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(ChainProc))
-    SetWindowLongPtrW(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(c->original));
+  const bool alive = IsWindow(h) != FALSE;
+  const bool ours = alive && GetWindowLongPtrW(h, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(ChainProc);
+  if (alive && !ours && !c->dead) return;
+  if (ours) SetWindowLongPtrW(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(c->original));
   AcquireSRWLockExclusive(&g_lock);
   Table().erase(h);  // frees c
   ReleaseSRWLockExclusive(&g_lock);
@@ -75,7 +68,7 @@ LRESULT CALLBACK ChainProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
   const LRESULT r = Run(c, static_cast<int>(c->layers.size()) - 1, h, msg, wp, lp);
   if (msg == WM_NCDESTROY) c->dead = true;
   --c->running;
-  if (c->running == 0 && (c->dead || Empty(*c))) Tidy(c);
+  Tidy(c);
   return r;
 }
 
