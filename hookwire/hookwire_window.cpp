@@ -5,11 +5,13 @@
 
 #include "runtime_error.h"
 #include "subclass_chain.h"
+#include "window_text.h"
 #include "window_list.h"
 
 using common::com_ptr;
 using common::Raise;
 using common::RuntimeError;
+using common::WindowText;
 
 namespace hookwire {
 
@@ -17,37 +19,10 @@ namespace {
 
 constexpr const wchar_t* kSource = L"Hookwire.HookwireWindow";
 constexpr LONG kAllMessages = 0xFFFF;
-// How long reading another thread's window text may take before we give up.
-constexpr UINT kTextTimeoutMs = 500;
 
 #define HW_END COM_METHOD_END(kSource, IID__HookwireWindow)
 
 bool OwnThread(HWND h) noexcept { return GetWindowThreadProcessId(h, nullptr) == GetCurrentThreadId(); }
-
-std::wstring WindowText(HWND h) {
-  if (!h || !IsWindow(h)) return {};
-  if (OwnThread(h)) {
-    int n = GetWindowTextLengthW(h);
-    if (n <= 0) return {};
-    std::wstring s(static_cast<size_t>(n) + 1, L'\0');
-    n = GetWindowTextW(h, s.data(), n + 1);
-    s.resize(n > 0 ? static_cast<size_t>(n) : 0);
-    return s;
-  }
-  // Another thread or program: never wait on it for long, and not at all once it is hung.
-  DWORD_PTR len = 0;
-  if (!SendMessageTimeoutW(h, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kTextTimeoutMs, &len)) return {};
-  if (len == 0) return {};
-  if (len > 0x100000) len = 0x100000;
-  std::wstring s(len + 1, L'\0');
-  DWORD_PTR got = 0;
-  if (!SendMessageTimeoutW(h, WM_GETTEXT, len + 1, reinterpret_cast<LPARAM>(s.data()), SMTO_ABORTIFHUNG,
-                           kTextTimeoutMs, &got))
-    return {};
-  s.resize(got <= len ? got : len);
-  s.resize(wcsnlen(s.c_str(), s.size()));
-  return s;
-}
 
 HRESULT ReturnString(const std::wstring& s, BSTR* out) {
   *out = SysAllocStringLen(s.data(), static_cast<UINT>(s.size()));
