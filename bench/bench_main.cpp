@@ -21,6 +21,7 @@
 
 #include "automation.h"
 #include "com_ptr.h"
+#include "counting_sink.h"
 #include "form_object.h"
 #include "gdi_counter.h"
 #include "image_list_object.h"
@@ -28,6 +29,7 @@
 #include "hex.h"
 #include "hookwire_h.h"
 #include "main_window.h"
+#include "window_text.h"
 
 namespace {
 
@@ -166,35 +168,6 @@ HWND CreateTarget(const wchar_t* caption, int x, int y, bool visible) {
                            240, 120, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
   return h;
 }
-
-// A sink that only counts: the transport's cost without any logging.
-class CountingSink final : public IhkMessageSink {
- public:
-  LONG count = 0;
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IhkMessageSink) {
-      *out = static_cast<IhkMessageSink*>(this);
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* n) override {
-    *n = 0;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE Message(LONG, LONG_PTR, LONG_PTR, LONG_PTR*) override {
-    ++count;
-    return S_OK;
-  }
-};
 
 // --- driving Snoopet as a user does ------------------------------------------------------------
 
@@ -356,7 +329,7 @@ void RowInProcess(spy::MainWindow& w, const Options& o) {
   HWND target = CreateTarget(L"Snoopet bench target", 760, 40, true);
   w.FillWindowTree();
   PumpFor(0.2);
-  CountingSink counter;
+  testing_support::CountingSink counter;
   common::com_ptr<_HookwireWindow> watcher;
   CoCreateInstance(CLSID_HookwireWindow, nullptr, CLSCTX_INPROC_SERVER, IID__HookwireWindow, watcher.put_void());
   // Sides: 0 bare, 1 Snoopet watching; where the time goes: 2 Hookwire with a sink that only
@@ -512,31 +485,12 @@ void RowMemory(spy::MainWindow& w, const Options& o) {
 
 // --- row 4: the window tree ------------------------------------------------------------------------
 
-std::wstring OwnOrRemoteText(HWND h) {  // reads a caption the way a careful client must
-  if (GetWindowThreadProcessId(h, nullptr) == GetCurrentThreadId()) {
-    int n = GetWindowTextLengthW(h);
-    if (n <= 0) return {};
-    std::wstring s(static_cast<size_t>(n) + 1, L'\0');
-    n = GetWindowTextW(h, s.data(), n + 1);
-    s.resize(n > 0 ? static_cast<size_t>(n) : 0);
-    return s;
-  }
-  DWORD_PTR len = 0;
-  if (!SendMessageTimeoutW(h, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 500, &len) || len == 0) return {};
-  std::wstring s(len + 1, L'\0');
-  DWORD_PTR got = 0;
-  if (!SendMessageTimeoutW(h, WM_GETTEXT, len + 1, reinterpret_cast<LPARAM>(s.data()), SMTO_ABORTIFHUNG, 500, &got))
-    return {};
-  s.resize(std::min<size_t>(got, len));
-  return s;
-}
-
 // The bare walk: handle, caption and class name of every window under the desktop, nothing kept.
 size_t BareWalk(HWND parent, size_t& chars) {
   size_t n = 0;
   for (HWND c = GetWindow(parent, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
     wchar_t cls[257];
-    chars += OwnOrRemoteText(c).size() + static_cast<size_t>(GetClassNameW(c, cls, 257));
+    chars += common::WindowText(c).size() + static_cast<size_t>(GetClassNameW(c, cls, 257));
     chars += reinterpret_cast<LONG_PTR>(c) & 1;
     n += 1 + BareWalk(c, chars);
   }
@@ -679,7 +633,7 @@ void RowRemote(spy::MainWindow& w, const Options& o) {
   if (WaitPumping(ready, 20)) target = FindWindowW(L"SnoopetBenchTarget", name.c_str());
   Check(target != nullptr, "row 2: the target's window did not appear");
 
-  CountingSink counter;
+  testing_support::CountingSink counter;
   common::com_ptr<_HookwireWindow> watcher;
   bool ok = target && SUCCEEDED(CoCreateInstance(CLSID_HookwireWindow, nullptr, CLSCTX_INPROC_SERVER,
                                                  IID__HookwireWindow, watcher.put_void()));
