@@ -75,7 +75,8 @@ class EndToEnd : public ::testing::Test {
     DeleteSettings(L"Snoopet");
   }
 
-  void Start() {
+  // Starts Snoopet.exe from beside the test program into pi_.
+  void Launch() {
     wchar_t path[MAX_PATH];
     GetModuleFileNameW(nullptr, path, MAX_PATH);
     std::wstring exe(path);
@@ -85,6 +86,10 @@ class EndToEnd : public ::testing::Test {
     si.cb = sizeof si;
     ASSERT_TRUE(CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi_))
         << "cannot start " << testing::PrintToString(exe);
+  }
+
+  void Start() {
+    ASSERT_NO_FATAL_FAILURE(Launch());
     ASSERT_TRUE(WaitFor([&] {
       main_ = FindWindowW(spy::kWindowClass, spy::kCaption);
       return main_ && IsWindowVisible(main_);
@@ -266,14 +271,7 @@ TEST_F(EndToEnd, WithoutHookwireTheProgramReportsTheErrorAndEnds) {
     }
   } restore{reg, dll};
 
-  wchar_t path[MAX_PATH];
-  GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring exe(path);
-  exe = exe.substr(0, exe.find_last_of(L"\\/") + 1) + L"Snoopet.exe";
-  std::wstring cmd = L"\"" + exe + L"\"";
-  STARTUPINFOW si{};
-  si.cb = sizeof si;
-  ASSERT_TRUE(CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi_));
+  ASSERT_NO_FATAL_FAILURE(Launch());
   BoxSearch search{pi_.dwProcessId, nullptr};
   wchar_t text[512] = {};
   // The box window shows up before its text does.
