@@ -5,11 +5,4 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 nice -n 10 bash "$ROOT/scripts/build.sh"
-exec bash "$ROOT/scripts/with-display.sh" bash -c '
-  set -euo pipefail
-  source "'"$ROOT"'/scripts/env.sh"
-  bash "$ROOT/scripts/wine-setup.sh"
-  status=0
-  nice -n 10 "$WINE_LOADER" "$TEST_BUILD/bin/SnoopetBench.exe" "$@" || status=$?
-  wineserver -k 2>/dev/null || true
-  exit $status' bench "$@"
+exec bash "$ROOT/scripts/on-wine-display.sh" nice -n 10 "$WINE_LOADER" "$TEST_BUILD/bin/SnoopetBench.exe" "$@"

@@ -4,10 +4,9 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 bash "$ROOT/scripts/build.sh"
-exec bash "$ROOT/scripts/with-display.sh" bash -c '
+exec bash "$ROOT/scripts/on-wine-display.sh" bash -c '
   set -euo pipefail
   source "'"$ROOT"'/scripts/env.sh"
-  bash "$ROOT/scripts/wine-setup.sh"
   status=0
   shots="$ROOT/build/screenshots"
   rm -rf "$shots"
@@ -18,5 +17,4 @@ exec bash "$ROOT/scripts/with-display.sh" bash -c '
   for bmp in "$shots"/*.bmp; do
     [ -e "$bmp" ] && convert "$bmp" "${bmp%.bmp}.png" 2>/dev/null || true
   done
-  wineserver -k 2>/dev/null || true
   exit $status'
