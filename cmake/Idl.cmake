@@ -4,12 +4,12 @@
 # the C++ header what only the type library should carry.
 # Sets <prefix>_HEADER, <prefix>_IID_C and <prefix>_TLB in the caller's scope.
 set(WINE_IDL_DIR /usr/include/wine/wine/windows)
+# stdole2.tlb of the host's (64-bit) Wine serves the 32-bit type libraries too.
+set(WINE_TLB_DIR /usr/lib/x86_64-linux-gnu/wine/x86_64-windows)
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(WIDL_ARCH -m64)
-  set(WINE_TLB_DIR /usr/lib/x86_64-linux-gnu/wine/x86_64-windows)
 else()
   set(WIDL_ARCH -m32)
-  set(WINE_TLB_DIR /usr/lib/i386-linux-gnu/wine/i386-windows)
 endif()
 
 function(idl_compile prefix idl)

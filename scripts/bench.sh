@@ -5,4 +5,4 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 nice -n 10 bash "$ROOT/scripts/build.sh"
-exec bash "$ROOT/scripts/on-wine-display.sh" nice -n 10 "$WINE_LOADER" "$TEST_BUILD/bin/SnoopetBench.exe" "$@"
+exec bash "$ROOT/scripts/on-wine-display.sh" nice -n 10 bash "$ROOT/scripts/wine-run.sh" "$TEST_BUILD/bin/SnoopetBench.exe" "$@"

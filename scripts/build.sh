@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, then configures and builds everything: the 32-bit
-# binaries in build/win32, and where the tests need it the 64-bit ones in build/win64.
+# Installs what is missing, then configures and builds everything: the shipped 32-bit binaries in
+# build/win32 and the 64-bit build of the same sources in build/win64.
 set -euo pipefail
 bash "$(dirname "${BASH_SOURCE[0]}")/install-deps.sh"
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
@@ -10,9 +10,8 @@ build_one() {  # dir toolchain
   cmake -S "$ROOT" -B "$1" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/$2" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
   cmake --build "$1" -j"$(nproc)" -- --no-print-directory 2>&1 \
     | { grep -vE '^\[ *[0-9]+%\] (Building|Linking|Built|Generating)' || true; }
+  return "${PIPESTATUS[0]}"
 }
 
 build_one "$BUILD32" toolchain-mingw32.cmake
-if [ "$TEST_ARCH" = win64 ]; then
-  build_one "$BUILD64" toolchain-mingw64.cmake
-fi
+build_one "$BUILD64" toolchain-mingw64.cmake

@@ -1,37 +1,35 @@
 # Common settings for the scripts: sourced, not run.
 #
-# The shipped binaries are 32-bit (build/win32). The machines we build and test on
-# have kernels that refuse 32-bit Linux programs, so 32-bit Wine cannot start there:
-# the tests run a 64-bit build of the same sources (build/win64) under wine64.
-# TEST_ARCH=win32 runs them on the 32-bit build instead, where the host allows it.
+# The shipped binaries are 32-bit (build/win32); beside them a 64-bit build of the same sources
+# (build/win64) stands for the desktop's other bitness. Both run under one 64-bit Wine prefix
+# (build/wineprefix) in the small Debian root of scripts/wow32-root.sh: 64-bit programs natively,
+# 32-bit ones through qemu-i386 user-mode emulation (these machines fault on any 32-bit code).
+# TEST_ARCH picks the build the tests and the main job run: win32 (the default, what we ship) or win64.
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD32="$ROOT/build/win32"
 BUILD64="$ROOT/build/win64"
+source "$ROOT/scripts/wow32-env.sh"
 
-host_runs_32bit() {
-  [ -x /usr/lib/wine/wineserver32 ] && /usr/lib/wine/wineserver32 --version >/dev/null 2>&1
-}
-
-TEST_ARCH="${TEST_ARCH:-win64}"
-if [ "$TEST_ARCH" = win32 ] && ! host_runs_32bit; then
-  echo "TEST_ARCH=win32: this host cannot run 32-bit programs" >&2
-  exit 1
-fi
-export TEST_ARCH
-if [ "$TEST_ARCH" = win32 ]; then
-  TEST_BUILD="$BUILD32"
-  WINE_LOADER=/usr/lib/wine/wine
-  WINESERVER_BIN=/usr/lib/wine/wineserver32
-else
-  TEST_BUILD="$BUILD64"
-  WINE_LOADER=/usr/lib/wine/wine64
-  WINESERVER_BIN=/usr/lib/wine/wineserver64
-fi
-export TEST_BUILD WINE_LOADER
-export WINEPREFIX="${WINEPREFIX:-$TEST_BUILD/wineprefix}"
-export WINEARCH="$TEST_ARCH"
+TEST_ARCH="${TEST_ARCH:-win32}"
+case "$TEST_ARCH" in
+  win32) TEST_BUILD="$BUILD32" ;;
+  win64) TEST_BUILD="$BUILD64" ;;
+  *) echo "TEST_ARCH must be win32 or win64, not '$TEST_ARCH'" >&2; exit 2 ;;
+esac
+export TEST_ARCH TEST_BUILD
+export WINEPREFIX="${WINEPREFIX:-$ROOT/build/wineprefix}"
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 export WINEDEBUG="${WINEDEBUG:--all}"
-export WINESERVER="$WINESERVER_BIN"
-wine() { "$WINE_LOADER" "$@"; }
-wineserver() { "$WINESERVER_BIN" "$@"; }
+
+# wine PROGRAM [ARGS]: runs a Windows program (either bitness) of this prefix; its exit code is ours.
+wine() { bash "$ROOT/scripts/wine-run.sh" "$@"; }
+# wineserver ARGS: the prefix's one Wine server (native, 64-bit), run in the root from a mount
+# namespace of its own that sees the same paths as the programs, outside any user namespace.
+wineserver() {
+  unshare --mount --propagation private --fork -- /bin/sh -c '
+    . "$2/scripts/wow32-mounts.sh"
+    wow_bind_all "$1" "$2" "$3"
+    R="$1" P="$3"; shift 3
+    exec chroot "$R" env -i HOME=/root WINEPREFIX="$P" /usr/lib/wine/wineserver64 "$@"
+  ' wineserver "$WOW_ROOT" "$ROOT" "$WINEPREFIX" "$@"
+}

@@ -1,24 +1,27 @@
 #!/usr/bin/env bash
-# Installs what the build and the tests need, when it is missing. Quiet and idempotent.
-set -euo pipefail
+# Installs what the build and the tests need, when it is missing: Debian's own packages of the host's
+# architecture only (32-bit Windows programs run in the root that scripts/wow32-root.sh makes).
+# Quiet and idempotent. A broken index of one suite does not stop the install while the packages still
+# resolve; after three tries it fails with one line that names what could not be installed.
+set -uo pipefail
 
-need=()
+packages=(cmake make python3 g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools libwine-dev
+          xvfb xauth x11-apps x11-utils imagemagick googletest debootstrap util-linux)
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+missing() { local p; for p in "${packages[@]}"; do have "$p" || echo "$p"; done; }
 
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  dpkg --add-architecture i386
-  FORCE_UPDATE=1
-fi
-
-for p in cmake make python3 g++-mingw-w64-i686 mingw-w64-tools libwine-dev:i386 wine wine32:i386 wine64 g++-mingw-w64-x86-64 \
-         xvfb xauth x11-apps x11-utils imagemagick googletest; do
-  have "$p" || need+=("$p")
+need=($(missing))
+[ ${#need[@]} -eq 0 ] && exit 0
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+echo "Installing: ${need[*]}"
+for try in 1 2 3; do
+  # An index that fails to download (a mirror mid-sync) leaves the others usable: go on regardless.
+  $SUDO apt-get update -qq >/tmp/hookwire-apt-update.log 2>&1 || echo "apt-get update reported errors (try $try); going on with the indexes that loaded" >&2
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}" >/tmp/hookwire-apt-install.log 2>&1
+  need=($(missing))
+  [ ${#need[@]} -eq 0 ] && exit 0
+  sleep $((try * 10))
 done
-
-if [ ${#need[@]} -gt 0 ] || [ -n "${FORCE_UPDATE:-}" ]; then
-  SUDO=""
-  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-  echo "Installing: ${need[*]}"
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
-fi
+echo "install-deps: could not install: ${need[*]} (see /tmp/hookwire-apt-install.log)" >&2
+exit 1

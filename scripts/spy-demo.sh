@@ -4,11 +4,12 @@
 # screenshot of the display goes to the file named as argument (build/screenshots/snoopet.png). Exits 0 only when lines were logged.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
-ready="$(mktemp -u /tmp/snoopet-ready.XXXXXX)"
+mkdir -p "$ROOT/build/tmp"   # under the project: the program sees the same path
+ready="$(mktemp -u "$ROOT/build/tmp/snoopet-ready.XXXXXX")"
 shot="${1:-$ROOT/build/screenshots/snoopet.png}"
 mkdir -p "$(dirname "$shot")"
 rm -f "$shot"
-"$WINE_LOADER" "$TEST_BUILD/bin/Snoopet.exe" /demo "Z:${ready//\//\\}" &
+wine "$TEST_BUILD/bin/Snoopet.exe" /demo "Z:${ready//\//\\}" &
 pid=$!
 for _ in $(seq 1 600); do
   [ -s "$ready" ] && break
