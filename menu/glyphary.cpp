@@ -1,6 +1,7 @@
 #include "glyphary.h"
 
 #include <algorithm>
+#include <array>
 #include <string>
 #include <vector>
 
@@ -18,8 +19,39 @@ using common::unique_variant;
 namespace glyphary {
 
 namespace {
+
 constexpr LONG kAllMessages = 0xFFFF;
-}
+
+// The arguments handed on to the type library's Invoke. That Invoke writes each [in, out]
+// argument that is not by reference back into the array it was given, clearing what was there;
+// so every value here is our own copy, never a string or object the caller still holds.
+// By-reference arguments of a declared type are handed on as they are: the callee then works
+// on the caller's own storage, as by-reference means.
+class OwnedArgs {
+ public:
+  OwnedArgs() = default;
+  OwnedArgs(const OwnedArgs&) = delete;
+  OwnedArgs& operator=(const OwnedArgs&) = delete;
+  ~OwnedArgs() {
+    for (VARIANT& v : args) VariantClear(&v);
+  }
+  // A copy of a, a variant passed by reference unwrapped to the value it holds.
+  HRESULT Append(const VARIANT& a) {
+    const VARIANT* p = &a;
+    while (V_VT(p) == (VT_BYREF | VT_VARIANT) && V_VARIANTREF(p)) p = V_VARIANTREF(p);
+    VARIANT v;
+    VariantInit(&v);
+    const HRESULT hr = V_ISBYREF(p) ? (v = *p, S_OK) : VariantCopy(&v, const_cast<VARIANT*>(p));
+    if (FAILED(hr)) return hr;
+    args.push_back(v);
+    return S_OK;
+  }
+  std::vector<VARIANT> args;
+};
+
+bool IsMissing(const VARIANT& v) { return V_VT(&v) == VT_ERROR && V_ERROR(&v) == DISP_E_PARAMNOTFOUND; }
+
+}  // namespace
 
 // --- lifecycle ------------------------------------------------------------------------
 
@@ -60,45 +92,81 @@ HRESULT CGlyphary::InterfaceSupportsErrorInfo(REFIID iid) {
 }
 
 // Late-bound calls go through the type library. This platform's ITypeInfo::Invoke fills an
-// omitted optional by-reference argument with its default value used as a pointer, and
-// refuses a variant passed by reference where a Long or String is declared; so omitted
-// arguments are supplied here as by-reference temporaries holding their defaults, and
-// variants passed by reference are handed on as the values they hold.
+// omitted optional by-reference argument with its default value used as a pointer, does not
+// place arguments passed by name, and refuses a variant passed by reference where a Long or
+// String is declared. So the arguments of SetItemImage are put in their places here, MenuIndex
+// supplied as a by-reference temporary holding "no index" whenever it is neither passed by
+// position nor by name, and variants passed by reference are handed on as (copies of) the
+// values they hold.
 HRESULT CGlyphary::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                           EXCEPINFO* excep, UINT* arg_err) {
   ITypeInfo* info = dispatch_.info();
   if (!info) return TYPE_E_CANTLOADLIBRARY;
-  if (!params) return E_INVALIDARG;
-  std::vector<VARIANT> args(params->rgvarg, params->rgvarg + params->cArgs);
-  for (VARIANT& a : args) {
-    while (V_VT(&a) == (VT_BYREF | VT_VARIANT) && V_VARIANTREF(&a)) a = *V_VARIANTREF(&a);
-  }
-  const UINT named = params->cNamedArgs;
-  LONG no_menu_index = kNoMenuIndex;
-  if (id == kDispidSetItemImage && (flags & DISPATCH_METHOD)) {
+  if (!params || (params->cArgs && !params->rgvarg) || (params->cNamedArgs && !params->rgdispidNamedArgs) ||
+      params->cNamedArgs > params->cArgs)
+    return E_INVALIDARG;
+  try {
+    OwnedArgs owned;
+    for (UINT i = 0; i < params->cArgs; ++i) {
+      const HRESULT hr = owned.Append(params->rgvarg[i]);
+      if (FAILED(hr)) return hr;
+    }
+    if (id != kDispidSetItemImage || !(flags & DISPATCH_METHOD)) {
+      DISPPARAMS call{owned.args.data(), params->rgdispidNamedArgs, params->cArgs, params->cNamedArgs};
+      return info->Invoke(static_cast<_CGlyphary*>(this), id, flags, &call, result, excep, arg_err);
+    }
+
+    // SetItemImage(ImageIndex, sMenuName, [MenuIndex]): parameter p is the named argument with
+    // id p, else the p-th positional one (positional arguments run last first).
+    constexpr UINT kParams = 3;
+    constexpr UINT kNone = ~0u;
+    const UINT count = params->cArgs;
+    const UINT named = params->cNamedArgs;
+    const UINT positional = count - named;
+    if (positional > kParams) return DISP_E_BADPARAMCOUNT;
+    std::array<UINT, kParams> from;  // the caller's index of each parameter's argument
+    from.fill(kNone);
+    for (UINT k = 0; k < positional; ++k) from[k] = count - 1 - k;
+    for (UINT j = 0; j < named; ++j) {
+      const DISPID p = params->rgdispidNamedArgs[j];
+      if (p < 0 || static_cast<UINT>(p) >= kParams || from[static_cast<UINT>(p)] != kNone) {
+        if (arg_err) *arg_err = j;
+        return DISP_E_PARAMNOTFOUND;
+      }
+      from[static_cast<UINT>(p)] = j;
+    }
+    for (UINT p = 0; p + 1 < kParams; ++p) {
+      if (from[p] == kNone || IsMissing(owned.args[from[p]]))
+        return named ? DISP_E_PARAMNOTFOUND : DISP_E_BADPARAMCOUNT;
+    }
+    LONG no_menu_index = kNoMenuIndex;
     VARIANT omitted;
     VariantInit(&omitted);
     V_VT(&omitted) = VT_BYREF | VT_I4;
     V_I4REF(&omitted) = &no_menu_index;
-    const UINT positional = params->cArgs - named;
-    bool named_index = false;
-    for (UINT i = 0; i < named; ++i) {
-      if (params->rgdispidNamedArgs[i] != 2) continue;
-      named_index = true;
-      if (V_VT(&args[i]) == VT_ERROR && V_ERROR(&args[i]) == DISP_E_PARAMNOTFOUND) args[i] = omitted;
-    }
-    if (!named_index) {
-      if (positional >= 3) {
-        VARIANT& a = args[params->cArgs - 3];
-        if (V_VT(&a) == VT_ERROR && V_ERROR(&a) == DISP_E_PARAMNOTFOUND) a = omitted;
-      } else if (positional == 2) {
-        // Arguments run in reverse: the third comes before the other two.
-        args.insert(args.begin() + named, omitted);
+    // The arguments move to their places: what the member writes back is cleared with them.
+    OwnedArgs placed;
+    placed.args.resize(kParams);
+    for (UINT p = 0; p < kParams; ++p) {
+      VARIANT& to = placed.args[kParams - 1 - p];
+      if (from[p] == kNone || IsMissing(owned.args[from[p]])) {
+        to = omitted;
+      } else {
+        to = owned.args[from[p]];
+        VariantInit(&owned.args[from[p]]);
       }
     }
+    DISPPARAMS call{placed.args.data(), nullptr, kParams, 0};
+    const HRESULT hr = info->Invoke(static_cast<_CGlyphary*>(this), id, flags, &call, result, excep, arg_err);
+    // A bad argument is reported by its place in the caller's array.
+    if (FAILED(hr) && arg_err && *arg_err < kParams) {
+      const UINT caller = from[kParams - 1 - *arg_err];
+      *arg_err = caller == kNone ? 0 : caller;
+    }
+    return hr;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
   }
-  DISPPARAMS given{args.data(), params->rgdispidNamedArgs, static_cast<UINT>(args.size()), named};
-  return info->Invoke(static_cast<_CGlyphary*>(this), id, flags, &given, result, excep, arg_err);
 }
 
 // --- public members -------------------------------------------------------------------------
