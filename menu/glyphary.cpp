@@ -46,6 +46,15 @@ class OwnedArgs {
     args.push_back(v);
     return S_OK;
   }
+  // After the call: each variant the caller passed by reference gets the value its copy holds.
+  void WriteBack(const DISPPARAMS& params) {
+    for (UINT i = 0; i < params.cArgs && i < args.size(); ++i) {
+      VARIANT* p = &params.rgvarg[i];
+      if (V_VT(p) != (VT_BYREF | VT_VARIANT)) continue;
+      while (V_VT(p) == (VT_BYREF | VT_VARIANT) && V_VARIANTREF(p)) p = V_VARIANTREF(p);
+      if (!V_ISBYREF(p) && !V_ISBYREF(&args[i])) VariantCopy(p, &args[i]);
+    }
+  }
   std::vector<VARIANT> args;
 };
 
@@ -55,7 +64,7 @@ bool IsMissing(const VARIANT& v) { return V_VT(&v) == VT_ERROR && V_ERROR(&v) ==
 
 // --- lifecycle ------------------------------------------------------------------------
 
-CGlyphary::CGlyphary() : dispatch_(IID__CGlyphary) {
+CGlyphary::CGlyphary() {
   Check(CoCreateInstance(CLSID_HookwireWindow, nullptr, CLSCTX_INPROC_SERVER, IID__HookwireWindow,
                          m_Window.put_void()),
         kSource);
@@ -98,8 +107,8 @@ HRESULT CGlyphary::InterfaceSupportsErrorInfo(REFIID iid) {
 // supplied as a by-reference temporary holding "no index" whenever it is neither passed by
 // position nor by name, and variants passed by reference are handed on as (copies of) the
 // values they hold.
-HRESULT CGlyphary::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
-                          EXCEPINFO* excep, UINT* arg_err) {
+HRESULT CGlyphary::InvokeComponent(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* excep,
+                                   UINT* arg_err) {
   ITypeInfo* info = dispatch_.info();
   if (!info) return TYPE_E_CANTLOADLIBRARY;
   if (!params || (params->cArgs && !params->rgvarg) || (params->cNamedArgs && !params->rgdispidNamedArgs) ||
@@ -163,6 +172,29 @@ HRESULT CGlyphary::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* param
       const UINT caller = from[kParams - 1 - *arg_err];
       *arg_err = caller == kNone ? 0 : caller;
     }
+    return hr;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+// The sink's late-bound callers reach Message through the sink interface's type information.
+HRESULT SinkDispatch::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                             EXCEPINFO* excep, UINT* arg_err) {
+  ITypeInfo* info = sink_dispatch_.info();
+  if (!info) return TYPE_E_CANTLOADLIBRARY;
+  if (!params || (params->cArgs && !params->rgvarg) || (params->cNamedArgs && !params->rgdispidNamedArgs) ||
+      params->cNamedArgs > params->cArgs)
+    return E_INVALIDARG;
+  try {
+    OwnedArgs owned;
+    for (UINT i = 0; i < params->cArgs; ++i) {
+      const HRESULT hr = owned.Append(params->rgvarg[i]);
+      if (FAILED(hr)) return hr;
+    }
+    DISPPARAMS call{owned.args.data(), params->rgdispidNamedArgs, params->cArgs, params->cNamedArgs};
+    const HRESULT hr = info->Invoke(static_cast<IhkMessageSink*>(this), id, flags, &call, result, excep, arg_err);
+    if (SUCCEEDED(hr)) owned.WriteBack(*params);
     return hr;
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
