@@ -218,10 +218,21 @@ HRESULT CGlyphary::putref_ImageList(IDispatch** img) {
 
 HRESULT CGlyphary::put_Form(IDispatch** frm) {
   COM_METHOD_BEGIN
+  com_ptr<IDispatch> previous = std::move(m_Form);
   m_Form = com_ptr<IDispatch>(frm ? *frm : nullptr);
   unique_variant v;
   GetProperty(m_Form.get(), L"hwnd", v.get(), kSource);
-  Check(m_Window->put_hWnd(ToLong(*v.get(), kSource)), kSource);
+  const LONG handle = ToLong(*v.get(), kSource);
+  // The menus and the message parameters of a window are only ours to read on its own thread:
+  // another thread's or program's window is refused, and the form before it stays.
+  const HWND window = HandleFromLong<HWND>(handle);
+  if (window && IsWindow(window) && GetWindowThreadProcessId(window, nullptr) != GetCurrentThreadId()) {
+    m_Form = std::move(previous);
+    Raise(common::errInvalidArgument, kSource,
+          L"The form's window belongs to another thread or program: Glyphary draws the menus of a window of "
+          L"the calling thread only");
+  }
+  Check(m_Window->put_hWnd(handle), kSource);
   LONG hwnd = 0;
   Check(m_Window->get_hWnd(&hwnd), kSource);
   if (hwnd) Attach();
