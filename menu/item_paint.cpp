@@ -31,7 +31,8 @@ constexpr LONG_PTR kTransparentStyle = 1;                                 // "Dr
 using common::DoubleArg;
 using common::LongArg;
 
-int32_t Rounded(double value) { return static_cast<int32_t>(std::nearbyint(value)); }
+// Halves to the even neighbour, as measuring rounds, whatever the thread's rounding mode.
+int32_t Rounded(double value) { return static_cast<int32_t>(common::NearestEven(value)); }
 
 // The image object that "ListImages"(index) returns.
 common::com_ptr<IDispatch> ListImage(IDispatch* image_list, int32_t index) {
