@@ -74,7 +74,8 @@ LONG DrawMenuItem(const PaintContext& ctx, LONG_PTR lParam) {
   DRAWITEMSTRUCT dis;
   std::memcpy(&dis, reinterpret_cast<const void*>(lParam), sizeof dis);
 
-  // Item data is a 32-bit value, however wide the field that carries it.
+  // Item data is a 32-bit value: wider data is never ours, as measuring and the walk take it.
+  if (dis.itemData > 0xFFFFFFFFu) return 0;
   const uint32_t data = static_cast<uint32_t>(dis.itemData);
   if (!IsOwnItemData(data) || dis.CtlType != ODT_MENU) return 0;
   const int16_t slot = ItemSlot(data);

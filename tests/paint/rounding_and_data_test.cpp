@@ -61,3 +61,19 @@ TEST(PaintRounding, CheckMarkAndSeparatorIndependentOfTheRoundingMode) {
     EXPECT_EQ(expected.bottom, got.bottom) << "mode " << mode;
   }
 }
+
+// Item data wider than 32 bits is never ours, whatever its low half says: measuring and the
+// menu walk refuse it, and so does painting.
+TEST(PaintItemData, WiderThanThirtyTwoBitsIsNotOurs) {
+  if (sizeof(ULONG_PTR) <= 4) GTEST_SKIP() << "item data is 32 bits wide in this build";
+  MenuBench bench;
+  const int own = bench.Add(L"&Open", -1, false, false);
+  const ULONG_PTR wide = (static_cast<ULONG_PTR>(1) << 32) | static_cast<uint32_t>(glyphary::MakeItemData(
+                                                                  static_cast<int16_t>(own)));
+  const UINT id = bench.AddForeign(wide);
+  Canvas canvas(80, 30);
+  DRAWITEMSTRUCT dis = bench.Describe(id, canvas.dc(), RECT{0, 0, 80, 20}, 0, ODA_DRAWENTIRE);
+  ASSERT_EQ(wide, dis.itemData);
+  EXPECT_EQ(0, glyphary::DrawMenuItem(bench.context, reinterpret_cast<LONG_PTR>(&dis)));
+  EXPECT_TRUE(canvas.All(RECT{0, 0, 80, 30}, kUntouched)) << "nothing drawn for an item that is not ours";
+}
