@@ -95,6 +95,7 @@ class CGlyphary final : public ComponentDispatch, public SinkDispatch, public IS
   int32_t CellHeight() const { return m_CellHeight; }
   const common::KeyedCollection& ImageIndexes() const { return m_ImageIndexes; }
   const common::KeyedCollection& CaptionKeys() const { return m_CaptionKeys; }
+  size_t PreparedMenuCount() const { return prepared_menus_.size(); }
 
   // --- operations (menu_prep.cpp, menu_font.cpp, menu_char.cpp, item_measure.cpp) ----
   // Turns the suitable items of menu into owner-drawn items with records; 0 walked, 1 skipped.

@@ -56,8 +56,12 @@ LONG CGlyphary::PrepareMenu(HMENU menu, int32_t position, bool descend) {
   if (sys == 1 || (pos == 0 && menu != m_FirstPopup)) return 1;
 
   const int count = GetMenuItemCount(menu);
-  if (count > 0 && std::find(prepared_menus_.begin(), prepared_menus_.end(), menu) == prepared_menus_.end())
+  if (count > 0 && std::find(prepared_menus_.begin(), prepared_menus_.end(), menu) == prepared_menus_.end()) {
+    // Menus destroyed since they were walked (a context menu per click) have nothing to give
+    // back: the list keeps live menus only, so it does not grow with every popup ever shown.
+    std::erase_if(prepared_menus_, [](HMENU m) { return !IsMenu(m); });
     prepared_menus_.push_back(menu);
+  }
   const HMENU bar = WindowMenu();
   for (int item = 0; item < count; ++item) {
     MENUITEMINFOA mii = ItemInfo(kReadMask);

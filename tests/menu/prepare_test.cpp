@@ -259,3 +259,29 @@ TEST(PrepareMenu, FormAgainGivesBackTheEarlierItemsAndNeverSharesASlot) {
   EXPECT_EQ(items, g->ItemCount());
   EXPECT_EQ(3, g->ItemAt(SlotOf(file_a, 1)).ImageIndex) << "the rename was followed on the way";
 }
+
+// Popups made and destroyed one after another (a context menu per click): the list of prepared
+// menus keeps the live ones only, and the form's own menus are still given back by the next Form.
+TEST(PreparedMenus, DestroyedMenusAreForgotten) {
+  auto form = SampleForm();
+  auto g = NewComponent();
+  ASSERT_EQ(S_OK, SetForm(g.get(), form.get()));
+  const size_t form_menus = g->PreparedMenuCount();
+  HMENU kept = CreatePopupMenu();
+  AppendMenuW(kept, MF_STRING, 500, L"Kept");
+  LONG_PTR r = 0;
+  ASSERT_EQ(S_OK, g->Message(WM_INITMENUPOPUP, reinterpret_cast<LONG_PTR>(kept), MAKELPARAM(1, 0), &r));
+  for (int i = 0; i < 50; ++i) {
+    HMENU popup = CreatePopupMenu();
+    AppendMenuW(popup, MF_STRING, 600 + i, L"Once");
+    ASSERT_EQ(S_OK, g->Message(WM_INITMENUPOPUP, reinterpret_cast<LONG_PTR>(popup), MAKELPARAM(1, 0), &r));
+    DestroyMenu(popup);
+  }
+  EXPECT_LE(g->PreparedMenuCount(), form_menus + 2) << "destroyed popups are still listed";
+  EXPECT_TRUE(ItemType(kept, 0) & MFT_OWNERDRAW);
+  // The next Form gives every live prepared menu back as text items.
+  ASSERT_EQ(S_OK, SetForm(g.get(), form.get()));
+  EXPECT_FALSE(ItemType(kept, 0) & MFT_OWNERDRAW) << "a live popup prepared earlier was given back";
+  EXPECT_EQ(0u, ItemData(kept, 0));
+  DestroyMenu(kept);
+}
