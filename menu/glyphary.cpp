@@ -232,18 +232,20 @@ HRESULT CGlyphary::put_Form(IDispatch** frm) {
           L"The form's window belongs to another thread or program: Glyphary draws the menus of a window of "
           L"the calling thread only");
   }
-  Check(m_Window->put_hWnd(handle), kSource);
+  Check(m_Window->put_hWnd(handle), m_Window.get(), IID__HookwireWindow, kSource);
   LONG hwnd = 0;
-  Check(m_Window->get_hWnd(&hwnd), kSource);
+  Check(m_Window->get_hWnd(&hwnd), m_Window.get(), IID__HookwireWindow, kSource);
   if (hwnd) Attach();
   else Detach();
   COM_METHOD_END(kSource, IID__CGlyphary)
 }
 
 void CGlyphary::Attach() {
-  for (UINT msg : kWatchedMessages) Check(m_Window->put_WatchMessage(static_cast<LONG>(msg), VARIANT_TRUE), kSource);
-  Check(m_Window->put_Subclassed(VARIANT_TRUE), kSource);
-  Check(m_Window->putref_MessageSink(static_cast<IhkMessageSink*>(this)), kSource);
+  for (UINT msg : kWatchedMessages)
+    Check(m_Window->put_WatchMessage(static_cast<LONG>(msg), VARIANT_TRUE), m_Window.get(), IID__HookwireWindow,
+          kSource);
+  Check(m_Window->put_Subclassed(VARIANT_TRUE), m_Window.get(), IID__HookwireWindow, kSource);
+  Check(m_Window->putref_MessageSink(static_cast<IhkMessageSink*>(this)), m_Window.get(), IID__HookwireWindow, kSource);
   m_MenuFont = GetMenuFont();
   // Items prepared for an earlier Form hold slots that numbering from 0 would hand out again.
   ReleasePreparedItems();
@@ -253,9 +255,9 @@ void CGlyphary::Attach() {
 }
 
 void CGlyphary::Detach() {
-  Check(m_Window->put_WatchMessage(kAllMessages, VARIANT_FALSE), kSource);
-  Check(m_Window->put_Subclassed(VARIANT_FALSE), kSource);
-  Check(m_Window->putref_MessageSink(nullptr), kSource);
+  Check(m_Window->put_WatchMessage(kAllMessages, VARIANT_FALSE), m_Window.get(), IID__HookwireWindow, kSource);
+  Check(m_Window->put_Subclassed(VARIANT_FALSE), m_Window.get(), IID__HookwireWindow, kSource);
+  Check(m_Window->putref_MessageSink(nullptr), m_Window.get(), IID__HookwireWindow, kSource);
 }
 
 HRESULT CGlyphary::SetItemImage(LONG* ImageIndex, BSTR* sMenuName, LONG* MenuIndex) {
@@ -335,19 +337,19 @@ LONG CGlyphary::DrawItem(LONG_PTR lParam) {
 
 LONG_PTR CGlyphary::PassOn(LONG msg, LONG_PTR wParam, LONG_PTR lParam) {
   LONG_PTR r = 0;
-  Check(m_Window->CallPrevWndProc(msg, wParam, lParam, &r), kSource);
+  Check(m_Window->CallPrevWndProc(msg, wParam, lParam, &r), m_Window.get(), IID__HookwireWindow, kSource);
   return r;
 }
 
 HMENU CGlyphary::WindowMenu() {
   LONG menu = 0;
-  Check(m_Window->get_hMenu(&menu), kSource);
+  Check(m_Window->get_hMenu(&menu), m_Window.get(), IID__HookwireWindow, kSource);
   return HandleFromLong<HMENU>(menu);
 }
 
 HWND CGlyphary::FormWindow() {
   LONG hwnd = 0;
-  Check(m_Window->get_hWnd(&hwnd), kSource);
+  Check(m_Window->get_hWnd(&hwnd), m_Window.get(), IID__HookwireWindow, kSource);
   return HandleFromLong<HWND>(hwnd);
 }
 
