@@ -65,7 +65,8 @@ LONG CGlyphary::PrepareMenu(HMENU menu, int32_t position, bool descend) {
   const HMENU bar = WindowMenu();
   for (int item = 0; item < count; ++item) {
     MENUITEMINFOA mii = ItemInfo(kReadMask);
-    if (!GetMenuItemInfoA(menu, static_cast<UINT>(item), TRUE, &mii)) mii = ItemInfo(kReadMask);
+    // An item that cannot be read is left as it is: writing it back would empty it.
+    if (!GetMenuItemInfoA(menu, static_cast<UINT>(item), TRUE, &mii)) continue;
     // The text is read while the item is still a text item; the whole text, however long.
     std::string text;
     if (mii.cch > 0 && !(mii.fType & MFT_OWNERDRAW)) text = ReadItemText(menu, item, mii.cch);
