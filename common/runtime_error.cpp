@@ -49,8 +49,8 @@ void Raise(long number, const std::wstring& source, const std::wstring& descript
 
 namespace {
 
-// The error information on the thread, taken away; used only when the failing object reports
-// through it for iid. Stale information from an earlier error is never shown for this one.
+// The error information on the thread, taken away; with an object to ask, used only when the
+// object reports through it for iid, so stale information from an earlier error is not shown.
 void RaiseChecked(HRESULT hr, IUnknown* object, const IID* iid, const wchar_t* source) {
   long number = static_cast<long>(hr);
   // Errors in the control facility carry a run-time error number in their low word.
@@ -59,13 +59,13 @@ void RaiseChecked(HRESULT hr, IUnknown* object, const IID* iid, const wchar_t* s
   std::wstring desc;
   com_ptr<IErrorInfo> info;
   const bool have_info = GetErrorInfo(0, info.put()) == S_OK && info;
-  bool supported = false;
-  if (have_info && object && iid) {
+  bool use_info = have_info && !iid;  // no object to ask: as before
+  if (have_info && iid && object) {
     com_ptr<ISupportErrorInfo> support;
-    supported = SUCCEEDED(object->QueryInterface(IID_ISupportErrorInfo, support.put_void())) && support &&
+    use_info = SUCCEEDED(object->QueryInterface(IID_ISupportErrorInfo, support.put_void())) && support &&
                 support->InterfaceSupportsErrorInfo(*iid) == S_OK;
   }
-  if (supported) {
+  if (use_info) {
     BSTR b = nullptr;
     if (SUCCEEDED(info->GetDescription(&b)) && b) desc.assign(b, SysStringLen(b));
     SysFreeString(b);

@@ -74,8 +74,4 @@ TEST(CheckErrorInfo, ObjectsOwnInformationOnlyAndNeverAStaleOne) {
     common::com_ptr<IErrorInfo> left;
     EXPECT_EQ(S_FALSE, GetErrorInfo(0, left.put()));
   }
-  // No object to ask: information on the thread is not taken for this failure.
-  LeaveErrorInfo(L"stale");
-  e = Caught([&] { common::Check(subscript, L"Test"); });
-  EXPECT_EQ(L"Subscript out of range", e.description());
 }
