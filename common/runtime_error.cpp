@@ -47,15 +47,25 @@ void Raise(long number, const std::wstring& source, const std::wstring& descript
   throw RuntimeError(number, source, description);
 }
 
-void Check(HRESULT hr, const wchar_t* source) {
-  if (SUCCEEDED(hr)) return;
+namespace {
+
+// The error information on the thread, taken away; with an object to ask, used only when the
+// object reports through it for iid, so stale information from an earlier error is not shown.
+void RaiseChecked(HRESULT hr, IUnknown* object, const IID* iid, const wchar_t* source) {
   long number = static_cast<long>(hr);
   // Errors in the control facility carry a run-time error number in their low word.
   if ((static_cast<unsigned long>(hr) & 0xFFFF0000UL) == 0x800A0000UL) number = hr & 0xFFFF;
   std::wstring src = source ? source : L"";
   std::wstring desc;
   com_ptr<IErrorInfo> info;
-  if (GetErrorInfo(0, info.put()) == S_OK && info) {
+  const bool have_info = GetErrorInfo(0, info.put()) == S_OK && info;
+  bool use_info = have_info && !iid;  // no object to ask: as before
+  if (have_info && iid && object) {
+    com_ptr<ISupportErrorInfo> support;
+    use_info = SUCCEEDED(object->QueryInterface(IID_ISupportErrorInfo, support.put_void())) && support &&
+                support->InterfaceSupportsErrorInfo(*iid) == S_OK;
+  }
+  if (use_info) {
     BSTR b = nullptr;
     if (SUCCEEDED(info->GetDescription(&b)) && b) desc.assign(b, SysStringLen(b));
     SysFreeString(b);
@@ -64,6 +74,18 @@ void Check(HRESULT hr, const wchar_t* source) {
     SysFreeString(b);
   }
   throw RuntimeError(number, src, desc);
+}
+
+}  // namespace
+
+void Check(HRESULT hr, const wchar_t* source) {
+  if (SUCCEEDED(hr)) return;
+  RaiseChecked(hr, nullptr, nullptr, source);
+}
+
+void Check(HRESULT hr, IUnknown* object, REFIID iid, const wchar_t* source) {
+  if (SUCCEEDED(hr)) return;
+  RaiseChecked(hr, object, &iid, source);
 }
 
 HRESULT ReportError(const RuntimeError& e, REFGUID iid) noexcept {

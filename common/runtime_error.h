@@ -40,9 +40,14 @@ std::wstring StandardDescription(long number);
 
 [[noreturn]] void Raise(long number, const std::wstring& source, const std::wstring& description = {});
 
-// Tests an HRESULT at once: on failure raises a RuntimeError carrying the error
-// information that the failing object left (if any) or a text from the system.
+// Tests an HRESULT at once: on failure raises a RuntimeError carrying the error information on
+// the thread (if any) or a text from the system. Nothing asks whether that information belongs
+// to this failure: for a call on an object, use the overload below.
 void Check(HRESULT hr, const wchar_t* source);
+// The same for a failed call of interface iid on object: the error information the object left
+// is used only when the object says (ISupportErrorInfo) that this interface reports through it;
+// otherwise it is taken off the thread unread, so a stale description is never shown.
+void Check(HRESULT hr, IUnknown* object, REFIID iid, const wchar_t* source);
 
 // Turns the error into error information for the current thread and returns its HRESULT.
 HRESULT ReportError(const RuntimeError& e, REFGUID iid) noexcept;

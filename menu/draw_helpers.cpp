@@ -13,9 +13,10 @@ namespace {
 constexpr const wchar_t* kSource = L"Glyphary.DrawHelpers";
 constexpr WORD kStandardCheckMark = 32760;  // OBM_CHECK, declared only with OEMRESOURCE
 
-// Half a pixel difference, rounded to the nearest integer with exact halves going to the even one.
+// Half a pixel difference, rounded to the nearest integer with exact halves going to the even one
+// (whatever the thread's rounding mode).
 int32_t HalfRounded(int32_t difference) {
-  return static_cast<int32_t>(std::nearbyint(static_cast<double>(difference) / 2.0));
+  return static_cast<int32_t>(common::NearestEven(static_cast<double>(difference) / 2.0));
 }
 
 // Puts the caller's background colour back when the blit is done.

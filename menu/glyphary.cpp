@@ -1,6 +1,7 @@
 #include "glyphary.h"
 
 #include <algorithm>
+#include <array>
 #include <string>
 #include <vector>
 
@@ -18,12 +19,52 @@ using common::unique_variant;
 namespace glyphary {
 
 namespace {
+
 constexpr LONG kAllMessages = 0xFFFF;
-}
+
+// The arguments handed on to the type library's Invoke. That Invoke writes each [in, out]
+// argument that is not by reference back into the array it was given, clearing what was there;
+// so every value here is our own copy, never a string or object the caller still holds.
+// By-reference arguments of a declared type are handed on as they are: the callee then works
+// on the caller's own storage, as by-reference means.
+class OwnedArgs {
+ public:
+  OwnedArgs() = default;
+  OwnedArgs(const OwnedArgs&) = delete;
+  OwnedArgs& operator=(const OwnedArgs&) = delete;
+  ~OwnedArgs() {
+    for (VARIANT& v : args) VariantClear(&v);
+  }
+  // A copy of a, a variant passed by reference unwrapped to the value it holds.
+  HRESULT Append(const VARIANT& a) {
+    const VARIANT* p = &a;
+    while (V_VT(p) == (VT_BYREF | VT_VARIANT) && V_VARIANTREF(p)) p = V_VARIANTREF(p);
+    VARIANT v;
+    VariantInit(&v);
+    const HRESULT hr = V_ISBYREF(p) ? (v = *p, S_OK) : VariantCopy(&v, const_cast<VARIANT*>(p));
+    if (FAILED(hr)) return hr;
+    args.push_back(v);
+    return S_OK;
+  }
+  // After the call: each variant the caller passed by reference gets the value its copy holds.
+  void WriteBack(const DISPPARAMS& params) {
+    for (UINT i = 0; i < params.cArgs && i < args.size(); ++i) {
+      VARIANT* p = &params.rgvarg[i];
+      if (V_VT(p) != (VT_BYREF | VT_VARIANT)) continue;
+      while (V_VT(p) == (VT_BYREF | VT_VARIANT) && V_VARIANTREF(p)) p = V_VARIANTREF(p);
+      if (!V_ISBYREF(p) && !V_ISBYREF(&args[i])) VariantCopy(p, &args[i]);
+    }
+  }
+  std::vector<VARIANT> args;
+};
+
+bool IsMissing(const VARIANT& v) { return V_VT(&v) == VT_ERROR && V_ERROR(&v) == DISP_E_PARAMNOTFOUND; }
+
+}  // namespace
 
 // --- lifecycle ------------------------------------------------------------------------
 
-CGlyphary::CGlyphary() : dispatch_(IID__CGlyphary) {
+CGlyphary::CGlyphary() {
   Check(CoCreateInstance(CLSID_HookwireWindow, nullptr, CLSCTX_INPROC_SERVER, IID__HookwireWindow,
                          m_Window.put_void()),
         kSource);
@@ -60,45 +101,104 @@ HRESULT CGlyphary::InterfaceSupportsErrorInfo(REFIID iid) {
 }
 
 // Late-bound calls go through the type library. This platform's ITypeInfo::Invoke fills an
-// omitted optional by-reference argument with its default value used as a pointer, and
-// refuses a variant passed by reference where a Long or String is declared; so omitted
-// arguments are supplied here as by-reference temporaries holding their defaults, and
-// variants passed by reference are handed on as the values they hold.
-HRESULT CGlyphary::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
-                          EXCEPINFO* excep, UINT* arg_err) {
+// omitted optional by-reference argument with its default value used as a pointer, does not
+// place arguments passed by name, and refuses a variant passed by reference where a Long or
+// String is declared. So the arguments of SetItemImage are put in their places here, MenuIndex
+// supplied as a by-reference temporary holding "no index" whenever it is neither passed by
+// position nor by name, and variants passed by reference are handed on as (copies of) the
+// values they hold.
+HRESULT CGlyphary::InvokeComponent(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* excep,
+                                   UINT* arg_err) {
   ITypeInfo* info = dispatch_.info();
   if (!info) return TYPE_E_CANTLOADLIBRARY;
-  if (!params) return E_INVALIDARG;
-  std::vector<VARIANT> args(params->rgvarg, params->rgvarg + params->cArgs);
-  for (VARIANT& a : args) {
-    while (V_VT(&a) == (VT_BYREF | VT_VARIANT) && V_VARIANTREF(&a)) a = *V_VARIANTREF(&a);
-  }
-  const UINT named = params->cNamedArgs;
-  LONG no_menu_index = kNoMenuIndex;
-  if (id == kDispidSetItemImage && (flags & DISPATCH_METHOD)) {
+  if (!params || (params->cArgs && !params->rgvarg) || (params->cNamedArgs && !params->rgdispidNamedArgs) ||
+      params->cNamedArgs > params->cArgs)
+    return E_INVALIDARG;
+  try {
+    OwnedArgs owned;
+    for (UINT i = 0; i < params->cArgs; ++i) {
+      const HRESULT hr = owned.Append(params->rgvarg[i]);
+      if (FAILED(hr)) return hr;
+    }
+    if (id != kDispidSetItemImage || !(flags & DISPATCH_METHOD)) {
+      DISPPARAMS call{owned.args.data(), params->rgdispidNamedArgs, params->cArgs, params->cNamedArgs};
+      return info->Invoke(static_cast<_CGlyphary*>(this), id, flags, &call, result, excep, arg_err);
+    }
+
+    // SetItemImage(ImageIndex, sMenuName, [MenuIndex]): parameter p is the named argument with
+    // id p, else the p-th positional one (positional arguments run last first).
+    constexpr UINT kParams = 3;
+    constexpr UINT kNone = ~0u;
+    const UINT count = params->cArgs;
+    const UINT named = params->cNamedArgs;
+    const UINT positional = count - named;
+    if (positional > kParams) return DISP_E_BADPARAMCOUNT;
+    std::array<UINT, kParams> from;  // the caller's index of each parameter's argument
+    from.fill(kNone);
+    for (UINT k = 0; k < positional; ++k) from[k] = count - 1 - k;
+    for (UINT j = 0; j < named; ++j) {
+      const DISPID p = params->rgdispidNamedArgs[j];
+      if (p < 0 || static_cast<UINT>(p) >= kParams || from[static_cast<UINT>(p)] != kNone) {
+        if (arg_err) *arg_err = j;
+        return DISP_E_PARAMNOTFOUND;
+      }
+      from[static_cast<UINT>(p)] = j;
+    }
+    for (UINT p = 0; p + 1 < kParams; ++p) {
+      if (from[p] == kNone || IsMissing(owned.args[from[p]]))
+        return named ? DISP_E_PARAMNOTFOUND : DISP_E_BADPARAMCOUNT;
+    }
+    LONG no_menu_index = kNoMenuIndex;
     VARIANT omitted;
     VariantInit(&omitted);
     V_VT(&omitted) = VT_BYREF | VT_I4;
     V_I4REF(&omitted) = &no_menu_index;
-    const UINT positional = params->cArgs - named;
-    bool named_index = false;
-    for (UINT i = 0; i < named; ++i) {
-      if (params->rgdispidNamedArgs[i] != 2) continue;
-      named_index = true;
-      if (V_VT(&args[i]) == VT_ERROR && V_ERROR(&args[i]) == DISP_E_PARAMNOTFOUND) args[i] = omitted;
-    }
-    if (!named_index) {
-      if (positional >= 3) {
-        VARIANT& a = args[params->cArgs - 3];
-        if (V_VT(&a) == VT_ERROR && V_ERROR(&a) == DISP_E_PARAMNOTFOUND) a = omitted;
-      } else if (positional == 2) {
-        // Arguments run in reverse: the third comes before the other two.
-        args.insert(args.begin() + named, omitted);
+    // The arguments move to their places: what the member writes back is cleared with them.
+    OwnedArgs placed;
+    placed.args.resize(kParams);
+    for (UINT p = 0; p < kParams; ++p) {
+      VARIANT& to = placed.args[kParams - 1 - p];
+      if (from[p] == kNone || IsMissing(owned.args[from[p]])) {
+        to = omitted;
+      } else {
+        to = owned.args[from[p]];
+        VariantInit(&owned.args[from[p]]);
       }
     }
+    DISPPARAMS call{placed.args.data(), nullptr, kParams, 0};
+    const HRESULT hr = info->Invoke(static_cast<_CGlyphary*>(this), id, flags, &call, result, excep, arg_err);
+    // A bad argument is reported by its place in the caller's array.
+    if (FAILED(hr) && arg_err && *arg_err < kParams) {
+      const UINT caller = from[kParams - 1 - *arg_err];
+      *arg_err = caller == kNone ? 0 : caller;
+    }
+    return hr;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
   }
-  DISPPARAMS given{args.data(), params->rgdispidNamedArgs, static_cast<UINT>(args.size()), named};
-  return info->Invoke(static_cast<_CGlyphary*>(this), id, flags, &given, result, excep, arg_err);
+}
+
+// The sink's late-bound callers reach Message through the sink interface's type information.
+HRESULT SinkDispatch::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                             EXCEPINFO* excep, UINT* arg_err) {
+  ITypeInfo* info = sink_dispatch_.info();
+  if (!info) return TYPE_E_CANTLOADLIBRARY;
+  if (!params || (params->cArgs && !params->rgvarg) || (params->cNamedArgs && !params->rgdispidNamedArgs) ||
+      params->cNamedArgs > params->cArgs)
+    return E_INVALIDARG;
+  try {
+    OwnedArgs owned;
+    for (UINT i = 0; i < params->cArgs; ++i) {
+      const HRESULT hr = owned.Append(params->rgvarg[i]);
+      if (FAILED(hr)) return hr;
+    }
+    DISPPARAMS call{owned.args.data(), params->rgdispidNamedArgs, params->cArgs, params->cNamedArgs};
+    const HRESULT hr = info->Invoke(static_cast<IhkMessageSink*>(this), id, flags, &call, result, excep, arg_err);
+    if (SUCCEEDED(hr)) owned.WriteBack(*params);
+    return hr;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
 }
 
 // --- public members -------------------------------------------------------------------------
@@ -118,21 +218,34 @@ HRESULT CGlyphary::putref_ImageList(IDispatch** img) {
 
 HRESULT CGlyphary::put_Form(IDispatch** frm) {
   COM_METHOD_BEGIN
+  com_ptr<IDispatch> previous = std::move(m_Form);
   m_Form = com_ptr<IDispatch>(frm ? *frm : nullptr);
   unique_variant v;
   GetProperty(m_Form.get(), L"hwnd", v.get(), kSource);
-  Check(m_Window->put_hWnd(ToLong(*v.get(), kSource)), kSource);
+  const LONG handle = ToLong(*v.get(), kSource);
+  // The menus and the message parameters of a window are only ours to read on its own thread:
+  // another thread's or program's window is refused, and the form before it stays.
+  const HWND window = HandleFromLong<HWND>(handle);
+  if (window && IsWindow(window) && GetWindowThreadProcessId(window, nullptr) != GetCurrentThreadId()) {
+    m_Form = std::move(previous);
+    Raise(common::errInvalidArgument, kSource,
+          L"The form's window belongs to another thread or program: Glyphary draws the menus of a window of "
+          L"the calling thread only");
+  }
+  Check(m_Window->put_hWnd(handle), m_Window.get(), IID__HookwireWindow, kSource);
   LONG hwnd = 0;
-  Check(m_Window->get_hWnd(&hwnd), kSource);
+  Check(m_Window->get_hWnd(&hwnd), m_Window.get(), IID__HookwireWindow, kSource);
   if (hwnd) Attach();
   else Detach();
   COM_METHOD_END(kSource, IID__CGlyphary)
 }
 
 void CGlyphary::Attach() {
-  for (UINT msg : kWatchedMessages) Check(m_Window->put_WatchMessage(static_cast<LONG>(msg), VARIANT_TRUE), kSource);
-  Check(m_Window->put_Subclassed(VARIANT_TRUE), kSource);
-  Check(m_Window->putref_MessageSink(static_cast<IhkMessageSink*>(this)), kSource);
+  for (UINT msg : kWatchedMessages)
+    Check(m_Window->put_WatchMessage(static_cast<LONG>(msg), VARIANT_TRUE), m_Window.get(), IID__HookwireWindow,
+          kSource);
+  Check(m_Window->put_Subclassed(VARIANT_TRUE), m_Window.get(), IID__HookwireWindow, kSource);
+  Check(m_Window->putref_MessageSink(static_cast<IhkMessageSink*>(this)), m_Window.get(), IID__HookwireWindow, kSource);
   m_MenuFont = GetMenuFont();
   // Items prepared for an earlier Form hold slots that numbering from 0 would hand out again.
   ReleasePreparedItems();
@@ -142,9 +255,9 @@ void CGlyphary::Attach() {
 }
 
 void CGlyphary::Detach() {
-  Check(m_Window->put_WatchMessage(kAllMessages, VARIANT_FALSE), kSource);
-  Check(m_Window->put_Subclassed(VARIANT_FALSE), kSource);
-  Check(m_Window->putref_MessageSink(nullptr), kSource);
+  Check(m_Window->put_WatchMessage(kAllMessages, VARIANT_FALSE), m_Window.get(), IID__HookwireWindow, kSource);
+  Check(m_Window->put_Subclassed(VARIANT_FALSE), m_Window.get(), IID__HookwireWindow, kSource);
+  Check(m_Window->putref_MessageSink(nullptr), m_Window.get(), IID__HookwireWindow, kSource);
 }
 
 HRESULT CGlyphary::SetItemImage(LONG* ImageIndex, BSTR* sMenuName, LONG* MenuIndex) {
@@ -224,19 +337,19 @@ LONG CGlyphary::DrawItem(LONG_PTR lParam) {
 
 LONG_PTR CGlyphary::PassOn(LONG msg, LONG_PTR wParam, LONG_PTR lParam) {
   LONG_PTR r = 0;
-  Check(m_Window->CallPrevWndProc(msg, wParam, lParam, &r), kSource);
+  Check(m_Window->CallPrevWndProc(msg, wParam, lParam, &r), m_Window.get(), IID__HookwireWindow, kSource);
   return r;
 }
 
 HMENU CGlyphary::WindowMenu() {
   LONG menu = 0;
-  Check(m_Window->get_hMenu(&menu), kSource);
+  Check(m_Window->get_hMenu(&menu), m_Window.get(), IID__HookwireWindow, kSource);
   return HandleFromLong<HMENU>(menu);
 }
 
 HWND CGlyphary::FormWindow() {
   LONG hwnd = 0;
-  Check(m_Window->get_hWnd(&hwnd), kSource);
+  Check(m_Window->get_hWnd(&hwnd), m_Window.get(), IID__HookwireWindow, kSource);
   return HandleFromLong<HWND>(hwnd);
 }
 

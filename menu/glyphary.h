@@ -23,24 +23,57 @@ constexpr UINT kWatchedMessages[] = {WM_MEASUREITEM, WM_MENUCHAR,      WM_DRAWIT
 constexpr DISPID kDispidSetItemImage = 0x60030002;
 constexpr const wchar_t* kSource = L"Glyphary.CGlyphary";
 
-class CGlyphary final : public _CGlyphary, public IhkMessageSink, public ISupportErrorInfo, public common::RefCounted {
+// Both dual interfaces of the component derive from IDispatch, and one set of IDispatch members
+// would serve them both with one type description. Each gets its own here: the component's
+// interface through its own Invoke (InvokeComponent), the sink through the sink interface's
+// type information.
+class ComponentDispatch : public _CGlyphary {
+ public:
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) final { return dispatch_.GetTypeInfoCount(count); }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) final {
+    return dispatch_.GetTypeInfo(index, lcid, info);
+  }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) final {
+    return dispatch_.GetIDsOfNames(names, count, ids);
+  }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                                   EXCEPINFO* excep, UINT* arg_err) final {
+    return InvokeComponent(id, flags, params, result, excep, arg_err);
+  }
+
+ protected:
+  virtual HRESULT InvokeComponent(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* excep,
+                                  UINT* arg_err) = 0;
+  common::TypeInfoDispatch dispatch_{IID__CGlyphary};
+};
+
+class SinkDispatch : public IhkMessageSink {
+ public:
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) final { return sink_dispatch_.GetTypeInfoCount(count); }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) final {
+    return sink_dispatch_.GetTypeInfo(index, lcid, info);
+  }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) final {
+    return sink_dispatch_.GetIDsOfNames(names, count, ids);
+  }
+  // Variants passed by reference (a script's variables) are handed on as the values they hold
+  // and get back what Message left in them (glyphary.cpp).
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                                   EXCEPINFO* excep, UINT* arg_err) final;
+
+ private:
+  common::TypeInfoDispatch sink_dispatch_{IID_IhkMessageSink};
+};
+
+class CGlyphary final : public ComponentDispatch, public SinkDispatch, public ISupportErrorInfo, public common::RefCounted {
  public:
   CGlyphary();            // class initialisation: creates the subclassing object
   ~CGlyphary() override;  // class termination
 
-  // IUnknown / IDispatch (of _CGlyphary)
+  // IUnknown
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
   ULONG STDMETHODCALLTYPE AddRef() override { return AddRefImpl(); }
   ULONG STDMETHODCALLTYPE Release() override { return ReleaseImpl(); }
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override { return dispatch_.GetTypeInfoCount(count); }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override {
-    return dispatch_.GetTypeInfo(index, lcid, info);
-  }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
-    return dispatch_.GetIDsOfNames(names, count, ids);
-  }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
-                                   EXCEPINFO* excep, UINT* arg_err) override;
 
   // ISupportErrorInfo
   HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) override;
@@ -62,6 +95,7 @@ class CGlyphary final : public _CGlyphary, public IhkMessageSink, public ISuppor
   int32_t CellHeight() const { return m_CellHeight; }
   const common::KeyedCollection& ImageIndexes() const { return m_ImageIndexes; }
   const common::KeyedCollection& CaptionKeys() const { return m_CaptionKeys; }
+  size_t PreparedMenuCount() const { return prepared_menus_.size(); }
 
   // --- operations (menu_prep.cpp, menu_font.cpp, menu_char.cpp, item_measure.cpp) ----
   // Turns the suitable items of menu into owner-drawn items with records; 0 walked, 1 skipped.
@@ -71,6 +105,11 @@ class CGlyphary final : public _CGlyphary, public IhkMessageSink, public ISuppor
   HFONT GetMenuFont();
   int32_t HandleMenuChar(LONG_PTR wParam, LONG_PTR lParam);
   LONG MeasureMenuItem(LONG_PTR lParam);
+
+ protected:
+  // IDispatch::Invoke of _CGlyphary
+  HRESULT InvokeComponent(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* excep,
+                          UINT* arg_err) override;
 
  private:
   // --- internal helpers ---------------------------------------------------------------
@@ -88,8 +127,6 @@ class CGlyphary final : public _CGlyphary, public IhkMessageSink, public ISuppor
   void Rekey(const std::wstring& old_caption, const std::wstring& new_caption);
   // Turns the items prepared for an earlier form back into plain text items (menu_prep.cpp).
   void ReleasePreparedItems();
-
-  common::TypeInfoDispatch dispatch_;
 
   // Members in storage order.
   common::com_ptr<_HookwireWindow> m_Window;

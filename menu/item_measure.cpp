@@ -1,7 +1,6 @@
 // WM_MEASUREITEM for the component's own items.
 #include "item_measure.h"
 
-#include <cfenv>
 #include <cmath>
 #include <string>
 
@@ -26,18 +25,16 @@ RECT MeasureText(HDC dc, const std::wstring& text) {
 }  // namespace
 
 int32_t RoundHalfEven(double value) {
-  // nearbyint rounds in the current mode: to nearest, halves to even, unless someone changed it.
-  const int mode = std::fegetround();
-  if (mode != FE_TONEAREST) std::fesetround(FE_TONEAREST);
-  const double r = std::nearbyint(value);
-  if (mode != FE_TONEAREST) std::fesetround(mode);
+  const double r = common::NearestEven(value);
   if (!(r >= -2147483648.0 && r <= 2147483647.0)) common::Raise(common::errOverflow, kSource);
   return static_cast<int32_t>(r);
 }
 
 ItemSize SeparatorSize(int32_t cy_menu) { return {10, RoundHalfEven(cy_menu / 2.0)}; }
 
+// The products below are rounded to nearest whatever mode the thread is in.
 int32_t PopupItemWidth(int32_t cell_width, int32_t text_left, int32_t text_right) {
+  const common::ScopedRoundToNearest nearest;
   double w = cell_width * 1.3;
   w = w + 2;
   w = w + 2;
@@ -46,7 +43,10 @@ int32_t PopupItemWidth(int32_t cell_width, int32_t text_left, int32_t text_right
   return RoundHalfEven(w);
 }
 
-int32_t BarItemWidth(int32_t text_width) { return RoundHalfEven(text_width * 0.9); }
+int32_t BarItemWidth(int32_t text_width) {
+  const common::ScopedRoundToNearest nearest;
+  return RoundHalfEven(text_width * 0.9);
+}
 
 int32_t ItemHeight(int32_t cy_menu, int32_t text_height, int32_t cell_height) {
   const int32_t h = cy_menu > text_height ? cy_menu : text_height;

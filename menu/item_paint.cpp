@@ -31,7 +31,8 @@ constexpr LONG_PTR kTransparentStyle = 1;                                 // "Dr
 using common::DoubleArg;
 using common::LongArg;
 
-int32_t Rounded(double value) { return static_cast<int32_t>(std::nearbyint(value)); }
+// Halves to the even neighbour, as measuring rounds, whatever the thread's rounding mode.
+int32_t Rounded(double value) { return static_cast<int32_t>(common::NearestEven(value)); }
 
 // The image object that "ListImages"(index) returns.
 common::com_ptr<IDispatch> ListImage(IDispatch* image_list, int32_t index) {
@@ -73,7 +74,8 @@ LONG DrawMenuItem(const PaintContext& ctx, LONG_PTR lParam) {
   DRAWITEMSTRUCT dis;
   std::memcpy(&dis, reinterpret_cast<const void*>(lParam), sizeof dis);
 
-  // Item data is a 32-bit value, however wide the field that carries it.
+  // Item data is a 32-bit value: wider data is never ours, as measuring and the walk take it.
+  if (dis.itemData > 0xFFFFFFFFu) return 0;
   const uint32_t data = static_cast<uint32_t>(dis.itemData);
   if (!IsOwnItemData(data) || dis.CtlType != ODT_MENU) return 0;
   const int16_t slot = ItemSlot(data);

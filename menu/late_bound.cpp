@@ -38,11 +38,20 @@ const IID kIDispatchEx = {0xA6EF9860, 0xC720, 0x11D0, {0x93, 0x37, 0x00, 0xA0, 0
 void Invoke(IDispatch* obj, DISPID id, WORD flags, std::initializer_list<const VARIANT*> args, VARIANT* result,
             const wchar_t* source) {
   if (!obj) common::Raise(common::errObjectNotSet, source);
-  // Arguments travel in reverse order.
-  std::vector<VARIANT> reversed(args.size());
+  // Arguments travel in reverse order, as copies of our own: an object whose Invoke writes a
+  // by-value argument back (the platform's does, for [in, out] parameters) clears what the array
+  // held, which must never be a string the caller still frees.
+  struct Copies {
+    std::vector<VARIANT> v;
+    ~Copies() {
+      for (VARIANT& a : v) VariantClear(&a);
+    }
+  } reversed;
+  reversed.v.resize(args.size());
+  for (VARIANT& a : reversed.v) VariantInit(&a);
   size_t i = args.size();
-  for (const VARIANT* a : args) reversed[--i] = *a;
-  DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+  for (const VARIANT* a : args) common::Check(VariantCopy(&reversed.v[--i], const_cast<VARIANT*>(a)), source);
+  DISPPARAMS params{reversed.v.data(), nullptr, static_cast<UINT>(reversed.v.size()), 0};
   EXCEPINFO ex{};
   UINT arg_err = 0;
   VariantClear(result);

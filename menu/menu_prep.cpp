@@ -56,12 +56,17 @@ LONG CGlyphary::PrepareMenu(HMENU menu, int32_t position, bool descend) {
   if (sys == 1 || (pos == 0 && menu != m_FirstPopup)) return 1;
 
   const int count = GetMenuItemCount(menu);
-  if (count > 0 && std::find(prepared_menus_.begin(), prepared_menus_.end(), menu) == prepared_menus_.end())
+  if (count > 0 && std::find(prepared_menus_.begin(), prepared_menus_.end(), menu) == prepared_menus_.end()) {
+    // Menus destroyed since they were walked (a context menu per click) have nothing to give
+    // back: the list keeps live menus only, so it does not grow with every popup ever shown.
+    std::erase_if(prepared_menus_, [](HMENU m) { return !IsMenu(m); });
     prepared_menus_.push_back(menu);
+  }
   const HMENU bar = WindowMenu();
   for (int item = 0; item < count; ++item) {
     MENUITEMINFOA mii = ItemInfo(kReadMask);
-    if (!GetMenuItemInfoA(menu, static_cast<UINT>(item), TRUE, &mii)) mii = ItemInfo(kReadMask);
+    // An item that cannot be read is left as it is: writing it back would empty it.
+    if (!GetMenuItemInfoA(menu, static_cast<UINT>(item), TRUE, &mii)) continue;
     // The text is read while the item is still a text item; the whole text, however long.
     std::string text;
     if (mii.cch > 0 && !(mii.fType & MFT_OWNERDRAW)) text = ReadItemText(menu, item, mii.cch);

@@ -2,6 +2,7 @@
 // reaching a component of the registered DLL.
 #include <gtest/gtest.h>
 
+#include <cfenv>
 #include <map>
 
 #include "item_measure.h"
@@ -138,4 +139,25 @@ TEST(MeasureMenuItem, CommandIdOnceBarItemsForeignItemsAndCell16) {
   EXPECT_EQ(static_cast<HRESULT>(0x800A0009), g->Message(WM_MEASUREITEM, 0, reinterpret_cast<LONG_PTR>(&outside), &result));
   EXPECT_EQ(9, result);
   EXPECT_EQ(3u, outside.itemWidth);
+}
+
+// The sizes do not depend on the floating-point rounding mode the client's thread is in:
+// 5 x 0.9 is 4.5 (to 4) only when the product itself is rounded to nearest.
+TEST(MeasureRounding, SizesIndependentOfTheRoundingMode) {
+  for (int mode : {FE_UPWARD, FE_DOWNWARD, FE_TOWARDZERO}) {
+    const int before = std::fegetround();
+    std::fesetround(mode);
+    const int32_t bar5 = glyphary::BarItemWidth(5);
+    const int32_t bar15 = glyphary::BarItemWidth(15);
+    const int32_t popup = glyphary::PopupItemWidth(22, 0, 40);
+    const int32_t half = glyphary::RoundHalfEven(10.5);
+    const int32_t sep = glyphary::SeparatorSize(19).height;
+    std::fesetround(before);
+    EXPECT_EQ(4, bar5) << "mode " << mode;
+    EXPECT_EQ(14, bar15) << "mode " << mode;  // 13.5 to 14
+    EXPECT_EQ(glyphary::PopupItemWidth(22, 0, 40), popup) << "mode " << mode;
+    EXPECT_EQ(10, half) << "mode " << mode;
+    EXPECT_EQ(10, sep) << "mode " << mode;  // 9.5 to 10
+    EXPECT_EQ(before, std::fegetround());
+  }
 }

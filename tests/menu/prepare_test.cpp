@@ -259,3 +259,99 @@ TEST(PrepareMenu, FormAgainGivesBackTheEarlierItemsAndNeverSharesASlot) {
   EXPECT_EQ(items, g->ItemCount());
   EXPECT_EQ(3, g->ItemAt(SlotOf(file_a, 1)).ImageIndex) << "the rename was followed on the way";
 }
+
+// Popups made and destroyed one after another (a context menu per click): the list of prepared
+// menus keeps the live ones only, and the form's own menus are still given back by the next Form.
+TEST(PreparedMenus, DestroyedMenusAreForgotten) {
+  auto form = SampleForm();
+  auto g = NewComponent();
+  ASSERT_EQ(S_OK, SetForm(g.get(), form.get()));
+  const size_t form_menus = g->PreparedMenuCount();
+  HMENU kept = CreatePopupMenu();
+  AppendMenuW(kept, MF_STRING, 500, L"Kept");
+  LONG_PTR r = 0;
+  ASSERT_EQ(S_OK, g->Message(WM_INITMENUPOPUP, reinterpret_cast<LONG_PTR>(kept), MAKELPARAM(1, 0), &r));
+  for (int i = 0; i < 50; ++i) {
+    HMENU popup = CreatePopupMenu();
+    AppendMenuW(popup, MF_STRING, 600 + i, L"Once");
+    ASSERT_EQ(S_OK, g->Message(WM_INITMENUPOPUP, reinterpret_cast<LONG_PTR>(popup), MAKELPARAM(1, 0), &r));
+    DestroyMenu(popup);
+  }
+  EXPECT_LE(g->PreparedMenuCount(), form_menus + 2) << "destroyed popups are still listed";
+  EXPECT_TRUE(ItemType(kept, 0) & MFT_OWNERDRAW);
+  // The next Form gives every live prepared menu back as text items.
+  ASSERT_EQ(S_OK, SetForm(g.get(), form.get()));
+  EXPECT_FALSE(ItemType(kept, 0) & MFT_OWNERDRAW) << "a live popup prepared earlier was given back";
+  EXPECT_EQ(0u, ItemData(kept, 0));
+  DestroyMenu(kept);
+}
+
+namespace {
+
+// Makes every GetMenuItemInfoA of one item fail while it lives, through the test program's import
+// table (the component's walk is linked into it).
+class FailingItemRead {
+ public:
+  FailingItemRead(HMENU menu, UINT position) {
+    menu_ = menu;
+    position_ = position;
+    real_ = reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "GetMenuItemInfoA"));
+    slot_ = FindSlot(real_);
+    if (slot_) Write(reinterpret_cast<void*>(&Hook));
+  }
+  ~FailingItemRead() {
+    if (slot_) Write(real_);
+  }
+  bool installed() const { return slot_ != nullptr; }
+
+ private:
+  static BOOL WINAPI Hook(HMENU m, UINT item, BOOL by_position, LPMENUITEMINFOA mii) {
+    if (m == menu_ && item == position_ && by_position) {
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return FALSE;
+    }
+    return reinterpret_cast<decltype(&GetMenuItemInfoA)>(real_)(m, item, by_position, mii);
+  }
+  static void** FindSlot(void* target) {
+    auto* base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); d->Name; ++d)
+      for (auto* slot = reinterpret_cast<void**>(base + d->FirstThunk); *slot; ++slot)
+        if (*slot == target) return slot;
+    return nullptr;
+  }
+  void Write(void* value) {
+    DWORD old = 0;
+    VirtualProtect(slot_, sizeof(void*), PAGE_READWRITE, &old);
+    *slot_ = value;
+    VirtualProtect(slot_, sizeof(void*), old, &old);
+  }
+  static inline HMENU menu_ = nullptr;
+  static inline UINT position_ = 0;
+  static inline void* real_ = nullptr;
+  void** slot_ = nullptr;
+};
+
+}  // namespace
+
+// An item the walk cannot read is left as it is: not written back as an empty owner-drawn item.
+TEST(PreparedMenus, ItemThatCannotBeReadIsLeftAlone) {
+  auto form = SampleForm();
+  const HMENU file = GetSubMenu(form->MenuBar(), 0);
+  const UINT open_id = GetMenuItemID(file, 1);
+  auto g = NewComponent();
+  {
+    FailingItemRead failing(file, 1);
+    ASSERT_TRUE(failing.installed());
+    ASSERT_EQ(S_OK, SetForm(g.get(), form.get()));
+  }
+  EXPECT_EQ(0u, ItemType(file, 1) & MFT_OWNERDRAW);
+  EXPECT_EQ(0u, ItemData(file, 1));
+  EXPECT_EQ(open_id, GetMenuItemID(file, 1));
+  wchar_t text[64] = {};
+  GetMenuStringW(file, 1, text, 64, MF_BYPOSITION);
+  EXPECT_STREQ(L"&Open...\tCtrl+O", text);
+  EXPECT_TRUE(ItemType(file, 0) & MFT_OWNERDRAW) << "the other items are prepared";
+  EXPECT_TRUE(ItemType(file, 3) & MFT_OWNERDRAW);
+}
