@@ -6,7 +6,8 @@
 
 namespace hookwire::capture {
 
-constexpr wchar_t kMappingName[] = L"HookwireCaptureTable.1";
+// The number changes with the layout: a program still holding the older table keeps its own.
+constexpr wchar_t kMappingName[] = L"HookwireCaptureTable.2";
 constexpr int kMaxWatchers = 64;
 constexpr int kMaxHooks = 64;
 // The longest a target waits for one message to be taken by the spy.
@@ -29,6 +30,10 @@ struct Watcher {
   volatile LONG delivered;      // messages handed over (for diagnostics)
   volatile LONG generation;     // bumped at each claim, so packets of an earlier watcher are ignored
   volatile LONG target_thread;  // thread of the watched window
+  volatile LONG lost;           // watched messages the target did not hand over (spy too slow)
+  volatile LONG sequence;       // number of the last packet sent
+  volatile LONG pending;        // that number while its packet is not yet taken; 0 once taken
+  volatile LONG reserved;
   volatile ULONG filter[0x10000 / 32];
 };
 
@@ -55,7 +60,7 @@ struct Packet {
   LONG kind;  // PacketKind
   LONG msg;
   LONG hwnd;
-  LONG reserved;
+  LONG sequence;  // Watcher::sequence when sent: the receiver takes it through Watcher::pending
   LONGLONG wParam;
   LONGLONG lParam;
 };

@@ -4,18 +4,19 @@
 #include "com_server.h"
 #include "hookwire_h.h"
 #include "hookwire_window.h"
+#include "remote_capture.h"
 #include "subclass_chain.h"
 
 namespace {
 
-const common::ServerRegistration& Registration() {
-  static const common::ServerRegistration reg{
+// Made at each call: a function-local static would bring in the threads runtime (see subclass_chain.cpp).
+common::ServerRegistration Registration() {
+  return common::ServerRegistration{
       {{&CLSID_HookwireWindow, L"HookwireWindow", L"Hookwire.HookwireWindow.1", L"Hookwire.HookwireWindow",
         &LIBID_Hookwire}},
       &LIBID_Hookwire,
       1,
       0};
-  return reg;
 }
 
 }  // namespace
@@ -37,7 +38,9 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, 
 // taken out) keeps the DLL loaded, however many objects are left.
 extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() {
   if (hookwire::subclass_chain::WindowCount() != 0) return S_FALSE;
-  return common::CanUnloadNow();
+  if (common::CanUnloadNow() != S_OK) return S_FALSE;
+  // The hook DLL and the shared table go with us.
+  return hookwire::RemoteCapture::ReleaseShared() ? S_OK : S_FALSE;
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() { return common::RegisterServer(Registration(), false); }

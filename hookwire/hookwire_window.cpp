@@ -47,6 +47,8 @@ HRESULT HookwireWindow::QueryInterface(REFIID iid, void** out) {
     *out = static_cast<_HookwireWindow*>(this);
   } else if (iid == IID_ISupportErrorInfo) {
     *out = static_cast<ISupportErrorInfo*>(this);
+  } else if (iid == IID_IhkCaptureInfo) {
+    *out = static_cast<IhkCaptureInfo*>(&capture_info_);
   } else {
     *out = nullptr;
     return E_NOINTERFACE;
@@ -105,7 +107,14 @@ HRESULT HookwireWindow::AttachDesktop() {
 void HookwireWindow::Attach(HWND h) noexcept {
   if (h == hwnd_ && subclassed_) return;
   StopSubclass();
+  if (h != hwnd_) lost_before_ = 0;  // the count is per window
   hwnd_ = h;
+}
+
+HRESULT HookwireWindow::get_LostMessages(LONG* count) noexcept {
+  if (!count) return E_POINTER;
+  *count = lost_before_ + (remote_ ? remote_->Lost() : 0);
+  return S_OK;
 }
 
 HRESULT HookwireWindow::get_Caption(BSTR* value) {
@@ -244,6 +253,7 @@ void HookwireWindow::StopSubclass() noexcept {
   if (!subclassed_) return;
   subclassed_ = false;
   if (remote_) {
+    lost_before_ += remote_->Lost();
     remote_.reset();
     return;
   }

@@ -45,6 +45,9 @@ class HookwireWindow final : public _HookwireWindow, public ISupportErrorInfo, p
   HRESULT STDMETHODCALLTYPE get_CannotSubclass(VARIANT_BOOL* value) override;
   HRESULT STDMETHODCALLTYPE get_ClassName(BSTR* value) override;
 
+  // IhkCaptureInfo, through its own small object that shares this object's reference count.
+  HRESULT get_LostMessages(LONG* count) noexcept;
+
   // Creates a window object already standing for h (used by Children).
   static common::com_ptr<HookwireWindow> ForWindow(HWND h);
 
@@ -73,6 +76,24 @@ class HookwireWindow final : public _HookwireWindow, public ISupportErrorInfo, p
     HookwireWindow* owner_;
   };
 
+  // The second interface: dispatches through its own type information, so it cannot share
+  // the window interface's IDispatch members.
+  class CaptureInfo final : public IhkCaptureInfo {
+   public:
+    explicit CaptureInfo(HookwireWindow* owner) : owner_(owner), dispatch_(IID_IhkCaptureInfo) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+      return owner_->QueryInterface(iid, out);
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return owner_->AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return owner_->Release(); }
+    COMMON_IDISPATCH_IMPL(dispatch_, IhkCaptureInfo)
+    HRESULT STDMETHODCALLTYPE get_LostMessages(LONG* count) override { return owner_->get_LostMessages(count); }
+
+   private:
+    HookwireWindow* owner_;
+    common::TypeInfoDispatch dispatch_;
+  };
+
   LRESULT OnMessage(const ChainPosition& at, HWND h, UINT msg, WPARAM wp, LPARAM lp);
   bool Watches(UINT msg) const noexcept;
   bool Subclassable() const noexcept;
@@ -96,6 +117,9 @@ class HookwireWindow final : public _HookwireWindow, public ISupportErrorInfo, p
   Layer layer_{this};
   // Set while a window of another thread or program is captured through the hook.
   std::unique_ptr<RemoteCapture> remote_;
+  // Messages lost by earlier captures of the same window.
+  LONG lost_before_ = 0;
+  CaptureInfo capture_info_{this};
 };
 
 }  // namespace hookwire

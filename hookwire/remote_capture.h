@@ -23,6 +23,12 @@ class RemoteCapture {
 
   // Publishes the message filter to the hook.
   void SetFilter(bool all, const std::bitset<0x10000>* bits) noexcept;
+  // Watched messages the target did not hand over since capture started (the spy was too slow).
+  LONG Lost() const noexcept;
+
+  // Gives back what the process holds for capturing (the hook DLL, the table) once nothing
+  // captures any more; false, and nothing given back, while something still does.
+  static bool ReleaseShared() noexcept;
 
  private:
   int slot_ = -1;

@@ -20,16 +20,24 @@ struct Chain {
 
 // One table for the process; a chain is touched only by its window's thread, the table by
 // every thread that subclasses.
+// The table is made under the lock on first use (no function-local static: its thread-safe
+// initialisation would set up the threads runtime, which keeps a TLS index for every load of
+// the DLL) and outlives static destructors.
 SRWLOCK g_lock = SRWLOCK_INIT;
-std::unordered_map<HWND, std::unique_ptr<Chain>>& Table() {
-  static auto* table = new std::unordered_map<HWND, std::unique_ptr<Chain>>();  // outlives static destructors
-  return *table;
+std::unordered_map<HWND, std::unique_ptr<Chain>>* g_table = nullptr;
+
+std::unordered_map<HWND, std::unique_ptr<Chain>>& Table() {  // with g_lock held exclusively
+  if (!g_table) g_table = new std::unordered_map<HWND, std::unique_ptr<Chain>>();
+  return *g_table;
 }
 
 Chain* Find(HWND h) noexcept {
   AcquireSRWLockShared(&g_lock);
-  auto it = Table().find(h);
-  Chain* c = it == Table().end() ? nullptr : it->second.get();
+  Chain* c = nullptr;
+  if (g_table) {
+    auto it = g_table->find(h);
+    if (it != g_table->end()) c = it->second.get();
+  }
   ReleaseSRWLockShared(&g_lock);
   return c;
 }
@@ -118,7 +126,7 @@ LRESULT CallNext(const ChainPosition& at, HWND h, UINT msg, WPARAM wp, LPARAM lp
 
 size_t WindowCount() noexcept {
   AcquireSRWLockShared(&g_lock);
-  const size_t n = Table().size();
+  const size_t n = g_table ? g_table->size() : 0;
   ReleaseSRWLockShared(&g_lock);
   return n;
 }

@@ -74,9 +74,39 @@ class WindowEnum final : public IEnumVARIANT, public common::RefCounted {
 
 }  // namespace
 
+namespace {
+
+struct Collect {
+  HWND parent;
+  std::vector<HWND>* out;
+};
+
+BOOL CALLBACK CollectDirectChild(HWND h, LPARAM lp) {
+  auto* c = reinterpret_cast<Collect*>(lp);
+  if (!c->parent || GetAncestor(h, GA_PARENT) == c->parent) c->out->push_back(h);
+  return TRUE;
+}
+
+}  // namespace
+
 std::vector<HWND> DirectChildren(HWND parent) {
+  // The quick walk. A window that closes while we stand on it has no next sibling any more, and
+  // the walk would end there, silently short.
   std::vector<HWND> out;
-  for (HWND c = GetWindow(parent, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) out.push_back(c);
+  HWND last = nullptr;
+  for (HWND c = GetWindow(parent, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+    out.push_back(c);
+    last = c;
+  }
+  // Cut short shows as a walk that did not end at the last sibling (also while the window we
+  // stood on is being destroyed: still a window, but no longer in its parent's list).
+  if (!last || (IsWindow(last) && GetWindow(out.front(), GW_HWNDLAST) == last)) return out;
+  // Then take the platform's own snapshot instead: the top-level windows for the desktop, else
+  // every descendant, of which the direct children are kept.
+  out.clear();
+  Collect collect{parent == GetDesktopWindow() ? nullptr : parent, &out};
+  if (!collect.parent) EnumWindows(CollectDirectChild, reinterpret_cast<LPARAM>(&collect));
+  else EnumChildWindows(parent, CollectDirectChild, reinterpret_cast<LPARAM>(&collect));
   return out;
 }
 

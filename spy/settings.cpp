@@ -65,9 +65,29 @@ void SaveSetting(const std::wstring& app, const std::wstring& section, const std
 }
 
 std::wstring SingleText(float value) {
+  // The shortest digits that read back to the same number, then written out as plain decimal
+  // text: 100000 is "100000", never "1e+05", and no digit beyond what the number carries.
   char buf[64];
-  auto r = std::to_chars(buf, buf + sizeof buf, value);
-  return std::wstring(buf, r.ptr);
+  auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific);
+  const std::string sci(buf, r.ptr);
+  const size_t e = sci.find('e');
+  if (e == std::string::npos) return std::wstring(sci.begin(), sci.end());  // inf or nan: not stored
+  const bool negative = sci[0] == '-';
+  std::string digits;
+  for (size_t i = negative ? 1 : 0; i < e; ++i)
+    if (sci[i] != '.') digits.push_back(sci[i]);
+  const int exponent = std::stoi(sci.substr(e + 1));
+  std::string out;
+  const int point = exponent + 1;  // digits before the decimal point
+  if (point <= 0) {
+    out = "0." + std::string(static_cast<size_t>(-point), '0') + digits;
+  } else if (static_cast<size_t>(point) >= digits.size()) {
+    out = digits + std::string(static_cast<size_t>(point) - digits.size(), '0');
+  } else {
+    out = digits.substr(0, static_cast<size_t>(point)) + "." + digits.substr(static_cast<size_t>(point));
+  }
+  if (negative && out != "0") out.insert(out.begin(), '-');
+  return std::wstring(out.begin(), out.end());
 }
 
 std::optional<float> ParseSingle(const std::wstring& text) {

@@ -19,10 +19,11 @@ std::wstring GetSetting(const std::wstring& app, const std::wstring& section, co
 void SaveSetting(const std::wstring& app, const std::wstring& section, const std::wstring& key,
                  const std::wstring& value);
 
-// Text of a single-precision number as it is stored: decimal, no leading blank, shortest
-// form that reads back to the same number.
+// Text of a single-precision number as it is stored: plain decimal (no exponent), no leading
+// blank, the fewest significant digits that read back to the same number.
 std::wstring SingleText(float value);
-// The number a stored text holds; empty when the text is not a (finite) number.
+// The number a stored text holds, plain or with an exponent; empty when the text is not a
+// (finite) number.
 std::optional<float> ParseSingle(const std::wstring& text);
 
 }  // namespace spy

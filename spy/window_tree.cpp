@@ -123,7 +123,11 @@ void MainWindow::AddChildWindows(HWND tree, HTREEITEM parent, _HookwireWindow* p
     common::Check(child->get_Caption(caption.put()), kProgramTitle);
     common::Check(child->get_ClassName(class_name.put()), kProgramTitle);
     common::Check(child->get_hWnd(&handle), kProgramTitle);
+    // The desktop changes while the tree is built: a window gone by now reads 0 and is left
+    // out; one met a second time (moved to another parent during the walk) keeps its first node.
+    if (handle == 0) continue;
     const std::wstring hex = common::Hex(handle);
+    if (FindNode(L"H" + hex)) continue;
     HTREEITEM node = AddNode(parent, L"H" + hex,
                              L"\"" + Text(caption) + L"\" " + Text(class_name) + L" (" + hex + L")", kNodePicture);
     nodes_.back().tag = std::to_wstring(handle);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 #include "test_window.h"
@@ -178,4 +179,65 @@ TEST(Children, AnotherProcessWindowIsAcceptedAndCanBeWatched) {
   VARIANT_BOOL cannot = VARIANT_TRUE;
   EXPECT_EQ(S_OK, w->get_CannotSubclass(&cannot));
   EXPECT_EQ(VARIANT_FALSE, cannot) << "a program of the same bitness is watched through the hook";
+}
+
+// Children lists a snapshot of what is there; a window that closes while the list is taken must not
+// cut the list short. Another thread keeps creating and closing children on top of a stable one at
+// the bottom of the Z-order; every list taken meanwhile must hold the stable one.
+TEST(Children, WindowsClosingDuringTheWalkDoNotCutTheListShort) {
+  HWND parent = nullptr, stable = nullptr;
+  HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  volatile LONG stop = 0;
+  LONG churned = 0;
+  std::thread t([&] {
+    TestWindow p(nullptr, L"churning parent");
+    TestWindow s(p.hwnd(), L"stable");
+    parent = p.hwnd();
+    stable = s.hwnd();
+    SetWindowPos(stable, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    SetEvent(ready);
+    std::vector<HWND> live;
+    while (!stop) {
+      HWND c = CreateWindowExW(WS_EX_NOPARENTNOTIFY, L"STATIC", L"", WS_CHILD, 0, 0, 10, 10, parent, nullptr,
+                               nullptr, nullptr);
+      SetWindowPos(c, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+      live.push_back(c);
+      if (live.size() > 6) {
+        DestroyWindow(live.front());
+        live.erase(live.begin());
+        ++churned;
+      }
+      MSG m;
+      while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&m);
+    }
+    for (HWND c : live) DestroyWindow(c);
+  });
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(ready, 5000));
+  auto w = NewHookwireWindow();
+  ASSERT_EQ(S_OK, w->put_hWnd(static_cast<LONG>(reinterpret_cast<LONG_PTR>(parent))));
+  const LONG want = static_cast<LONG>(reinterpret_cast<LONG_PTR>(stable));
+  int lists = 0, short_lists = 0;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(4);
+  while (std::chrono::steady_clock::now() < end) {
+    com_ptr<_HookwireWindows> kids;
+    ASSERT_EQ(S_OK, w->get_Children(kids.put()));
+    LONG n = 0;
+    kids->get_Count(&n);
+    bool found = false;
+    for (LONG i = n; i >= 1 && !found; --i) {
+      com_ptr<_HookwireWindow> k;
+      kids->get_Item(i, k.put());
+      LONG h = 0;
+      k->get_hWnd(&h);
+      found = h == want;
+    }
+    ++lists;
+    if (!found) ++short_lists;
+  }
+  stop = 1;
+  t.join();
+  CloseHandle(ready);
+  std::printf("[ figures  ] %d lists taken while %ld children were closed\n", lists, churned);
+  EXPECT_GT(churned, 100) << "the other thread kept closing windows";
+  EXPECT_EQ(0, short_lists) << "lists that missed the child at the bottom, of " << lists;
 }

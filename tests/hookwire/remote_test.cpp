@@ -304,3 +304,68 @@ TEST(Remote, CostPerMessageWithAndWithoutTheSpy) {
               "%.1f us after capture stopped\n", bare, spied, spied / bare, after);
   EXPECT_EQ(static_cast<size_t>(n), sink.got.size());
 }
+
+// A spy whose sink takes longer than the target waits: the target skips the messages that follow
+// for a while. None of them may go unnoticed: the window object counts them, on its second
+// interface, and what arrived plus what was lost is what the target handled.
+TEST(Remote, MessagesASlowSpyMissedAreCounted) {
+  Target t(L"hook target of a slow spy");
+  ASSERT_TRUE(t.hwnd());
+  constexpr LONG kMsg = WM_USER + 30;
+  RecordingSink sink;
+  sink.handler = [&](LONG msg, LONG_PTR wp, LONG_PTR, LONG_PTR*) {
+    if (msg == kMsg) {
+      if (sink.got.empty()) Sleep(hookwire::capture::kDeliveryTimeoutMs * 2);  // longer than the target waits
+      sink.got.emplace_back(msg, wp);
+    }
+    return S_OK;
+  };
+  com_ptr<_HookwireWindow> w = NewHookwireWindow();
+  ASSERT_EQ(S_OK, w->put_hWnd(t.handle()));
+  ASSERT_EQ(S_OK, w->put_WatchMessage(kMsg, VARIANT_TRUE));
+  ASSERT_EQ(S_OK, w->putref_MessageSink(&sink));
+  ASSERT_EQ(S_OK, w->put_Subclassed(VARIANT_TRUE));
+  com_ptr<IhkCaptureInfo> info = w.query<IhkCaptureInfo>(IID_IhkCaptureInfo);
+  ASSERT_TRUE(info) << "the count is offered on a second interface of the same object";
+  LONG lost = -1;
+  ASSERT_EQ(S_OK, info->get_LostMessages(&lost));
+  EXPECT_EQ(0, lost);
+
+  const int n = 40;
+  for (int i = 0; i < n; ++i) PostMessageW(t.hwnd(), kMsg, static_cast<WPARAM>(i), 0);
+  auto handled = [&] {
+    size_t k = 0;
+    for (auto& e : t.Log()) k += e.first == kMsg;
+    return k;
+  };
+  ASSERT_TRUE(PumpUntil([&] { return handled() == static_cast<size_t>(n); }, 10000));
+  testing_support::PumpMessages();
+  ASSERT_EQ(S_OK, info->get_LostMessages(&lost));
+  EXPECT_GT(lost, 0) << "the target skipped messages while the spy was slow";
+  EXPECT_EQ(static_cast<size_t>(n), sink.got.size() + static_cast<size_t>(lost))
+      << "arrived " << sink.got.size() << " + lost " << lost << " = what the target handled";
+
+  // Once the target waits again, messages arrive and the count stays.
+  const LONG lost_before = lost;
+  Sleep(hookwire::capture::kStallMs + 200);
+  const size_t arrived = sink.got.size();
+  for (int i = 0; i < 5; ++i) PostMessageW(t.hwnd(), kMsg, static_cast<WPARAM>(100 + i), 0);
+  EXPECT_TRUE(PumpUntil([&] { return sink.got.size() == arrived + 5; }, 5000)) << sink.got.size() - arrived;
+  ASSERT_EQ(S_OK, info->get_LostMessages(&lost));
+  EXPECT_EQ(lost_before, lost);
+
+  // Late bound, by name, as a script would read it; it stays readable after capture stops.
+  EXPECT_EQ(S_OK, w->put_Subclassed(VARIANT_FALSE));
+  OLECHAR name[] = L"LostMessages";
+  LPOLESTR names[] = {name};
+  DISPID id = 0;
+  ASSERT_EQ(S_OK, info->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id));
+  DISPPARAMS none{};
+  VARIANT v;
+  VariantInit(&v);
+  ASSERT_EQ(S_OK, info->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, &v, nullptr, nullptr));
+  EXPECT_EQ(VT_I4, v.vt);
+  EXPECT_EQ(lost_before, v.lVal);
+  com_ptr<_HookwireWindow> back = info.query<_HookwireWindow>(IID__HookwireWindow);
+  EXPECT_EQ(w.get(), back.get()) << "one object behind both interfaces";
+}

@@ -41,6 +41,26 @@ TEST(SettingsStore, TextValuesUnderTheApplicationNameOfTheExecutable) {
   EXPECT_FALSE(spy::ParseSingle(L"").has_value());
 }
 
+// Large and small numbers are written out in plain decimal text, with no more significant
+// digits than the number carries; either form is read back.
+TEST(SettingsStore, NumbersWrittenWithoutExponent) {
+  EXPECT_EQ(L"100000", spy::SingleText(100000));
+  EXPECT_EQ(L"-250000", spy::SingleText(-250000));
+  EXPECT_EQ(L"10000000000", spy::SingleText(1e10f));
+  EXPECT_EQ(L"0.00025", spy::SingleText(0.00025f));
+  EXPECT_EQ(L"0", spy::SingleText(0));
+  EXPECT_EQ(L"123456790", spy::SingleText(123456789.0f)) << "nine digits at most, the rest zeros";
+  EXPECT_EQ(L"16777216", spy::SingleText(16777216.0f));
+  for (float v : {100000.0f, 1e10f, 0.00025f, 123456789.0f, 3.4e38f, 1.5e-30f, -7.125e6f}) {
+    const std::wstring text = spy::SingleText(v);
+    EXPECT_EQ(std::wstring::npos, text.find_first_of(L"eE")) << testing::PrintToString(text);
+    EXPECT_EQ(v, spy::ParseSingle(text).value_or(-1)) << testing::PrintToString(text);
+  }
+  EXPECT_EQ(100000.0f, spy::ParseSingle(L"1e+05").value_or(-1)) << "values stored by earlier versions";
+  EXPECT_EQ(100000.0f, spy::ParseSingle(L"1E5").value_or(-1));
+  EXPECT_EQ(100000.0f, spy::ParseSingle(L"100000").value_or(-1));
+}
+
 TEST_F(Settings, RoundTripUnderTwoExecutableNames) {
   const std::wstring other = L"SpyTestOther";
   DeleteSettings(other);
