@@ -86,3 +86,19 @@ TEST(MeasureAtDpi, CellGapsSeparatorAndFontFollowTheDpi) {
     EXPECT_EQ(static_cast<UINT>(half), separator.itemHeight);
   }
 }
+
+// A per-monitor aware form moved to a monitor of another DPI: the component follows.
+TEST(MeasureAtDpi, DpiChangedMessageRescalesTheCellAndTheFont) {
+  auto form = SampleForm();
+  auto g = NewComponent();
+  ASSERT_EQ(S_OK, SetImageList(g.get(), FakeImageList(16, 16).get()));
+  ASSERT_EQ(S_OK, SetForm(g.get(), form.get()));
+  ASSERT_EQ(22, g->CellWidth());
+  RECT suggested{0, 0, 800, 600};
+  SendMessageW(form->hwnd(), glyphary::kDpiChanged, MAKEWPARAM(192, 192), reinterpret_cast<LPARAM>(&suggested));
+  EXPECT_EQ(192u, g->Dpi());
+  EXPECT_EQ(44, g->CellWidth());
+  LOGFONTW font{};
+  GetObjectW(g->MenuFont(), sizeof font, &font);
+  EXPECT_EQ(-22, font.lfHeight);
+}
