@@ -5,6 +5,8 @@
 // the median of the repetitions is reported. --smoke runs tiny counts: it proves the bench
 // still runs and that what it checks (log caught up, lines present, deliveries) holds.
 // The exit code is 1 when such a check fails, never because a goal was missed.
+// --alpha gives rows 3 and 6 pictures with an alpha channel; --dpi makes the bench DPI-aware, so
+// that the popups are drawn at the screen's DPI (scripts/bench-dpi.sh runs them at 144 and 192).
 #include <windows.h>
 #include <ole2.h>
 #include <psapi.h>
@@ -48,6 +50,7 @@ struct Options {
   int popup_opens = 3;       // row 3: opens per side per repetition
   int leak_popups = 1000;    // row 6
   std::wstring rows = L"123456";  // --rows=36 runs only those figures (and their lettered rows)
+  bool alpha = false;        // rows 3 and 6: 32-bit pictures with an alpha channel
   bool Wants(wchar_t row) const { return rows.find(row) != std::wstring::npos; }
 };
 
@@ -780,8 +783,29 @@ BenchForm MakeForm(const wchar_t* caption, int x) {
   return f;
 }
 
+// Four 16x16 pictures with straight alpha: an opaque square 4..11 in a half transparent ring 2..13.
+HIMAGELIST MakeAlphaPictures() {
+  HIMAGELIST list = ImageList_Create(16, 16, ILC_COLOR32, 4, 4);
+  const DWORD colours[4] = {0xC81E1E, 0x1EA01E, 0x1E1EC8, 0xC8A000};
+  for (DWORD c : colours) {
+    BITMAPINFO bi{};
+    bi.bmiHeader = {sizeof bi.bmiHeader, 16, -16, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    HBITMAP dib = CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    for (int y = 0; y < 16; ++y)
+      for (int x = 0; x < 16; ++x) {
+        const bool inner = x >= 4 && x < 12 && y >= 4 && y < 12, ring = x >= 2 && x < 14 && y >= 2 && y < 14;
+        static_cast<DWORD*>(bits)[y * 16 + x] = inner ? 0xFF000000 | c : ring ? 0x80000000 | c : 0;
+      }
+    ImageList_Add(list, dib, nullptr);
+    DeleteObject(dib);
+  }
+  return list;
+}
+
 // Four 16x16 pictures drawn here, the same for every run.
-HIMAGELIST MakePictures() {
+HIMAGELIST MakePictures(bool alpha) {
+  if (alpha) return MakeAlphaPictures();
   HIMAGELIST list = ImageList_Create(16, 16, ILC_COLOR24 | ILC_MASK, 4, 4);
   HDC screen = GetDC(nullptr);
   HDC dc = CreateCompatibleDC(screen);
@@ -830,7 +854,7 @@ void RowsMenu(const Options& o) {
   GdiCounter::Install(GetModuleHandleW(nullptr));
   BenchForm drawn = MakeForm(L"Bench form (component)", 0);
   BenchForm plain = MakeForm(L"Bench form (platform)", 410);
-  common::com_ptr<IDispatch> images = client::NewImageListObject(MakePictures());
+  common::com_ptr<IDispatch> images = client::NewImageListObject(MakePictures(o.alpha));
   common::com_ptr<IDispatch> component;
   try {
     CLSID clsid{};
@@ -958,6 +982,10 @@ int wmain(int argc, wchar_t** argv) {
       o.leak_popups = 3;
     } else if (std::wcsncmp(argv[i], L"--rows=", 7) == 0) {
       o.rows = argv[i] + 7;
+    } else if (std::wcscmp(argv[i], L"--alpha") == 0) {
+      o.alpha = true;
+    } else if (std::wcscmp(argv[i], L"--dpi") == 0) {
+      SetProcessDPIAware();
     }
   }
   if (FAILED(OleInitialize(nullptr))) return 3;

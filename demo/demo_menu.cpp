@@ -88,13 +88,19 @@ LONG PictureIndex(const wchar_t* picture) {
   return 0;
 }
 
-HIMAGELIST LoadPictures() {
-  common::unique_himagelist list(ImageList_Create(kPictureSize, kPictureSize, ILC_COLOR24 | ILC_MASK, 10, 4));
+// The classic pictures (24-bit, magenta transparent) or the same ones with an alpha channel.
+HIMAGELIST LoadPictures(bool alpha) {
+  common::unique_himagelist list(
+      ImageList_Create(kPictureSize, kPictureSize, alpha ? ILC_COLOR32 : ILC_COLOR24 | ILC_MASK, 10, 4));
   for (const std::wstring& name : Pictures()) {
+    const std::wstring resource = L"PICTURE_" + name + (alpha ? L"_ALPHA" : L"");
     common::unique_hbitmap bitmap(static_cast<HBITMAP>(
-        LoadImageW(GetModuleHandleW(nullptr), (L"PICTURE_" + name).c_str(), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
-    if (!bitmap || ImageList_AddMasked(list.get(), bitmap.get(), kTransparent) < 0)
-      common::Raise(common::errInvalidArgument, L"GlypharyDemo", L"Picture " + name + L" cannot be loaded");
+        LoadImageW(GetModuleHandleW(nullptr), resource.c_str(), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
+    const int added = !bitmap ? -1
+                      : alpha ? ImageList_Add(list.get(), bitmap.get(), nullptr)
+                              : ImageList_AddMasked(list.get(), bitmap.get(), kTransparent);
+    if (added < 0)
+      common::Raise(common::errInvalidArgument, L"GlypharyDemo", L"Picture " + resource + L" cannot be loaded");
   }
   return list.release();
 }
@@ -152,8 +158,8 @@ DemoMenu::~DemoMenu() {
   form_ = nullptr;
 }
 
-void DemoMenu::AttachComponent() {
-  images_ = client::NewImageListObject(LoadPictures());
+void DemoMenu::AttachComponent(bool alpha) {
+  images_ = client::NewImageListObject(LoadPictures(alpha));
 
   CLSID clsid{};
   common::Check(CLSIDFromProgID(L"Glyphary.CGlyphary", &clsid), L"GlypharyDemo");
@@ -171,6 +177,22 @@ void DemoMenu::AttachComponent() {
       Invoke(component_.get(), L"SetItemImage", DISPATCH_METHOD,
              {LongArg(PictureIndex(c.picture)), TextArg(name.get()), LongArg(c.index)});
   }
+}
+
+std::wstring DemoMenu::CaptionAt(HMENU menu, int position) const {
+  MENUITEMINFOW info{};
+  info.cbSize = sizeof info;
+  info.fMask = MIIM_FTYPE;
+  if (GetMenuItemInfoW(menu, static_cast<UINT>(position), TRUE, &info) && (info.fType & MFT_SEPARATOR)) return L"-";
+  const UINT id = GetMenuItemID(menu, position);
+  HMENU sub = GetSubMenu(menu, position);
+  for (const MenuControl& c : kMenu) {
+    client::MenuControl* control = form_->Control(c.name, c.index < 0 ? client::kNoIndex : c.index);
+    if (!control) continue;
+    if ((sub && control->SubMenu() == sub) || (!sub && id != static_cast<UINT>(-1) && control->CommandId() == id))
+      return control->Caption();
+  }
+  return {};
 }
 
 void DemoMenu::SetCaption(const wchar_t* control, const std::wstring& caption) {

@@ -43,7 +43,10 @@ class DemoMenu {
   DemoMenu& operator=(const DemoMenu&) = delete;
 
   // Creates the component and hands it the image list, the form, and one picture per menu control.
-  void AttachComponent();
+  // alpha: the second set of pictures, 32-bit with an alpha channel.
+  void AttachComponent(bool alpha = false);
+  // The caption of the menu control at position of menu, as the form's code set it; empty for none.
+  std::wstring CaptionAt(HMENU menu, int position) const;
   // Menu control operations, as the form's code does them.
   void SetCaption(const wchar_t* control, const std::wstring& caption);
   void SetChecked(UINT command, bool checked);

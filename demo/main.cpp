@@ -1,6 +1,7 @@
 // GlypharyDemo: a small editor whose menus Glyphary draws. Run with "/tour <folder>" it opens every
 // popup of its menu bar in turn, saves a screenshot of each into <folder> and exits with status 0
-// only when every item of every popup was painted by the component.
+// only when every item of every popup was painted by the component. "/dpi" makes it DPI-aware (it
+// then draws at the screen's DPI), "/alpha" gives it the pictures with an alpha channel.
 #include <windows.h>
 #include <commctrl.h>
 #include <ole2.h>
@@ -130,7 +131,19 @@ std::wstring StopName(const std::vector<int>& path) {
   return demo::DemoMenu::PopupName(path);
 }
 
-int Run(const std::wstring& tour_folder) {
+// Declares the program DPI-aware (per monitor where the platform knows it), so that it draws at the
+// screen's own DPI instead of being scaled as a 96-DPI program.
+void DeclareDpiAware() {
+  HMODULE user32 = GetModuleHandleW(L"user32.dll");
+  using ContextFn = BOOL(WINAPI*)(HANDLE);
+  const auto per_monitor = reinterpret_cast<ContextFn>(
+      reinterpret_cast<void*>(GetProcAddress(user32, "SetProcessDpiAwarenessContext")));
+  const HANDLE per_monitor_v2 = reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-4));
+  if (per_monitor && per_monitor(per_monitor_v2)) return;
+  SetProcessDPIAware();
+}
+
+int Run(const std::wstring& tour_folder, bool alpha) {
   // The form: a window with the menus, an editor and a status bar.
   demo::DemoMenu menu(WindowProc);
   g_app.menu = &menu;
@@ -143,7 +156,7 @@ int Run(const std::wstring& tour_folder) {
   UpdateWindow(g_app.window);
   SetForegroundWindow(g_app.window);
   // The component: create it, give it the pictures and the form, and tie each picture to its item.
-  menu.AttachComponent();
+  menu.AttachComponent(alpha);
   HWND window = g_app.window;
 
   std::unique_ptr<demo::MenuTour> tour;
@@ -153,6 +166,7 @@ int Run(const std::wstring& tour_folder) {
     OnCommand(demo::kCmdWordWrap);
     OnCommand(demo::kCmdRecent + 1);
     tour = std::make_unique<demo::MenuTour>(window, tour_folder, demo::MenuTour::AllPopups(window, StopName));
+    tour->SetCaptionSource([&menu](HMENU popup, int position) { return menu.CaptionAt(popup, position); });
     g_app.tour = tour.get();
     tour->Start();
   }
@@ -188,8 +202,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   int argc = 0;
   LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
   std::wstring tour_folder;
+  bool alpha = false;
   for (int i = 1; i < argc; ++i) {
     if ((lstrcmpiW(argv[i], L"/tour") == 0 || lstrcmpiW(argv[i], L"--tour") == 0) && i + 1 < argc) tour_folder = argv[++i];
+    // /dpi: draw at the screen's DPI (DPI-aware); /alpha: the pictures with an alpha channel.
+    if (lstrcmpiW(argv[i], L"/dpi") == 0) DeclareDpiAware();
+    if (lstrcmpiW(argv[i], L"/alpha") == 0) alpha = true;
   }
   LocalFree(argv);
 
@@ -198,7 +216,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   if (FAILED(OleInitialize(nullptr))) return 3;
   int code = 0;
   try {
-    code = Run(tour_folder);
+    code = Run(tour_folder, alpha);
   } catch (const common::RuntimeError& e) {
     const std::wstring text = L"Run-time error " + std::to_wstring(e.number()) + L": " + e.description() + L"\r\n";
     std::string narrow(text.begin(), text.end());

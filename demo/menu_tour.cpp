@@ -21,6 +21,14 @@ bool IsSeparator(HMENU menu, int position) {
   return GetMenuItemInfoW(menu, static_cast<UINT>(position), TRUE, &info) && (info.fType & MFT_SEPARATOR);
 }
 
+ULONG_PTR ItemData(HMENU menu, int position) {
+  MENUITEMINFOW info{};
+  info.cbSize = sizeof info;
+  info.fMask = MIIM_DATA;
+  GetMenuItemInfoW(menu, static_cast<UINT>(position), TRUE, &info);
+  return info.dwItemData;
+}
+
 UINT ItemId(HMENU menu, int position) {
   MENUITEMINFOW info{};
   info.cbSize = sizeof info;
@@ -57,10 +65,12 @@ MenuTour::MenuTour(HWND window, std::wstring folder, std::vector<Stop> stops)
     : window_(window), folder_(std::move(folder)), stops_(std::move(stops)) {
   active_ = this;
   hook_ = SetWindowsHookExW(WH_CALLWNDPROC, HookProc, nullptr, GetCurrentThreadId());
+  return_hook_ = SetWindowsHookExW(WH_CALLWNDPROCRET, ReturnHookProc, nullptr, GetCurrentThreadId());
 }
 
 MenuTour::~MenuTour() {
   if (hook_) UnhookWindowsHookEx(hook_);
+  if (return_hook_) UnhookWindowsHookEx(return_hook_);
   active_ = nullptr;
 }
 
@@ -70,6 +80,17 @@ LRESULT CALLBACK MenuTour::HookProc(int code, WPARAM wp, LPARAM lp) {
   if (code == HC_ACTION && active_ && sent->hwnd == active_->window_ && sent->message == WM_DRAWITEM) {
     const auto* dis = reinterpret_cast<const DRAWITEMSTRUCT*>(sent->lParam);
     if (dis && dis->CtlType == ODT_MENU) ++active_->drawn_[{reinterpret_cast<HMENU>(dis->hwndItem), dis->itemID}].sent;
+  }
+  return CallNextHookEx(nullptr, code, wp, lp);
+}
+
+LRESULT CALLBACK MenuTour::ReturnHookProc(int code, WPARAM wp, LPARAM lp) {
+  // Every WM_MEASUREITEM on its way back from the window: the size the component answered.
+  const auto* sent = reinterpret_cast<const CWPRETSTRUCT*>(lp);
+  // (This platform reports lResult 0 here whatever the window answered: the structure itself tells.)
+  if (code == HC_ACTION && active_ && sent->hwnd == active_->window_ && sent->message == WM_MEASUREITEM) {
+    const auto* mis = reinterpret_cast<const MEASUREITEMSTRUCT*>(sent->lParam);
+    if (mis && mis->CtlType == ODT_MENU) active_->measured_[mis->itemData] = {mis->itemWidth, mis->itemHeight};
   }
   return CallNextHookEx(nullptr, code, wp, lp);
 }
@@ -132,6 +153,18 @@ void MenuTour::Check() {
   const bool saved = SaveScreen(file);
   if (missing.empty() && saved) {
     Log(L"ok    " + stop.name + L": " + std::to_wstring(count) + L" items painted by the component");
+    const std::wstring name = stop.name.size() > 3 ? stop.name.substr(3) : stop.name;  // without "NN "
+    for (int i = 0; i < count; ++i) {
+      const auto size = measured_.find(ItemData(popup, i));
+      const std::wstring caption = caption_of_ ? caption_of_(popup, i) : std::wstring();
+      if (size == measured_.end()) {
+        ++failures_;
+        Log(L"FAIL  " + name + L" | " + caption + L" | painted but never measured by the component");
+      } else {
+        Log(name + L" | " + caption + L" | " + std::to_wstring(size->second.first) + L" x " +
+            std::to_wstring(size->second.second));
+      }
+    }
   } else {
     ++failures_;
     if (!missing.empty()) Log(L"FAIL  " + stop.name + L": items not painted by the component at positions" + missing);

@@ -5,6 +5,7 @@
 #pragma once
 #include <windows.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -32,6 +33,11 @@ class MenuTour {
   void Start();
   bool OnMessage(UINT msg, WPARAM wp, LPARAM lp);
 
+  // Names the items in the report's size lines ("popup | caption | width x height").
+  void SetCaptionSource(std::function<std::wstring(HMENU menu, int position)> caption_of) {
+    caption_of_ = std::move(caption_of);
+  }
+
   bool finished() const { return finished_; }
   bool passed() const { return finished_ && failures_ == 0; }
   const std::wstring& report() const { return report_; }
@@ -40,6 +46,7 @@ class MenuTour {
 
  private:
   static LRESULT CALLBACK HookProc(int code, WPARAM wp, LPARAM lp);
+  static LRESULT CALLBACK ReturnHookProc(int code, WPARAM wp, LPARAM lp);
   void Open(size_t index);
   void Check();
   HMENU PopupOf(const std::vector<int>& path) const;
@@ -55,6 +62,10 @@ class MenuTour {
   int failures_ = 0;
   std::wstring report_;
   HHOOK hook_ = nullptr;
+  HHOOK return_hook_ = nullptr;
+  // What WM_MEASUREITEM answered for each item, by item data (the platform measures a popup once).
+  std::map<ULONG_PTR, std::pair<UINT, UINT>> measured_;
+  std::function<std::wstring(HMENU, int)> caption_of_;
   // WM_DRAWITEM for menu items since the current stop began, by (menu, item id).
   struct Draws {
     int sent = 0;

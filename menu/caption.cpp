@@ -29,3 +29,22 @@ std::wstring CaptionShortcut(const std::wstring& text) {
 }
 
 }  // namespace glyphary
+
+namespace glyphary {
+
+std::wstring WithoutMnemonicMarks(const std::wstring& text) {
+  std::wstring out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == L'&') {
+      if (i + 1 < text.size() && text[i + 1] == L'&') out += L'&';
+      ++i;
+      if (i < text.size() && text[i] != L'&') out += text[i];
+      continue;
+    }
+    out += text[i];
+  }
+  return out;
+}
+
+}  // namespace glyphary

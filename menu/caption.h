@@ -16,3 +16,11 @@ std::wstring CaptionText(const std::wstring& text);
 std::wstring CaptionShortcut(const std::wstring& text);
 
 }  // namespace glyphary
+
+namespace glyphary {
+
+// text as the menu shows it without underlines: each single "&" dropped, "&&" left as one "&".
+// (Drawn with DT_NOPREFIX; not every platform honours DT_HIDEPREFIX.)
+std::wstring WithoutMnemonicMarks(const std::wstring& text);
+
+}  // namespace glyphary

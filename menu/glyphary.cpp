@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "checked_math.h"
+#include "dpi_scale.h"
 #include "item_paint.h"
 #include "late_bound.h"
 #include "runtime_error.h"
@@ -211,8 +212,8 @@ HRESULT CGlyphary::putref_ImageList(IDispatch** img) {
   m_ImageWidth = ToLong(*v.get(), kSource);
   GetProperty(m_ImageList.get(), L"ImageHeight", v.put(), kSource);
   m_ImageHeight = ToLong(*v.get(), kSource);
-  m_CellWidth = common::CheckedAdd(m_ImageWidth, 6, kSource);
-  m_CellHeight = common::CheckedAdd(m_ImageHeight, 6, kSource);
+  m_Pictures.Clear();
+  UpdateCell();
   COM_METHOD_END(kSource, IID__CGlyphary)
 }
 
@@ -246,6 +247,8 @@ void CGlyphary::Attach() {
           kSource);
   Check(m_Window->put_Subclassed(VARIANT_TRUE), m_Window.get(), IID__HookwireWindow, kSource);
   Check(m_Window->putref_MessageSink(static_cast<IhkMessageSink*>(this)), m_Window.get(), IID__HookwireWindow, kSource);
+  ReadMenuSettings();
+  if (WindowDpi(FormWindow()) != m_Dpi) ApplyDpi(WindowDpi(FormWindow()));
   m_MenuFont = GetMenuFont();
   // Items prepared for an earlier Form hold slots that numbering from 0 would hand out again.
   ReleasePreparedItems();
@@ -297,6 +300,7 @@ HRESULT CGlyphary::Message(LONG msg, LONG_PTR wParam, LONG_PTR lParam, LONG_PTR*
   switch (static_cast<UINT>(msg)) {
     case WM_SYSCOLORCHANGE:
     case WM_SETTINGCHANGE:
+      ReadMenuSettings();
       RebuildMenuFont();
       PrepareMenu(WindowMenu(), 1, true);
       *result = PassOn(msg, wParam, lParam);
@@ -317,6 +321,12 @@ HRESULT CGlyphary::Message(LONG msg, LONG_PTR wParam, LONG_PTR lParam, LONG_PTR*
     case WM_MENUCHAR:
       *result = HandleMenuChar(wParam, lParam);
       break;
+    case kDpiChanged:
+      // The new DPI is in both words of wParam; the form's own procedure resizes the window.
+      ApplyDpi(LOWORD(wParam));
+      PrepareMenu(WindowMenu(), 1, true);
+      *result = PassOn(msg, wParam, lParam);
+      break;
     default:
       break;
   }
@@ -330,7 +340,32 @@ LONG CGlyphary::DrawItem(LONG_PTR lParam) {
   context.cell_width = m_CellWidth;
   context.cell_height = m_CellHeight;
   context.image_list = m_ImageList.get();
+  context.dpi = m_Dpi;
+  context.pictures = &m_Pictures;
+  context.keyboard_cues = m_KeyboardCues;
+  context.flat_menus = m_FlatMenus;
   return DrawMenuItem(context, lParam);
+}
+
+// --- high DPI and the system's menu settings ---------------------------------------------------
+
+void CGlyphary::ApplyDpi(uint32_t dpi) {
+  if (dpi == 0) Raise(common::errInvalidArgument, kSource);
+  m_Dpi = dpi;
+  UpdateCell();
+  if (m_MenuFont) RebuildMenuFont();
+}
+
+void CGlyphary::UpdateCell() {
+  if (!m_ImageList) return;
+  const int32_t gaps = ScalePixels(6, m_Dpi);
+  m_CellWidth = common::CheckedAdd(PictureSide(m_ImageWidth, m_Dpi), gaps, kSource);
+  m_CellHeight = common::CheckedAdd(PictureSide(m_ImageHeight, m_Dpi), gaps, kSource);
+}
+
+void CGlyphary::ReadMenuSettings() {
+  m_KeyboardCues = KeyboardCuesShown();
+  m_FlatMenus = FlatMenus();
 }
 
 // --- internal helpers -------------------------------------------------------------------------

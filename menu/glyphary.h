@@ -14,12 +14,14 @@
 #include "glyphary_h.h"
 #include "item_record.h"
 #include "keyed_collection.h"
+#include "picture_cache.h"
 
 namespace glyphary {
 
 // The window messages the component registers, in the order it registers them.
+constexpr UINT kDpiChanged = 0x02E0;  // WM_DPICHANGED: the form moved to a monitor of another DPI
 constexpr UINT kWatchedMessages[] = {WM_MEASUREITEM, WM_MENUCHAR,      WM_DRAWITEM, WM_SYSCOLORCHANGE,
-                                     WM_SETTINGCHANGE, WM_INITMENUPOPUP, WM_INITMENU};
+                                     WM_SETTINGCHANGE, WM_INITMENUPOPUP, WM_INITMENU, kDpiChanged};
 constexpr DISPID kDispidSetItemImage = 0x60030002;
 constexpr const wchar_t* kSource = L"Glyphary.CGlyphary";
 
@@ -96,6 +98,8 @@ class CGlyphary final : public ComponentDispatch, public SinkDispatch, public IS
   const common::KeyedCollection& ImageIndexes() const { return m_ImageIndexes; }
   const common::KeyedCollection& CaptionKeys() const { return m_CaptionKeys; }
   size_t PreparedMenuCount() const { return prepared_menus_.size(); }
+  uint32_t Dpi() const { return m_Dpi; }
+  const PictureCache& Pictures() const { return m_Pictures; }
 
   // --- operations (menu_prep.cpp, menu_font.cpp, menu_char.cpp, item_measure.cpp) ----
   // Turns the suitable items of menu into owner-drawn items with records; 0 walked, 1 skipped.
@@ -105,6 +109,11 @@ class CGlyphary final : public ComponentDispatch, public SinkDispatch, public IS
   HFONT GetMenuFont();
   int32_t HandleMenuChar(LONG_PTR wParam, LONG_PTR lParam);
   LONG MeasureMenuItem(LONG_PTR lParam);
+  // Draws and measures at dpi from now on: cell, gaps and font follow it (dpi_scale.h). Attaching
+  // reads the form window's DPI; WM_DPICHANGED brings the new one.
+  void ApplyDpi(uint32_t dpi);
+  // Reads the system's keyboard-cue and flat-menu settings again.
+  void ReadMenuSettings();
 
  protected:
   // IDispatch::Invoke of _CGlyphary
@@ -116,6 +125,8 @@ class CGlyphary final : public ComponentDispatch, public SinkDispatch, public IS
   void Attach();
   void Detach();
   void RebuildMenuFont();
+  // The picture size and the cell at the current DPI, from the image list's picture size.
+  void UpdateCell();
   // The form's menu bar as the subclassing object reports it.
   HMENU WindowMenu();
   HWND FormWindow();
@@ -145,6 +156,12 @@ class CGlyphary final : public ComponentDispatch, public SinkDispatch, public IS
 
   // Every menu a walk has written item data into, so that a new Form can take it back.
   std::vector<HMENU> prepared_menus_;
+
+  // High DPI, alpha pictures, keyboard cues and flat menus.
+  uint32_t m_Dpi = 96;
+  PictureCache m_Pictures;
+  bool m_KeyboardCues = true;
+  bool m_FlatMenus = false;
 };
 
 // A handle kept as a 32-bit value by the platform's conventions.

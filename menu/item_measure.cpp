@@ -6,6 +6,7 @@
 
 #include "ansi_text.h"
 #include "checked_math.h"
+#include "dpi_scale.h"
 #include "glyphary.h"
 #include "runtime_error.h"
 #include "unique_handles.h"
@@ -30,14 +31,15 @@ int32_t RoundHalfEven(double value) {
   return static_cast<int32_t>(r);
 }
 
-ItemSize SeparatorSize(int32_t cy_menu) { return {10, RoundHalfEven(cy_menu / 2.0)}; }
+ItemSize SeparatorSize(int32_t cy_menu, uint32_t dpi) { return {ScalePixels(10, dpi), RoundHalfEven(cy_menu / 2.0)}; }
 
 // The products below are rounded to nearest whatever mode the thread is in.
-int32_t PopupItemWidth(int32_t cell_width, int32_t text_left, int32_t text_right) {
+int32_t PopupItemWidth(int32_t cell_width, int32_t text_left, int32_t text_right, uint32_t dpi) {
   const common::ScopedRoundToNearest nearest;
+  const int32_t gap = ScalePixels(2, dpi);
   double w = cell_width * 1.3;
-  w = w + 2;
-  w = w + 2;
+  w = w + gap;
+  w = w + gap;
   w = w + text_right;
   w = w - text_left;
   return RoundHalfEven(w);
@@ -62,10 +64,10 @@ LONG CGlyphary::MeasureMenuItem(LONG_PTR lParam) {
   ItemRecord& stored = Item(ItemSlot(static_cast<uint32_t>(mis.itemData)));
   if (stored.CommandId == 0) stored.CommandId = static_cast<int32_t>(mis.itemID);
   const ItemRecord record = stored;
-  const int32_t cy_menu = GetSystemMetrics(SM_CYMENU);
+  const int32_t cy_menu = MenuBarHeight(m_Dpi);
 
   if (record.ItemType & MFT_SEPARATOR) {
-    const ItemSize s = SeparatorSize(cy_menu);
+    const ItemSize s = SeparatorSize(cy_menu, m_Dpi);
     mis.itemWidth = static_cast<UINT>(s.width);
     mis.itemHeight = static_cast<UINT>(s.height);
   } else {
@@ -83,7 +85,7 @@ LONG CGlyphary::MeasureMenuItem(LONG_PTR lParam) {
     const int32_t text_width = common::CheckedSub(r1.right, r1.left, kSource);
     const int32_t text_height = common::CheckedSub(r1.bottom, r1.top, kSource);
     const int32_t width =
-        record.IsTopLevel ? BarItemWidth(text_width) : PopupItemWidth(m_CellWidth, r1.left, r1.right);
+        record.IsTopLevel ? BarItemWidth(text_width) : PopupItemWidth(m_CellWidth, r1.left, r1.right, m_Dpi);
     mis.itemWidth = static_cast<UINT>(width);
     mis.itemHeight = static_cast<UINT>(ItemHeight(cy_menu, text_height, m_CellHeight));
   }

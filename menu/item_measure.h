@@ -13,10 +13,11 @@ struct ItemSize {
   int32_t height;
 };
 
-// A separator: 10 wide, half the menu bar height high.
-ItemSize SeparatorSize(int32_t cy_menu);
-// A popup item: the picture cell's share, 4 pixels and the text.
-int32_t PopupItemWidth(int32_t cell_width, int32_t text_left, int32_t text_right);
+// A separator: 10 wide (at 96 DPI, scaled to dpi), half the menu bar height high.
+ItemSize SeparatorSize(int32_t cy_menu, uint32_t dpi = 96);
+// A popup item: the picture cell's share, 4 pixels (at 96 DPI, scaled to dpi as two gaps of 2) and
+// the text.
+int32_t PopupItemWidth(int32_t cell_width, int32_t text_left, int32_t text_right, uint32_t dpi = 96);
 // A menu-bar item: nine tenths of its text.
 int32_t BarItemWidth(int32_t text_width);
 // Both kinds: at least the menu bar height, the text and the picture cell.

@@ -9,6 +9,7 @@
 #include "caption.h"
 #include "checked_math.h"
 #include "com_ptr.h"
+#include "dpi_scale.h"
 #include "draw_helpers.h"
 #include "late_bound.h"
 #include "runtime_error.h"
@@ -67,6 +68,36 @@ void DrawImage(HDC hDC, IDispatch* image_list, int32_t index, int32_t x, int32_t
        kSource);
 }
 
+// The picture the painter draws itself (alpha, or another size than the list's), or null when the
+// image list object draws it as it always has.
+PictureCache::Picture* OwnPicture(const PaintContext& ctx, int32_t index) {
+  if (!ctx.pictures || !ctx.image_list) return nullptr;
+  const int32_t width = ctx.cell_width - ScalePixels(6, ctx.dpi);
+  const int32_t height = ctx.cell_height - ScalePixels(6, ctx.dpi);
+  PictureCache::Picture* picture = ctx.pictures->Get(ctx.image_list, index, width, height);
+  return picture && picture->DrawnHere() ? picture : nullptr;
+}
+
+// The separator's etched line at high DPI: a shadow line and a light line, each thickness high.
+void DrawEtchedLine(HDC hDC, const RECT& line, int32_t thickness) {
+  RECT shadow = line;
+  shadow.bottom = common::CheckedAdd(line.top, thickness, kSource);
+  RECT light = shadow;
+  light.top = shadow.bottom;
+  light.bottom = common::CheckedAdd(light.top, thickness, kSource);
+  DrawHelpers::FillColorRect(hDC, shadow, GetSysColor(COLOR_BTNSHADOW));
+  DrawHelpers::FillColorRect(hDC, light, GetSysColor(COLOR_BTNHIGHLIGHT));
+}
+
+// The whole item in the menu highlight colour framed in the highlight colour as the platform's flat
+// menus draw a selected item, or in the menu colour when the selection leaves it.
+void DrawFlatHighlight(HDC hDC, const RECT& item, bool selected) {
+  DrawHelpers::FillColorRect(hDC, item, GetSysColor(selected ? COLOR_MENUHILIGHT : COLOR_MENU));
+  if (!selected) return;
+  HBRUSH frame = GetSysColorBrush(COLOR_HIGHLIGHT);  // the system's own brush: never deleted
+  FrameRect(hDC, &item, frame);
+}
+
 }  // namespace
 
 LONG DrawMenuItem(const PaintContext& ctx, LONG_PTR lParam) {
@@ -85,15 +116,21 @@ LONG DrawMenuItem(const PaintContext& ctx, LONG_PTR lParam) {
   const RECT item = dis.rcItem;
 
   if (record.ItemType & MFT_SEPARATOR) {
+    const int32_t thickness = ScalePixels(1, ctx.dpi);
     RECT line = item;
-    line.top = Rounded(static_cast<double>(common::CheckedAdd(item.bottom, item.top, kSource)) / 2.0 - 1.0);
-    DrawEdge(hDC, &line, EDGE_ETCHED, BF_TOP);
+    line.top = Rounded(static_cast<double>(common::CheckedAdd(item.bottom, item.top, kSource)) / 2.0 - thickness);
+    if (thickness == 1) {
+      DrawEdge(hDC, &line, EDGE_ETCHED, BF_TOP);
+    } else {
+      DrawEtchedLine(hDC, line, thickness);
+    }
     return 1;
   }
 
   const bool selected = (dis.itemState & ODS_SELECTED) != 0;
   const bool grayed = (dis.itemState & ODS_GRAYED) != 0;
   const bool checked = (dis.itemState & ODS_CHECKED) != 0;
+  const bool flat_highlight = ctx.flat_menus && (selected || dis.itemAction == ODA_SELECT) && !grayed;
   bool cell_used = false;
 
   RECT cell;
@@ -104,16 +141,25 @@ LONG DrawMenuItem(const PaintContext& ctx, LONG_PTR lParam) {
   cell.right = common::CheckedAdd(cell.left, ctx.cell_width, kSource);
   cell.bottom = common::CheckedAdd(cell.top, ctx.cell_height, kSource);
 
+  // Flat menus: the highlight covers the whole item, the picture stands on it.
+  if (flat_highlight) DrawFlatHighlight(hDC, item, selected);
+
   if (record.ImageIndex >= 0) {
     cell_used = true;
-    const int32_t x = common::CheckedAdd(cell.left, 3, kSource);
-    const int32_t y = common::CheckedAdd(cell.top, 3, kSource);
+    const int32_t inset = ScalePixels(3, ctx.dpi);
+    const int32_t x = common::CheckedAdd(cell.left, inset, kSource);
+    const int32_t y = common::CheckedAdd(cell.top, inset, kSource);
+    PictureCache::Picture* own = OwnPicture(ctx, record.ImageIndex);
     if (grayed) {
-      DrawDisabledImage(hDC, ctx.image_list, record.ImageIndex, x, y);
+      if (own) DrawCachedPicture(hDC, *own, x, y, true);
+      else DrawDisabledImage(hDC, ctx.image_list, record.ImageIndex, x, y);
     } else {
-      DrawHelpers::FillColorRect(hDC, cell, GetSysColor(checked && !selected ? COLOR_3DLIGHT : COLOR_MENU));
-      if (selected || checked) DrawEdge(hDC, &cell, checked ? BDR_SUNKENINNER : BDR_RAISEDINNER, BF_RECT);
-      DrawImage(hDC, ctx.image_list, record.ImageIndex, x, y);
+      if (!(flat_highlight && selected))
+        DrawHelpers::FillColorRect(hDC, cell, GetSysColor(checked && !selected ? COLOR_3DLIGHT : COLOR_MENU));
+      if (checked || (selected && !flat_highlight))
+        DrawEdge(hDC, &cell, checked ? BDR_SUNKENINNER : BDR_RAISEDINNER, BF_RECT);
+      if (own) DrawCachedPicture(hDC, *own, x, y, false);
+      else DrawImage(hDC, ctx.image_list, record.ImageIndex, x, y);
     }
   } else {
     MENUITEMINFOA info;
@@ -126,42 +172,51 @@ LONG DrawMenuItem(const PaintContext& ctx, LONG_PTR lParam) {
     }
   }
 
-  const COLORREF bg = GetSysColor(selected ? COLOR_HIGHLIGHT : COLOR_MENU);
-  if ((selected || dis.itemAction == ODA_SELECT) && !grayed) {
+  const COLORREF bg = GetSysColor(selected ? (ctx.flat_menus ? COLOR_MENUHILIGHT : COLOR_HIGHLIGHT) : COLOR_MENU);
+  const int32_t gap = ScalePixels(2, ctx.dpi);
+  if ((selected || dis.itemAction == ODA_SELECT) && !grayed && !flat_highlight) {
     RECT bar = item;
-    if (cell_used) bar.left = common::CheckedAdd(common::CheckedAdd(item.left, ctx.cell_width, kSource), 2, kSource);
+    if (cell_used) bar.left = common::CheckedAdd(common::CheckedAdd(item.left, ctx.cell_width, kSource), gap, kSource);
     DrawHelpers::FillColorRect(hDC, bar, bg);
   }
 
   const bool top_level = record.IsTopLevel != 0;
   RECT text = item;
-  text.left = common::CheckedAdd(common::CheckedAdd(item.left, 2, kSource), 2, kSource);
+  text.left = common::CheckedAdd(common::CheckedAdd(item.left, gap, kSource), gap, kSource);
   if (!top_level) {
     text.left = common::CheckedAdd(text.left, ctx.cell_width, kSource);
     text.right = common::CheckedSub(item.right, ctx.cell_width, kSource);
   }
 
   const COLORREF tc = GetSysColor(grayed ? COLOR_GRAYTEXT : selected ? COLOR_HIGHLIGHTTEXT : COLOR_MENUTEXT);
+  // Mnemonic underlines hidden until the user presses Alt, when the system hides keyboard cues.
+  const bool hide_prefix = !ctx.keyboard_cues && (dis.itemState & ODS_NOACCEL) != 0;
   SetBkMode(hDC, TRANSPARENT);
   if (grayed && (!selected || tc == bg)) {
     RECT emboss = {common::CheckedAdd(text.left, 1, kSource), common::CheckedAdd(text.top, 1, kSource),
                    common::CheckedAdd(text.right, 1, kSource), common::CheckedAdd(text.bottom, 1, kSource)};
-    DrawMenuItemText(hDC, emboss, record.Caption, GetSysColor(COLOR_BTNHIGHLIGHT), top_level);
+    DrawMenuItemText(hDC, emboss, record.Caption, GetSysColor(COLOR_BTNHIGHLIGHT), top_level, hide_prefix);
   }
-  DrawMenuItemText(hDC, text, record.Caption, tc, top_level);
+  DrawMenuItemText(hDC, text, record.Caption, tc, top_level, hide_prefix);
   return 1;
 }
 
-void DrawMenuItemText(HDC hDC, const RECT& rect, const std::wstring& text, COLORREF color, bool isTopLevel) {
-  const UINT format = kFormatLine | (isTopLevel ? DT_CENTER : 0);
+void DrawMenuItemText(HDC hDC, const RECT& rect, const std::wstring& text, COLORREF color, bool isTopLevel,
+                      bool hidePrefix) {
+  const UINT hidden = hidePrefix ? DT_NOPREFIX : 0;
+  const UINT format = kFormatLine | (isTopLevel ? DT_CENTER : 0) | hidden;
   std::wstring before, after;
   const int32_t tab = SplitCaption(text, before, after);
+  if (hidePrefix) {
+    before = WithoutMnemonicMarks(before);
+    after = WithoutMnemonicMarks(after);
+  }
   SetTextColor(hDC, color);
   RECT r = rect;
   DrawTextA(hDC, ToAnsi(before).c_str(), -1, &r, format);
   if (tab > 0) {
     r = rect;
-    DrawTextA(hDC, ToAnsi(after).c_str(), -1, &r, kFormatShortcut);
+    DrawTextA(hDC, ToAnsi(after).c_str(), -1, &r, kFormatShortcut | hidden);
   }
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "item_record.h"
+#include "picture_cache.h"
 
 namespace glyphary {
 
@@ -18,6 +19,13 @@ struct PaintContext {
   int32_t cell_width = 16;            // the picture cell: image size + 6 each way
   int32_t cell_height = 16;
   IDispatch* image_list = nullptr;    // the client's image list object; may be null while no item has a picture
+
+  // High DPI, alpha pictures and the system's menu settings. The defaults draw as at 96 DPI with the
+  // classic look and every picture through the image list object.
+  uint32_t dpi = 96;                  // gaps and lines scale from 96 DPI; the cell is given above
+  PictureCache* pictures = nullptr;   // pictures with alpha or drawn at another size; null: none
+  bool keyboard_cues = true;          // false: ODS_NOACCEL hides the mnemonic underlines
+  bool flat_menus = false;            // the highlight as flat menus draw it (COLOR_MENUHILIGHT, framed)
 };
 
 // Paints the item whose DRAWITEMSTRUCT is at lParam. Returns 1 when the item is one of ours and has
@@ -27,6 +35,8 @@ LONG DrawMenuItem(const PaintContext& ctx, LONG_PTR lParam);
 
 // Draws text into rect in color: the part before the first TAB left-aligned (centred for a menu-bar
 // item), the part after it right-aligned, both vertically centred. "&" underlines the next character.
-void DrawMenuItemText(HDC hDC, const RECT& rect, const std::wstring& text, COLORREF color, bool isTopLevel);
+// hidePrefix leaves the underline out (the "&" still marks nothing visible).
+void DrawMenuItemText(HDC hDC, const RECT& rect, const std::wstring& text, COLORREF color, bool isTopLevel,
+                      bool hidePrefix = false);
 
 }  // namespace glyphary

@@ -14,7 +14,13 @@ exec bash "$ROOT/scripts/on-wine-display.sh" bash -c '
   wine "$TEST_BUILD/bin/WindowTree.exe" || status=$?
   bash "$ROOT/scripts/spy-demo.sh" "$shots/snoopet.png" || status=$?
   wine "$TEST_BUILD/bin/GlypharyDemo.exe" /tour "Z:${shots//\//\\}" || status=$?
-  for bmp in "$shots"/*.bmp; do
+  # The same tour DPI-aware with the alpha pictures at 96, 144 and 192 dots per inch.
+  for dpi in 96 144 192; do
+    dir="$shots/dpi$dpi"
+    bash "$ROOT/scripts/at-dpi.sh" $dpi "$WINE_LOADER" "$TEST_BUILD/bin/GlypharyDemo.exe" /dpi /alpha \
+      /tour "Z:${dir//\//\\}" || status=$?
+  done
+  for bmp in "$shots"/*.bmp "$shots"/dpi*/*.bmp; do
     [ -e "$bmp" ] && convert "$bmp" "${bmp%.bmp}.png" 2>/dev/null || true
   done
   exit $status'

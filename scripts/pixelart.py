@@ -13,6 +13,11 @@ Picture format (one file, one picture):
 
 Every row of the picture must be as wide as the first; every character must be in
 the palette. Used at build time for the pictures the programs show.
+
+With --alpha the picture becomes a 32-bit bitmap with an alpha channel instead: the first
+palette entry (the transparent colour) is fully transparent, and every transparent pixel below
+and right of a drawn one holds a soft shadow (black at a quarter opacity), so that the picture
+carries partly transparent pixels as pictures made for modern desktops do.
 """
 import struct
 import sys
@@ -69,11 +74,43 @@ def write_bmp(path, palette, rows):
         f.write(header + info + pixels)
 
 
+SHADOW_ALPHA = 0x40
+
+
+def write_alpha_bmp(path, palette, rows, transparent):
+    """32-bit BGRA, straight (not premultiplied) alpha, bottom-up."""
+    width, height = len(rows[0]), len(rows)
+
+    def drawn(x, y):
+        return 0 <= x < width and 0 <= y < height and rows[y][x] != transparent
+
+    pixels = bytearray()
+    for y in reversed(range(height)):
+        for x in range(width):
+            if drawn(x, y):
+                r, g, b = palette[rows[y][x]]
+                pixels += bytes((b, g, r, 255))
+            elif drawn(x - 1, y - 1):
+                pixels += bytes((0, 0, 0, SHADOW_ALPHA))
+            else:
+                pixels += bytes((0, 0, 0, 0))
+    header = struct.pack("<2sIHHI", b"BM", 14 + 40 + len(pixels), 0, 0, 14 + 40)
+    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 32, 0, len(pixels), 2835, 2835, 0, 0)
+    with open(path, "wb") as f:
+        f.write(header + info + pixels)
+
+
 def main():
-    if len(sys.argv) != 3:
-        sys.exit("usage: pixelart.py <picture.txt> <out.bmp>")
-    palette, rows = parse(sys.argv[1])
-    write_bmp(sys.argv[2], palette, rows)
+    args = sys.argv[1:]
+    alpha = "--alpha" in args
+    args = [a for a in args if a != "--alpha"]
+    if len(args) != 2:
+        sys.exit("usage: pixelart.py [--alpha] <picture.txt> <out.bmp>")
+    palette, rows = parse(args[0])
+    if alpha:
+        write_alpha_bmp(args[1], palette, rows, next(iter(palette)))
+    else:
+        write_bmp(args[1], palette, rows)
 
 
 if __name__ == "__main__":

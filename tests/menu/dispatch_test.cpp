@@ -14,7 +14,8 @@ namespace {
 
 const std::vector<std::wstring> kAttachCalls = {
     L"WatchMessage 2C True",  L"WatchMessage 120 True", L"WatchMessage 2B True", L"WatchMessage 15 True",
-    L"WatchMessage 1A True",  L"WatchMessage 117 True", L"WatchMessage 116 True", L"Subclassed True",
+    L"WatchMessage 1A True",  L"WatchMessage 117 True", L"WatchMessage 116 True", L"WatchMessage 2E0 True",
+    L"Subclassed True",
     L"MessageSink set"};
 
 std::vector<std::wstring> From(const std::vector<std::wstring>& log, size_t from) {
