@@ -11,8 +11,7 @@ shift
 set_dpi() {
   wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
   wineserver -k 2>/dev/null || true
-  wineserver -w 2>/dev/null || true
-  wineserver -p 120 >/dev/null 2>&1 || true
+  wineserver -w 2>/dev/null || true   # the next program starts a new server (scripts/wine-run.sh)
 }
 trap 'set_dpi 96' EXIT
 set_dpi "$dpi"

@@ -17,7 +17,7 @@ exec bash "$ROOT/scripts/on-wine-display.sh" bash -c '
   # The same tour DPI-aware with the alpha pictures at 96, 144 and 192 dots per inch.
   for dpi in 96 144 192; do
     dir="$shots/dpi$dpi"
-    bash "$ROOT/scripts/at-dpi.sh" $dpi "$WINE_LOADER" "$TEST_BUILD/bin/GlypharyDemo.exe" /dpi /alpha \
+    bash "$ROOT/scripts/at-dpi.sh" $dpi wine "$TEST_BUILD/bin/GlypharyDemo.exe" /dpi /alpha \
       /tour "Z:${dir//\//\\}" || status=$?
   done
   for bmp in "$shots"/*.bmp "$shots"/dpi*/*.bmp; do

@@ -3,14 +3,19 @@
 
 #include <chrono>
 #include <cstdio>
+#include <string>
 #include <thread>
 
+#include "system_program.h"
 #include "test_window.h"
 
 using common::com_ptr;
 using common::unique_bstr;
 using testing_support::NewHookwireWindow;
 using testing_support::TestWindow;
+using testing_support::Bitness;
+using testing_support::kIs64Bit;
+using testing_support::SystemProgram;
 
 namespace {
 
@@ -163,22 +168,23 @@ TEST(Children, OtherThreadWindowCaptionIsBounded) {
 }
 
 TEST(Children, AnotherProcessWindowIsAcceptedAndCanBeWatched) {
-  // Some top-level window that belongs to another process (Wine's own desktop programs have several).
-  HWND foreign = nullptr;
-  for (HWND h = GetWindow(GetDesktopWindow(), GW_CHILD); h && !foreign; h = GetWindow(h, GW_HWNDNEXT)) {
-    DWORD pid = 0;
-    GetWindowThreadProcessId(h, &pid);
-    if (pid != GetCurrentProcessId()) foreign = h;
+  // Notepad of either bitness beside this test on the 64-bit desktop: any existing window is
+  // accepted; one of this build's bitness is watched through the hook, one of the other is not.
+  for (Bitness bitness : {Bitness::Same, Bitness::Other}) {
+    const bool same = bitness == Bitness::Same;
+    SystemProgram notepad(L"notepad.exe", bitness);
+    ASSERT_NE(nullptr, notepad.window()) << "no window of " << std::string(notepad.path().begin(), notepad.path().end());
+    EXPECT_EQ(same == kIs64Bit, notepad.Is64Bit()) << "the program runs in the bitness asked for";
+    auto w = NewHookwireWindow();
+    const LONG handle = static_cast<LONG>(reinterpret_cast<LONG_PTR>(notepad.window()));
+    ASSERT_EQ(S_OK, w->put_hWnd(handle));
+    LONG h = 0;
+    w->get_hWnd(&h);
+    EXPECT_EQ(handle, h) << "any existing window is accepted";
+    VARIANT_BOOL cannot = VARIANT_TRUE;
+    EXPECT_EQ(S_OK, w->get_CannotSubclass(&cannot));
+    EXPECT_EQ(same ? VARIANT_FALSE : VARIANT_TRUE, cannot) << (same ? "same" : "other") << " bitness";
   }
-  ASSERT_NE(nullptr, foreign);
-  auto w = NewHookwireWindow();
-  ASSERT_EQ(S_OK, w->put_hWnd(static_cast<LONG>(reinterpret_cast<LONG_PTR>(foreign))));
-  LONG h = 0;
-  w->get_hWnd(&h);
-  EXPECT_EQ(static_cast<LONG>(reinterpret_cast<LONG_PTR>(foreign)), h) << "any existing window is accepted";
-  VARIANT_BOOL cannot = VARIANT_TRUE;
-  EXPECT_EQ(S_OK, w->get_CannotSubclass(&cannot));
-  EXPECT_EQ(VARIANT_FALSE, cannot) << "a program of the same bitness is watched through the hook";
 }
 
 // Children lists a snapshot of what is there; a window that closes while the list is taken must not

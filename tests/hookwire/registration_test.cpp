@@ -23,10 +23,12 @@ bool KeyExists(HKEY root, const std::wstring& path) {
   return true;
 }
 
-// Every key that registering writes.
+// Every key that registering writes. The type library's key is shared by both bitnesses on a 64-bit
+// desktop (the other build's server may be registered too): this build owns its platform's subkey.
 std::vector<std::wstring> ServerKeys() {
+  const std::wstring platform = sizeof(void*) == 8 ? L"win64" : L"win32";
   return {L"CLSID\\" + Guid(CLSID_HookwireWindow), L"Hookwire.HookwireWindow", L"Hookwire.HookwireWindow.1",
-          L"TypeLib\\" + Guid(kLibid), L"Interface\\" + Guid(IID__HookwireWindow),
+          L"TypeLib\\" + Guid(kLibid) + L"\\1.0\\0\\" + platform, L"Interface\\" + Guid(IID__HookwireWindow),
           L"Interface\\" + Guid(IID_IhkMessageSink)};
 }
 
