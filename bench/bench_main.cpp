@@ -232,7 +232,10 @@ std::vector<DWORD> Snapshot(HWND h) {
   HGDIOBJ old = SelectObject(mdc, bmp);
   BitBlt(mdc, 0, 0, w, ht, wdc, 0, 0, SRCCOPY);
   GdiFlush();
-  std::copy_n(static_cast<const DWORD*>(data), bits.size(), bits.begin());
+  // Colours only: what BitBlt leaves in the fourth byte is undefined (this Wine's 64-bit build
+  // writes 0xFF on one copy and 0 on the next).
+  std::transform(static_cast<const DWORD*>(data), static_cast<const DWORD*>(data) + bits.size(), bits.begin(),
+                 [](DWORD px) { return px & 0x00FFFFFFu; });
   SelectObject(mdc, old);
   DeleteObject(bmp);
   DeleteDC(mdc);

@@ -27,7 +27,7 @@ command -v debootstrap >/dev/null || { echo "wow32 root: debootstrap is not inst
 mirror="$(wow_mirror)"
 echo "Making the 32-bit Wine root in $WOW_ROOT from $mirror (once per machine: a few minutes, about 2 GB)"
 wow_unmount_all
-rm -rf "$WOW_ROOT.new"
+rm -rf --one-file-system "$WOW_ROOT.new"
 mkdir -p "$(dirname "$WOW_ROOT")"
 started=$SECONDS
 try() {  # runs a step up to three times: the mirror can be mid-sync for a moment
@@ -52,7 +52,7 @@ umount "$WOW_ROOT.new/proc"
 trap - EXIT
 # Only qemu-i386 is used; the other emulators are about 455 MB.
 find "$WOW_ROOT.new/usr/bin" -name 'qemu-*' ! -name qemu-i386 -delete
-rm -rf "$WOW_ROOT"
+rm -rf --one-file-system "$WOW_ROOT"
 mv "$WOW_ROOT.new" "$WOW_ROOT"
 touch "$WOW_ROOT/.ready-$WOW_ROOT_VERSION"
 root_sound || { echo "wow32 root: made, but still not sound" >&2; exit 1; }

@@ -68,7 +68,7 @@ TEST(PaintItemData, WiderThanThirtyTwoBitsIsNotOurs) {
   if (sizeof(ULONG_PTR) <= 4) GTEST_SKIP() << "item data is 32 bits wide in this build";
   MenuBench bench;
   const int own = bench.Add(L"&Open", -1, false, false);
-  const ULONG_PTR wide = (static_cast<ULONG_PTR>(1) << 32) | static_cast<uint32_t>(glyphary::MakeItemData(
+  const ULONG_PTR wide = static_cast<ULONG_PTR>(0x100000000ull) | static_cast<uint32_t>(glyphary::MakeItemData(
                                                                   static_cast<int16_t>(own)));
   const UINT id = bench.AddForeign(wide);
   Canvas canvas(80, 30);
