@@ -1,9 +1,12 @@
 // HookCycle.exe load <dll> <count> <report file>
 // HookCycle.exe com <count> <report file>
+// HookCycle.exe com-errors <count> <report file>
 // Loads and frees a DLL again and again in one process, as the programs a hook is loaded
 // into and the clients of an in-process server do, and reports what stayed behind: with
 // "load" LoadLibrary/FreeLibrary of the DLL; with "com" a HookwireWindow that watches a
-// window of another thread, released, then CoFreeUnusedLibrariesEx. Exit code 0 when the
+// window of another thread, released, then CoFreeUnusedLibrariesEx; "com-errors" also makes
+// one call per cycle that the object refuses (the error is raised and caught inside the DLL,
+// as for any client that passes a bad value). Exit code 0 when the
 // process is alive at the end, every cycle worked and the next TLS index is unchanged.
 #include <windows.h>
 #include <objbase.h>
@@ -55,7 +58,7 @@ int LoadCycles(const wchar_t* path, int count) {
   return after == tls ? 0 : 14;
 }
 
-int ComCycles(int count) {
+int ComCycles(int count, bool with_errors) {
   if (FAILED(CoInitialize(nullptr))) return 20;
   // A window of another thread: watched through the hook, received on this thread.
   HWND other = nullptr;
@@ -88,6 +91,8 @@ int ComCycles(int count) {
         const LONG before = sink.count;
         SendMessageW(other, WM_USER + 1, static_cast<WPARAM>(i), 0);
         if (sink.count == before) rc = Fail(24, "the watched message did not arrive", i);
+        else if (with_errors && SUCCEEDED(w->put_WatchMessage(0x10000, VARIANT_TRUE)))
+          rc = Fail(28, "a message number out of range was accepted", i);
         w->put_Subclassed(VARIANT_FALSE);
         w->putref_MessageSink(nullptr);
       }
@@ -118,7 +123,8 @@ int wmain(int argc, wchar_t** argv) {
   if (!g_report) return 3;
   int rc = 2;
   if (mode == L"load" && argc == 5) rc = LoadCycles(argv[2], _wtoi(argv[3]));
-  else if (mode == L"com" && argc == 4) rc = ComCycles(_wtoi(argv[2]));
+  else if (mode == L"com" && argc == 4) rc = ComCycles(_wtoi(argv[2]), false);
+  else if (mode == L"com-errors" && argc == 4) rc = ComCycles(_wtoi(argv[2]), true);
   std::fprintf(g_report, "alive, exit %d\n", rc);
   std::fclose(g_report);
   return rc;

@@ -142,3 +142,13 @@ TEST(Server, SurvivesBeingUnloadedAndLoadedAgainByItsClient) {
   EXPECT_EQ(0u, code) << report;
   EXPECT_NE(std::string::npos, report.find("cycles 200")) << report;
 }
+
+// The same client, but each time it also passes a value the object refuses: the error is raised
+// and caught inside the DLL, which sets up the C++ runtime's per-thread state there; that must go
+// with the DLL too.
+TEST(Server, SurvivesBeingUnloadedAfterRefusingAValue) {
+  std::string report;
+  const DWORD code = RunCycles(L"com-errors 100", report);
+  EXPECT_EQ(0u, code) << report;
+  EXPECT_NE(std::string::npos, report.find("cycles 100")) << report;
+}
