@@ -152,3 +152,12 @@ TEST(Server, SurvivesBeingUnloadedAfterRefusingAValue) {
   EXPECT_EQ(0u, code) << report;
   EXPECT_NE(std::string::npos, report.find("cycles 100")) << report;
 }
+
+// The menu component is an in-process server too: COM loads and unloads it as often as Hookwire.dll,
+// and its static runtime must give back what it took at each load.
+TEST(Server, GlypharyLoadsAndUnloadsWithoutLosingTlsIndices) {
+  std::string report;
+  const DWORD code = RunCycles(L"load \"" + BinDir() + L"Glyphary.dll\" 200", report);
+  EXPECT_EQ(0u, code) << report;
+  EXPECT_NE(std::string::npos, report.find("cycles 200")) << report;
+}
