@@ -47,6 +47,17 @@ class OwnedArgs {
     args.push_back(v);
     return S_OK;
   }
+  // Copies of every argument of params, checked for a consistent shape first.
+  HRESULT AppendAll(const DISPPARAMS* params) {
+    if (!params || (params->cArgs && !params->rgvarg) || (params->cNamedArgs && !params->rgdispidNamedArgs) ||
+        params->cNamedArgs > params->cArgs)
+      return E_INVALIDARG;
+    for (UINT i = 0; i < params->cArgs; ++i) {
+      const HRESULT hr = Append(params->rgvarg[i]);
+      if (FAILED(hr)) return hr;
+    }
+    return S_OK;
+  }
   // After the call: each variant the caller passed by reference gets the value its copy holds.
   void WriteBack(const DISPPARAMS& params) {
     for (UINT i = 0; i < params.cArgs && i < args.size(); ++i) {
@@ -112,15 +123,9 @@ HRESULT CGlyphary::InvokeComponent(DISPID id, WORD flags, DISPPARAMS* params, VA
                                    UINT* arg_err) {
   ITypeInfo* info = dispatch_.info();
   if (!info) return TYPE_E_CANTLOADLIBRARY;
-  if (!params || (params->cArgs && !params->rgvarg) || (params->cNamedArgs && !params->rgdispidNamedArgs) ||
-      params->cNamedArgs > params->cArgs)
-    return E_INVALIDARG;
   try {
     OwnedArgs owned;
-    for (UINT i = 0; i < params->cArgs; ++i) {
-      const HRESULT hr = owned.Append(params->rgvarg[i]);
-      if (FAILED(hr)) return hr;
-    }
+    if (const HRESULT hr = owned.AppendAll(params); FAILED(hr)) return hr;
     if (id != kDispidSetItemImage || !(flags & DISPATCH_METHOD)) {
       DISPPARAMS call{owned.args.data(), params->rgdispidNamedArgs, params->cArgs, params->cNamedArgs};
       return info->Invoke(static_cast<_CGlyphary*>(this), id, flags, &call, result, excep, arg_err);
@@ -184,15 +189,9 @@ HRESULT SinkDispatch::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* pa
                              EXCEPINFO* excep, UINT* arg_err) {
   ITypeInfo* info = sink_dispatch_.info();
   if (!info) return TYPE_E_CANTLOADLIBRARY;
-  if (!params || (params->cArgs && !params->rgvarg) || (params->cNamedArgs && !params->rgdispidNamedArgs) ||
-      params->cNamedArgs > params->cArgs)
-    return E_INVALIDARG;
   try {
     OwnedArgs owned;
-    for (UINT i = 0; i < params->cArgs; ++i) {
-      const HRESULT hr = owned.Append(params->rgvarg[i]);
-      if (FAILED(hr)) return hr;
-    }
+    if (const HRESULT hr = owned.AppendAll(params); FAILED(hr)) return hr;
     DISPPARAMS call{owned.args.data(), params->rgdispidNamedArgs, params->cArgs, params->cNamedArgs};
     const HRESULT hr = info->Invoke(static_cast<IhkMessageSink*>(this), id, flags, &call, result, excep, arg_err);
     if (SUCCEEDED(hr)) owned.WriteBack(*params);

@@ -21,7 +21,7 @@ register() {  # arch regsvr32 dir
   for dll in "$3"/*.dll; do
     [ -e "$dll" ] || continue
     if grep -q DllRegisterServer "$dll"; then
-      TEST_ARCH=$1 wine "$2" /s "Z:${dll//\//\\}" >/dev/null || { echo "registering $dll failed" >&2; exit 1; }
+      TEST_ARCH=$1 wine "$2" /s "Z:${dll//\//\\}" >/dev/null 2>&1 || { echo "registering $dll failed" >&2; exit 1; }
     fi
   done
 }
