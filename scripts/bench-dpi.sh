@@ -10,7 +10,7 @@ exec bash "$ROOT/scripts/on-wine-display.sh" bash -c '
   status=0
   for dpi in 144 192; do
     echo "== $dpi DPI, alpha pictures"
-    bash "'"$ROOT"'/scripts/at-dpi.sh" $dpi nice -n 10 bash "$ROOT/scripts/wine-run.sh" "$TEST_BUILD/bin/SnoopetBench.exe" '"$rows"' --dpi --alpha \
+    bash "'"$ROOT"'/scripts/at-dpi.sh" $dpi nice -n 10 bash "'"$ROOT"'/scripts/wine-run.sh" "$TEST_BUILD/bin/SnoopetBench.exe" '"$rows"' --dpi --alpha \
       || status=$?
   done
   exit $status'
