@@ -18,9 +18,10 @@
 namespace hookwire::ring {
 
 constexpr ULONG kMagic = 0x52574B48;  // "HKWR"
-constexpr ULONG kVersion = 3;
+constexpr ULONG kVersion = 5;
 constexpr ULONG kCapacity = 8192;  // records; a power of two
-constexpr ULONG kRecordSize = 512;
+constexpr ULONG kRecordSize = 64;
+constexpr ULONG kDataSize = 448;
 constexpr ULONG kMaxValues = 20;
 constexpr ULONG kMaxTextChars = 104;
 constexpr ULONG kMaxBytes = 64;
@@ -46,6 +47,8 @@ enum Refusal : LONG {
 };
 
 // Written once by the watcher before the target attaches; the target copies what it needs.
+// What each side writes while the capture runs sits on a cache line of its own: the two sides
+// run at once on different processors.
 struct Header {
   ULONG magic;
   ULONG version;
@@ -58,54 +61,63 @@ struct Header {
   ULONG wake_event;      // event handle in the target's process: set when the buffer passes the mark
   ULONG watcher_process; // SYNCHRONIZE handle of the watcher, in the target's process
   ULONG mark;            // records in the buffer at which the target wakes the watcher
-  ULONG reserved0;
-  // Changing, written by one side each.
   volatile LONG state;        // State; the watcher sets kDetach, the target the others
   volatile LONG refusal;      // Refusal, when state is kRefused
-  volatile LONG write_index;  // records written (target); wraps at 2^32
-  volatile LONG read_index;   // records taken (watcher)
-  volatile LONG lost;         // watched messages the target could not write (buffer full)
-  volatile LONG woken;        // the target set the event and the watcher has not drained since
-  volatile LONG watch_all;    // the watcher's filter: every message
   volatile LONG target_64bit; // the target says what it is
   volatile LONGLONG attached_time;  // FILETIME (UTC) when the target attached
-  ULONG reserved[6];
-  volatile ULONG filter[0x10000 / 32];
+  // The target's line.
+  alignas(64) volatile LONG write_index;  // records written; wraps at 2^32
+  volatile LONG lost;    // watched messages the target could not write (buffer full)
+  volatile LONG woken;   // the target set the event; the watcher clears it when it drains
+  // The watcher's line.
+  alignas(64) volatile LONG read_index;  // records taken
+  volatile LONG watch_all;   // the watcher's filter: every message
+  alignas(64) volatile ULONG filter[0x10000 / 32];
 };
 
-enum Flags : ULONG {
+enum Flags : USHORT {
   kUnicodeWindow = 1,  // texts were received as UTF-16 (else converted from the program's code page)
 };
 
+// One watched message: one cache line, all the target writes for most messages.
 struct Record {
   volatile LONG stamp;         // write index + 1 of this record, written last
   volatile LONG result_stamp;  // equal to stamp once result (and data written at return) is there
   ULONG hwnd;
   ULONG msg;
-  ULONG origin;     // InSendMessageEx flags on the window's thread
-  ULONG flags;      // Flags
+  USHORT origin;    // InSendMessageEx flags on the window's thread
+  USHORT flags;     // Flags
+  ULONG lost_total; // Header::lost when this record was written
   LONGLONG wparam;
   LONGLONG lparam;
-  LONGLONG time;    // FILETIME (UTC)
+  LONGLONG time;    // FILETIME (UTC), precise
   LONGLONG result;
-  ULONG lost_total; // Header::lost when this record was written
-  USHORT data_kind; // HookwireDataKind
+  USHORT data_kind; // HookwireDataKind; the data itself is in the Data of the same index
   USHORT value_count;
   USHORT text_chars;
   USHORT byte_count;
-  ULONG reserved;
+};
+static_assert(sizeof(Record) == 64, "a record is one cache line");
+
+// What a message's parameters pointed to, for the few messages that carry any.
+struct Data {
   LONGLONG values[kMaxValues];
   WCHAR text[kMaxTextChars];
   BYTE bytes[kMaxBytes];
 };
-static_assert(sizeof(Record) <= kRecordSize, "record too large");
+static_assert(sizeof(Data) <= kDataSize, "data too large");
 
 constexpr ULONG kHeaderSize = (sizeof(Header) + 4095) & ~4095u;
-constexpr ULONG kSectionSize = kHeaderSize + kCapacity * kRecordSize;
+constexpr ULONG kSectionSize = kHeaderSize + kCapacity * (kRecordSize + kDataSize);
 
 inline Record* RecordAt(void* base, ULONG capacity, ULONG index) {
   return reinterpret_cast<Record*>(static_cast<BYTE*>(base) + kHeaderSize +
                                    static_cast<SIZE_T>(index & (capacity - 1)) * kRecordSize);
+}
+
+inline Data* DataAt(void* base, ULONG capacity, ULONG index) {
+  return reinterpret_cast<Data*>(static_cast<BYTE*>(base) + kHeaderSize + static_cast<SIZE_T>(capacity) * kRecordSize +
+                                 static_cast<SIZE_T>(index & (capacity - 1)) * kDataSize);
 }
 
 inline bool Filtered(const Header* h, UINT msg) {

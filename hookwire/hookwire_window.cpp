@@ -144,6 +144,7 @@ HRESULT HookwireWindow::DetailsProperty(DISPID id, LONG index, VARIANT* out) noe
   if (!details_)
     Raise(common::errInvalidArgument, kSource, L"No message is being delivered: the details are only there while the sink runs");
   const ring::Record& r = details_->record;
+  const ring::Data& data = details_->data;
   switch (id) {
     case 3:
       out->vt = VT_R8;
@@ -164,19 +165,19 @@ HRESULT HookwireWindow::DetailsProperty(DISPID id, LONG index, VARIANT* out) noe
     case 13:
       if (index < 0 || index >= r.value_count) Raise(common::errSubscriptOutOfRange, kSource);
       out->vt = VT_I8;
-      out->llVal = r.values[index];
+      out->llVal = data.values[index];
       break;
     case 14:
       out->vt = VT_BSTR;
-      out->bstrVal = SysAllocStringLen(r.text, r.text_chars);
+      out->bstrVal = SysAllocStringLen(data.text, r.text_chars);
       if (!out->bstrVal) return E_OUTOFMEMORY;
       break;
     case 15: {
       SAFEARRAY* a = SafeArrayCreateVector(VT_UI1, 0, r.byte_count);
       if (!a) return E_OUTOFMEMORY;
-      void* data = nullptr;
-      if (SUCCEEDED(SafeArrayAccessData(a, &data))) {
-        if (r.byte_count) std::memcpy(data, r.bytes, r.byte_count);
+      void* bits = nullptr;
+      if (SUCCEEDED(SafeArrayAccessData(a, &bits))) {
+        if (r.byte_count) std::memcpy(bits, details_->data.bytes, r.byte_count);
         SafeArrayUnaccessData(a);
       }
       out->vt = VT_ARRAY | VT_UI1;
@@ -368,7 +369,7 @@ LRESULT HookwireWindow::OnMessage(const ChainPosition& at, HWND h, UINT msg, WPA
     r.wparam = static_cast<LONGLONG>(static_cast<LONG_PTR>(wp));
     r.lparam = static_cast<LONGLONG>(lp);
     r.time = FileTimeNow();
-    data::AtEntry(&r, msg, wp, lp, true);
+    data::AtEntry(&r, &details.data, msg, wp, lp, true);
     details.start_time = start_time_;
     const MessageDetails* outer = std::exchange(details_, &details);
     LONG_PTR result = 0;

@@ -9,6 +9,7 @@ namespace hookwire {
 
 struct MessageDetails {
   ring::Record record{};
+  ring::Data data{};
   LONGLONG start_time = 0;  // FILETIME (UTC) when the capture started
   bool result_known = false;
   LONG lost_before = 0;
@@ -17,7 +18,7 @@ struct MessageDetails {
 
 inline LONGLONG FileTimeNow() {
   FILETIME ft;
-  GetSystemTimeAsFileTime(&ft);
+  GetSystemTimePreciseAsFileTime(&ft);
   return static_cast<LONGLONG>((static_cast<ULONGLONG>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime);
 }
 

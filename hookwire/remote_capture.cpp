@@ -140,9 +140,11 @@ void FreeSession(CaptureSession* s) noexcept {
   InterlockedDecrement(&g_live_sessions);
 }
 
-// Hands the session's waiting records to the sink, in the target's order.
-void Drain(CaptureSession* s) noexcept {
-  if (s->closed || !s->view) return;
+// Hands the session's waiting records to the sink, in the target's order; true when it stopped
+// with records still waiting (the client's thread gets its turn, then the drain goes on).
+bool Drain(CaptureSession* s) noexcept {
+  if (s->closed || !s->view) return false;
+  bool more = false;
   ++s->delivering;
   Header* h = s->view;
   InterlockedExchange(&h->woken, 0);
@@ -152,7 +154,11 @@ void Drain(CaptureSession* s) noexcept {
   if (h->watch_all != s->watch_all) InterlockedExchange(&h->watch_all, s->watch_all);
   if (std::memcmp(const_cast<ULONG*>(h->filter), s->filter, sizeof s->filter) != 0)
     std::memcpy(const_cast<ULONG*>(h->filter), s->filter, sizeof s->filter);
-  for (int count = 0; count < kMaxPerDrain && !s->closed; ++count) {
+  for (int count = 0; !s->closed; ++count) {
+    if (count == kMaxPerDrain) {
+      more = true;
+      break;
+    }
     // Only records the target says it wrote; a reader led past that by forged stamps goes back
     // to where the target stands.
     const LONG written = h->write_index;
@@ -177,13 +183,14 @@ void Drain(CaptureSession* s) noexcept {
     const bool answered = r->result_stamp == stamp;
     MessageDetails d;
     std::memcpy(&d.record, r, sizeof d.record);
+    if (d.record.data_kind)
+      std::memcpy(&d.data, DataAt(h, s->capacity, static_cast<ULONG>(s->read_index)), sizeof d.data);
     if (r->stamp != stamp) break;  // rewritten while read: not a record to trust
     if (!answered) {
       const LONGLONG age = FileTimeNow() - d.record.time;
       if (age >= 0 && age < kAnswerWait) break;  // the window is still at it: its answer is near
     }
-    ++s->read_index;
-    InterlockedExchange(&h->read_index, s->read_index);
+    if ((++s->read_index & 255) == 0) InterlockedExchange(&h->read_index, s->read_index);
     Record& rec = d.record;
     if (rec.hwnd != s->target_value || rec.msg > 0xFFFF) continue;  // not this capture's
     rec.value_count = std::min<USHORT>(rec.value_count, static_cast<USHORT>(kMaxValues));
@@ -199,7 +206,12 @@ void Drain(CaptureSession* s) noexcept {
     // touched afterwards, and the session itself outlives the call (see `delivering`).
     s->owner->DeliverCaptured(d);
   }
-  if (--s->delivering == 0 && s->closed) FreeSession(s);
+  if (!s->closed) InterlockedExchange(&h->read_index, s->read_index);
+  if (--s->delivering == 0 && s->closed) {
+    FreeSession(s);
+    return false;
+  }
+  return more;
 }
 
 void DrainAll(Receiver* r) noexcept {
@@ -211,8 +223,10 @@ void DrainAll(Receiver* r) noexcept {
   } catch (...) {
     return;
   }
+  bool more = false;
   for (CaptureSession* s : sessions)
-    if (std::find(r->sessions.begin(), r->sessions.end(), s) != r->sessions.end()) Drain(s);
+    if (std::find(r->sessions.begin(), r->sessions.end(), s) != r->sessions.end()) more |= Drain(s);
+  if (more && InterlockedExchange(&r->posted, 1) == 0) PostMessageW(r->hwnd, kDrainMessage, 0, 0);
 }
 
 LRESULT CALLBACK ReceiverProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {

@@ -37,6 +37,10 @@ extern "C" void* memcpy(void* dst, const void* src, size_t n) {
 
 namespace {
 
+// Stores the reader may see in order: on x86 a plain store already is one; the fence only keeps
+// the compiler from moving the record's fields past it.
+inline void Publish(volatile LONG* where, LONG value) { __atomic_store_n(where, value, __ATOMIC_RELEASE); }
+
 constexpr int kMaxWindows = 64;
 constexpr int kMaxSessions = 8;  // watchers of one window
 constexpr DWORD kWatcherCheckMs = 1000;
@@ -50,6 +54,7 @@ struct Session {
   ULONG mark;
   ULONG window;  // the watched window, as the records carry it
   LONG write_index;
+  LONG read_index;  // where the watcher stood when last looked at: read again only when that looks full
   LONG lost;
   LONG generation;  // changes whenever the slot is given up
 };
@@ -216,12 +221,13 @@ void Attach(HWND hwnd, HANDLE section) {
   s->mark = h->mark;
   s->window = h->target;
   s->write_index = 0;
+  s->read_index = 0;
   s->lost = 0;
   h->write_index = 0;
   h->lost = 0;
   h->target_64bit = sizeof(void*) == 8;
   FILETIME now;
-  GetSystemTimeAsFileTime(&now);
+  GetSystemTimePreciseAsFileTime(&now);
   h->attached_time = static_cast<LONGLONG>((static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
   s->view = h;
   ++w->sessions;
@@ -229,31 +235,44 @@ void Attach(HWND hwnd, HANDLE section) {
 
 // --- capture -----------------------------------------------------------------------------
 
+void Wake(Session& s) {
+  Header* h = s.view;
+  if (!h->woken && InterlockedExchange(&h->woken, 1) == 0) SetEvent(s.wake);
+}
+
 Record* Write(Session& s, UINT msg, WPARAM wp, LPARAM lp, ULONG origin, LONGLONG time, bool unicode) {
   Header* h = s.view;
-  const ULONG used = static_cast<ULONG>(s.write_index - h->read_index);
+  ULONG used = static_cast<ULONG>(s.write_index - s.read_index);
+  if (used >= s.capacity) {
+    s.read_index = h->read_index;
+    used = static_cast<ULONG>(s.write_index - s.read_index);
+  }
   if (used >= s.capacity) {  // full, or a read index that makes no sense: nothing is written
-    InterlockedExchange(&h->lost, ++s.lost);
-    if (InterlockedExchange(&h->woken, 1) == 0) SetEvent(s.wake);
+    Publish(&h->lost, ++s.lost);
+    Wake(s);
     return nullptr;
   }
   Record* r = RecordAt(h, s.capacity, static_cast<ULONG>(s.write_index));
-  InterlockedExchange(&r->stamp, 0);
+  Data* d = DataAt(h, s.capacity, static_cast<ULONG>(s.write_index));
+  Publish(&r->stamp, 0);
   r->result_stamp = 0;
   r->hwnd = s.window;
   r->msg = msg;
-  r->origin = origin;
-  r->flags = unicode ? static_cast<ULONG>(kUnicodeWindow) : 0u;
+  r->origin = static_cast<USHORT>(origin);
+  r->flags = unicode ? kUnicodeWindow : 0;
   r->wparam = static_cast<LONGLONG>(static_cast<LONG_PTR>(wp));
   r->lparam = static_cast<LONGLONG>(lp);
   r->time = time;
   r->result = 0;
   r->lost_total = static_cast<ULONG>(s.lost);
-  data::AtEntry(r, msg, wp, lp, unicode);
+  data::AtEntry(r, d, msg, wp, lp, unicode);
   const LONG stamp = ++s.write_index;
-  InterlockedExchange(&r->stamp, stamp);
-  InterlockedExchange(&h->write_index, stamp);
-  if (used + 1 >= s.mark && !h->woken && InterlockedExchange(&h->woken, 1) == 0) SetEvent(s.wake);
+  Publish(&r->stamp, stamp);
+  Publish(&h->write_index, stamp);
+  if (used + 1 >= s.mark) {
+    s.read_index = h->read_index;  // the watcher may have taken more meanwhile
+    if (static_cast<ULONG>(s.write_index - s.read_index) >= s.mark) Wake(s);
+  }
   return r;
 }
 
@@ -274,6 +293,7 @@ struct Pending {
   LONG generation;
   Record* record;
   LONG stamp;
+  Data* data;
 };
 
 LRESULT CALLBACK CaptureProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
@@ -288,13 +308,20 @@ LRESULT CALLBACK CaptureProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   }
   Pending pending[kMaxSessions];
   int n = 0;
-  const ULONG origin = InSendMessageEx(nullptr);
-  FILETIME ft;
-  GetSystemTimeAsFileTime(&ft);
-  const LONGLONG time = static_cast<LONGLONG>((static_cast<ULONGLONG>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime);
+  ULONG origin = 0;
+  LONGLONG time = 0;
+  bool first = true;
   for (Session& s : w->session) {
     if (!s.view || !Filtered(s.view, msg)) continue;
-    if (Record* r = Write(s, msg, wp, lp, origin, time, unicode)) pending[n++] = {&s, s.generation, r, r->stamp};
+    if (first) {  // what every watcher's record shares, read once and only for a watched message
+      first = false;
+      origin = InSendMessageEx(nullptr);
+      FILETIME ft;
+      GetSystemTimePreciseAsFileTime(&ft);
+      time = static_cast<LONGLONG>((static_cast<ULONGLONG>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime);
+    }
+    if (Record* r = Write(s, msg, wp, lp, origin, time, unicode))
+      pending[n++] = {&s, s.generation, r, r->stamp, DataAt(s.view, s.capacity, static_cast<ULONG>(r->stamp - 1))};
   }
   const LRESULT result =
       unicode ? CallWindowProcW(prev, hwnd, msg, wp, lp) : CallWindowProcA(prev, hwnd, msg, wp, lp);
@@ -303,9 +330,9 @@ LRESULT CALLBACK CaptureProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   for (int i = 0; i < n; ++i) {
     Pending& p = pending[i];
     if (p.session->generation != p.generation || !p.session->view || p.record->stamp != p.stamp) continue;
-    if (data::AnswerInData(msg)) data::AtReturn(p.record, msg, wp, lp, result, unicode);
+    if (data::AnswerInData(msg)) data::AtReturn(p.record, p.data, msg, wp, lp, result, unicode);
     p.record->result = static_cast<LONGLONG>(result);
-    InterlockedExchange(&p.record->result_stamp, p.stamp);
+    Publish(&p.record->result_stamp, p.stamp);
   }
   if (msg == WM_NCDESTROY && w->hwnd == hwnd) {  // the window is gone: so is every session on it
     for (Session& s : w->session)
