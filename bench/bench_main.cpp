@@ -686,6 +686,7 @@ void RowRemote(spy::MainWindow& w, const Options& o) {
     PumpFor(0.1);
   }
   LONG hung_received = 0, hung_lost = 0;
+  double hung_rate = 0;
   double burst_rate[2] = {0, 0};
   bool burst_ok[2] = {false, false};
   std::string burst_text[2];
@@ -710,7 +711,8 @@ void RowRemote(spy::MainWindow& w, const Options& o) {
     SendMessageTimeoutW(target, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &answer);
     PumpFor(0.05);
     counter.Reset();
-    const LONG lost_before = counting ? LostOf(watcher.get()) : 0;  // the window object counts on from earlier captures
+    // The window objects count on from earlier captures of the same window.
+    const LONG lost_before = counting ? LostOf(watcher.get()) : w.SpyWindow() ? LostOf(w.SpyWindow()) : 0;
     if (phase == L'1' || phase == L'9') SendMessageW(w.log(), LB_RESETCONTENT, 0, 0);
     const double start = Now();
     SetEvent(go);
@@ -718,7 +720,7 @@ void RowRemote(spy::MainWindow& w, const Options& o) {
     ok = phase == L'5' ? WaitForSingleObject(done, 120000) == WAIT_OBJECT_0 : WaitPumping(done, 120);
     Check(ok, "row 2: the target did not finish a phase");
     if (hook) UnhookWindowsHookEx(hook);
-    PumpFor(0.06);
+    if (phase != L'5') PumpFor(0.06);  // a stopped spy's backlog is timed below
     const int sent = phase == L'8' || phase == L'9' ? o.remote_total : phase == L'5' ? 2 * o.remote_burst : o.remote_burst;
     if (phase == L'1' || phase == L'9') {
       // The spy takes the target's messages on its own clock: the log is there once its last
@@ -732,29 +734,36 @@ void RowRemote(spy::MainWindow& w, const Options& o) {
       const double caught = WaitForLog(w.log(), std::min(sent, spy::MainWindow::kLogCap + 1), Now());
       Check(caught >= 0, "row 2: Snoopet's log never caught up");
       const bool holds = LogHoldsLast(w, 0, sent);
-      if (!holds) {
+      const LONG snoopet_lost = w.SpyWindow() ? LostOf(w.SpyWindow()) - lost_before : -1;
+      if (!holds && phase == L'9') {
+        // Reported in its row: Snoopet's log is the slower end of this path.
+      } else if (!holds) {
         const auto lines = LogLines(w.log());
         std::printf("phase %c: %zu lines, first \"%ls\", last \"%ls\", expected last \"%ls\"\n", static_cast<char>(phase),
                     lines.size(), lines.empty() ? L"" : lines.front().c_str(), lines.empty() ? L"" : lines.back().c_str(),
                     last_line.c_str());
       }
-      Check(holds, "row 2: Snoopet's log does not hold the target's last messages (phase " + std::string(1, static_cast<char>(phase)) + ")");
+      if (phase != L'9')
+        Check(holds, "row 2: Snoopet's log does not hold the target's last messages (phase " + std::string(1, static_cast<char>(phase)) + ")");
       if (phase == L'9') {
         const double seconds = Now() - start - (caught >= 0 ? 0 : 2);
         burst_rate[1] = sent / seconds;
-        burst_ok[1] = holds;
-        burst_text[1] = Format("%.0f msgs/s, last %d lines in order", burst_rate[1], std::min(sent, spy::MainWindow::kLogCap + 1));
+        burst_ok[1] = holds && snoopet_lost == 0;
+        burst_text[1] = Format("%.0f msgs/s, %ld lost, last %d lines %s", burst_rate[1], static_cast<long>(snoopet_lost),
+                               std::min(sent, spy::MainWindow::kLogCap + 1), holds ? "in order" : "NOT the last ones");
       }
       StopSpying(w);
     }
     if (counting) {
       LONG lost = 0;
       const LONG expected = phase == L'3' ? 0 : sent;
-      const double until = Now() + 20;
+      const double drain_start = Now(), until = drain_start + 20;
       while (Now() < until && counter.count + (lost = LostOf(watcher.get()) - lost_before) < expected) PumpFor(0.01);
       if (phase == L'5') {
         hung_received = counter.count;
         hung_lost = lost;
+        // What was waiting is taken as fast as the spy's thread can: the path's own throughput.
+        if (counter.last > drain_start) hung_rate = counter.count / (counter.last - drain_start);
         Check(counter.count + lost == sent, "row 2: a stopped spy: " + std::to_string(counter.count) + " taken + " +
                                                 std::to_string(lost) + " counted lost != " + std::to_string(sent));
       } else {
@@ -802,12 +811,13 @@ void RowRemote(spy::MainWindow& w, const Options& o) {
   AddRatio("2c. same, window watched but not that message", "same messages, no spy", none, Median(by_kind[3]), 0);
   AddRatio("2d. same, the spy stopped (takes nothing; no wait)", "same messages, no spy", none, Median(by_kind[5]), 3);
   g_rows.push_back({"2e. what a stopped spy cost: taken + counted lost", "messages sent",
-                    Format("%ld + %ld of %d (the buffer holds %lu)", static_cast<long>(hung_received),
-                           static_cast<long>(hung_lost), 2 * o.remote_burst, static_cast<unsigned long>(hookwire::ring::kCapacity)),
+                    Format("%ld + %ld of %d (buffer %lu), then %.0f msgs/s", static_cast<long>(hung_received),
+                           static_cast<long>(hung_lost), 2 * o.remote_burst, static_cast<unsigned long>(hookwire::ring::kCapacity),
+                           hung_rate),
                     "-", "exact", hung_received + hung_lost == 2 * o.remote_burst ? "ok" : "MISSED"});
   g_rows.push_back({"2f. " + std::to_string(o.remote_total) + " msgs in bursts, target to a counting sink", "-",
                     burst_text[0], "-", "none lost, in order", burst_ok[0] ? "ok" : "MISSED"});
-  g_rows.push_back({"2g. same, target to Snoopet's log", "-", burst_text[1], "-", "in order", burst_ok[1] ? "ok" : "MISSED"});
+  g_rows.push_back({"2g. same, target to Snoopet's log", "-", burst_text[1], "-", "none lost, in order", burst_ok[1] ? "ok" : "MISSED"});
   AddRatio("2h. floor: a hook merely present on the target's thread", "same messages, no spy", none,
            Median(by_kind[6]), 0);
   AddRatio("2i. floor: SendMessage to a window of the spy's process", "same messages, no spy", none,

@@ -4,8 +4,8 @@
 // for "<name>.go", sends its messages and sets "<name>.done". Phases '4' and '7' send (or post)
 // a twentieth of <messages> to the echo window of the benchmark (another process); '5' sends
 // twice <messages> to its own window (more than a stopped spy's buffer holds); '8' and '9'
-// send <burst total> messages (default 100,000) to its own window in bursts of 2,000 with a
-// pause of 20 ms between; every other phase sends <messages> messages to its own window,
+// send <burst total> messages (default 100,000) to its own window in bursts of 1,000 with a
+// pause of 50 ms between; every other phase sends <messages> messages to its own window,
 // whatever the benchmark watches meanwhile. Messages are numbered from 0 in each phase. The
 // time per message of each phase goes to the result file as "<phase> <nanoseconds>" lines.
 #include <windows.h>
@@ -81,9 +81,9 @@ int wmain(int argc, wchar_t** argv) {
       for (long i = 0; i < count; ++i) PostMessageW(to, kBenchMessage, static_cast<WPARAM>(i), static_cast<LPARAM>(~i));
     } else if (bursts) {
       for (long i = 0; i < count;) {
-        for (long end = i + 2000; i < end && i < count; ++i)
+        for (long end = i + 1000; i < end && i < count; ++i)
           SendMessageW(to, kBenchMessage, static_cast<WPARAM>(i), static_cast<LPARAM>(~i));
-        Sleep(20);
+        Sleep(50);
       }
     } else {
       for (long i = 0; i < count; ++i) SendMessageW(to, kBenchMessage, static_cast<WPARAM>(i), static_cast<LPARAM>(~i));

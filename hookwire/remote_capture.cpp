@@ -107,6 +107,8 @@ struct Receiver {
   HWND hwnd = nullptr;
   std::vector<CaptureSession*> sessions;
   volatile LONG posted = 0;
+  int draining = 0;              // a drain of this receiver is on the stack
+  bool release_pending = false;  // the last session went during that drain
 };
 
 namespace {
@@ -214,6 +216,8 @@ bool Drain(CaptureSession* s) noexcept {
   return more;
 }
 
+void ReleaseReceiverIfUnused() noexcept;
+
 void DrainAll(Receiver* r) noexcept {
   InterlockedExchange(&r->posted, 0);
   // A copy: sessions may end while their messages are delivered.
@@ -224,8 +228,17 @@ void DrainAll(Receiver* r) noexcept {
     return;
   }
   bool more = false;
+  ++r->draining;
   for (CaptureSession* s : sessions)
     if (std::find(r->sessions.begin(), r->sessions.end(), s) != r->sessions.end()) more |= Drain(s);
+  --r->draining;
+  if (r->release_pending) {  // a sink ended the last capture of this thread: the receiver goes now
+    r->release_pending = false;
+    if (r->sessions.empty()) {
+      ReleaseReceiverIfUnused();
+      return;
+    }
+  }
   if (more && InterlockedExchange(&r->posted, 1) == 0) PostMessageW(r->hwnd, kDrainMessage, 0, 0);
 }
 
@@ -262,6 +275,10 @@ Receiver& ReceiverWindow() {
 void ReleaseReceiverIfUnused() noexcept {
   Receiver* r = ThreadReceiver(false);
   if (!r || !r->sessions.empty()) return;
+  if (r->draining) {  // still in use up the stack: released when that drain returns
+    r->release_pending = true;
+    return;
+  }
   AcquireSRWLockExclusive(&g_receivers_lock);
   g_receivers.erase(GetCurrentThreadId());
   ReleaseSRWLockExclusive(&g_receivers_lock);
@@ -463,6 +480,9 @@ RemoteCapture::~RemoteCapture() {
     if (r->sessions.empty()) KillTimer(r->hwnd, kDrainTimer);
   }
   s->closed = true;
+  // No wake-up may reach the receiver from now on, whoever frees the session.
+  if (s->wait) UnregisterWaitEx(s->wait, INVALID_HANDLE_VALUE);
+  s->wait = nullptr;
   if (s->delivering == 0) FreeSession(s);  // else the running delivery frees it
   ReleaseReceiverIfUnused();
 }

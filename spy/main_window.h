@@ -109,6 +109,7 @@ class MainWindow final : public IhkMessageSink {
   std::function<int(HWND owner, const std::wstring& text, const std::wstring& caption, UINT flags)> message_box;
   // Replaces the spy object (a test gives one that fails).
   void ReplaceSpyWindow(common::com_ptr<_HookwireWindow> window) { m_SpyWindow = std::move(window); }
+  _HookwireWindow* SpyWindow() const { return m_SpyWindow.get(); }
   // The text of the spying switch's error box for an error.
   static std::wstring SpyErrorText(const common::RuntimeError& e);
   // What an unhandled failure in an event handler does: by default an error box and the end

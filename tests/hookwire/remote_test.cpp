@@ -266,6 +266,34 @@ double CostPerMessage(const Target& t, int n) {
   return Ms(Clock::now() - start) * 1000.0 / n;
 }
 
+// A sink that ends the capture, and lets go of the window object, while its message is delivered:
+// the rest of that drain must not touch what went with it, and the thread can watch again.
+TEST(Remote, TheSinkMayEndTheCaptureFromInsideItsMessage) {
+  Target t(L"hook target ended by its sink");
+  ASSERT_TRUE(t.hwnd());
+  const LRESULT original = t.Proc();
+  RecordingSink sink;
+  com_ptr<_HookwireWindow> w = Watch(t.handle(), sink);
+  int calls = 0;
+  sink.handler = [&](LONG msg, LONG_PTR, LONG_PTR, LONG_PTR*) {
+    if (msg == WM_USER + 50 && ++calls == 1) {
+      w->put_Subclassed(VARIANT_FALSE);
+      w = nullptr;  // the last reference: the object goes while its delivery runs
+    }
+    return S_OK;
+  };
+  for (int i = 0; i < 20; ++i) SendMessageW(t.hwnd(), WM_USER + 50, static_cast<WPARAM>(i), 0);
+  PumpUntil([&] { return calls > 0; }, 5000);
+  PumpUntil([] { return false; }, 100);
+  EXPECT_EQ(1, calls) << "nothing is delivered after the capture ended";
+  EXPECT_EQ(original, t.Proc());
+  RecordingSink again;
+  auto w2 = Watch(t.handle(), again);
+  SendMessageW(t.hwnd(), WM_USER + 51, 1, 0);
+  EXPECT_TRUE(PumpUntil([&] { return !again.got.empty(); }, 5000));
+  EXPECT_EQ(S_OK, w2->put_Subclassed(VARIANT_FALSE));
+}
+
 TEST(Remote, KillingTheSpyLeavesTheTargetAsItWas) {
   Target t(L"hook target of a killed spy");
   ASSERT_TRUE(t.hwnd());
