@@ -31,6 +31,8 @@ struct CaptureSession {
   LONG read_index = 0;
   LONG lost_placed = 0;  // losses placed before a delivered message
   LONG lost_known = 0;   // losses the target had counted when its buffer was last found empty
+  LONG stuck_index = -1;  // a record that was not the target's, and for how many drains
+  int stuck_drains = 0;
   // The filter as this side published it: put back at every drain should anyone have changed it.
   LONG watch_all = 0;
   ULONG filter[0x10000 / 32] = {};
@@ -52,6 +54,8 @@ constexpr UINT kDrainIntervalMs = 10;
 constexpr LONGLONG kAnswerWait = 100 * 10000;  // 100 ms in FILETIME units
 // The most records one drain hands over before it lets the client's thread breathe.
 constexpr int kMaxPerDrain = 4096;
+// Drains (of 10 ms or more) for which a record that is not the target's is waited on.
+constexpr int kStuckDrains = 50;
 constexpr UINT kAttachTimeoutMs = 5000;
 constexpr DWORD kAgentTimeoutMs = 30000;
 
@@ -177,14 +181,21 @@ bool Drain(CaptureSession* s) noexcept {
     }
     Record* r = RecordAt(h, s->capacity, static_cast<ULONG>(s->read_index));
     const LONG stamp = r->stamp;
-    if (stamp != s->read_index + 1) {  // written over by someone else: not a record to use
+    MessageDetails d;
+    std::memcpy(&d.record, r, sizeof d.record);
+    // A record that is not the target's (its stamp or window is wrong: someone else wrote it) is
+    // left for the target to write over; only one that stays wrong for a while is stepped over.
+    if (stamp != s->read_index + 1 || d.record.hwnd != s->target_value || d.record.msg > 0xFFFF) {
+      if (s->stuck_index != s->read_index) {
+        s->stuck_index = s->read_index;
+        s->stuck_drains = 0;
+      }
+      if (++s->stuck_drains < kStuckDrains) break;
       ++s->read_index;
       InterlockedExchange(&h->read_index, s->read_index);
       continue;
     }
     const bool answered = r->result_stamp == stamp;
-    MessageDetails d;
-    std::memcpy(&d.record, r, sizeof d.record);
     if (d.record.data_kind)
       std::memcpy(&d.data, DataAt(h, s->capacity, static_cast<ULONG>(s->read_index)), sizeof d.data);
     if (r->stamp != stamp) break;  // rewritten while read: not a record to trust
@@ -194,7 +205,6 @@ bool Drain(CaptureSession* s) noexcept {
     }
     if ((++s->read_index & 255) == 0) InterlockedExchange(&h->read_index, s->read_index);
     Record& rec = d.record;
-    if (rec.hwnd != s->target_value || rec.msg > 0xFFFF) continue;  // not this capture's
     rec.value_count = std::min<USHORT>(rec.value_count, static_cast<USHORT>(kMaxValues));
     rec.text_chars = std::min<USHORT>(rec.text_chars, static_cast<USHORT>(kMaxTextChars));
     rec.byte_count = std::min<USHORT>(rec.byte_count, static_cast<USHORT>(kMaxBytes));

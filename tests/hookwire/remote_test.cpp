@@ -321,7 +321,7 @@ TEST(Remote, AHungSpyNeverMakesTheTargetWait) {
   ASSERT_TRUE(spy);
   const double hung = CostPerMessage(t, n);
   std::printf("[ figures  ] per message sent to a target: %.1f us bare, %.1f us while its spy hangs\n", bare, hung);
-  EXPECT_LT(hung, bare * 2 + 5) << "the target waited on its spy";
+  EXPECT_LT(hung, bare * 4 + 20) << "the target waited on its spy (a wait would cost it milliseconds)";
   EXPECT_TRUE(t.Running());
 }
 
@@ -616,6 +616,7 @@ TEST(Remote, HostileWritesToTheBufferChangeNothing) {
     r->msg = WM_USER + 41;
     r->value_count = r->text_chars = r->byte_count = 0xFFFF;
   }
+  view->write_index = next + 64;  // and says they were written
   // The spy puts back what it owns (its read index, its filter) at its next look at the buffer.
   PumpUntil([] { return false; }, 200);
   for (int i = 0; i < 200; ++i) EXPECT_EQ(7, SendMessageW(t.hwnd(), WM_USER + 42, static_cast<WPARAM>(i), 0));
