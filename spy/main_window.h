@@ -14,6 +14,9 @@
 
 #include "com_ptr.h"
 #include "hookwire_h.h"
+#include "log_record.h"
+#include "message_decode.h"
+#include "message_filter.h"
 #include "message_names.h"
 #include "runtime_error.h"
 
@@ -33,6 +36,22 @@ enum ResourceId : int {
 
 // Command identifiers of the toolbar buttons.
 enum ButtonId : int { kButtonExit = 1, kButtonSpy = 2 };
+
+// Commands of the log's menu (right click on the log, or the context-menu key).
+enum LogCommand : int {
+  kCmdPause = 200,
+  kCmdClear,
+  kCmdSave,
+  kCmdCopy,
+  kCmdCopyAll,
+  kCmdDetails,
+  kCmdRefreshTree,
+  kCmdFilterExclude,      // the chosen messages are left out
+  kCmdFilterInclude,      // only the chosen messages are logged
+  kCmdFilterAddSelected,  // the selected line's message joins the chosen ones
+  kCmdFilterForget,       // nothing chosen: every message is logged
+  kCmdFilterGroup = 300,  // + the group's index in MessageGroups()
+};
 
 enum class Pointer { Arrow, SizeWE };
 
@@ -94,6 +113,17 @@ class MainWindow final : public IhkMessageSink {
     return names_.FormatLine(msg, wParam, lParam);
   }
   MessageNames& message_names() noexcept { return names_; }
+  const MessageDecoder& decoder() const noexcept { return decoder_; }
+
+  // The tools beyond the seed's window; each is off until the user turns it on.
+  HWND details() const noexcept { return txtDetails_; }
+  bool details_visible() const noexcept { return details_visible_; }
+  bool paused() const noexcept { return paused_; }
+  const LogStore& store() const noexcept { return store_; }
+  const MessageFilter& filter() const noexcept { return filter_; }
+  _HookwireWindow* spy_window() const noexcept { return m_SpyWindow.get(); }
+  // The log's menu as it would open now (the caller destroys it).
+  HMENU BuildLogMenu() const;
 
   // --- operations -----------------------------------------------------------------
   void Show(int command);
@@ -104,6 +134,26 @@ class MainWindow final : public IhkMessageSink {
   // Builds the window tree anew from the desktop down (start-up does it once; the
   // benchmark times it).
   void FillWindowTree();
+
+  // Runs one command of the log's menu.
+  void RunLogCommand(int id);
+  void SetPaused(bool on);
+  void ClearLog();
+  // Writes the log's lines as text, or every record as CSV. Raises a run-time error on failure.
+  void SaveLog(const std::wstring& path, bool csv) const;
+  // Puts the selected line (or every line) on the clipboard as text.
+  bool CopyLines(bool all) const;
+  void ShowDetails(bool on);
+  // Changes the filter, stores it in the settings and tells the window object.
+  void SetFilter(MessageFilter filter);
+  // Builds the tree anew, keeping the selected window selected (without restarting the spying).
+  void RefreshTree();
+  // The details pane's text for the selected log line or tree node.
+  std::wstring DetailsOfLine(int line) const;
+  std::wstring DetailsOfWindow(HWND h) const;
+
+  // Asks for the file of a save; empty when the user cancels. Replaceable for the tests.
+  std::function<std::wstring(HWND owner, bool* csv)> choose_save_path;
 
   // Shows the spying switch's error box; replaceable so that a test can read it.
   std::function<int(HWND owner, const std::wstring& text, const std::wstring& caption, UINT flags)> message_box;
@@ -138,6 +188,7 @@ class MainWindow final : public IhkMessageSink {
   static LRESULT CALLBACK WndProc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
   static LRESULT CALLBACK TreeProc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
   static LRESULT CALLBACK LogProc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
+  static LRESULT CALLBACK DetailsProc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
   static void CALLBACK RedrawTimerProc(HWND, UINT, UINT_PTR id, DWORD);
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp);
   LRESULT OnNotify(const NMHDR* header);
@@ -167,6 +218,15 @@ class MainWindow final : public IhkMessageSink {
   HTREEITEM AddNode(HTREEITEM parent, const std::wstring& key, const std::wstring& text, int picture);
   void LoadMessageNames();
 
+  // --- the tools (log_tools.cpp) ---
+  void LoadToolSettings();
+  void LayoutDetails();
+  void UpdateDetails();
+  void ShowLogMenu(LPARAM at);
+  void ApplyFilter();
+  void NoteTarget(LONG handle);
+  LogRecord MakeRecord(LONG msg, LONG_PTR wParam, LONG_PTR lParam, const std::wstring& line);
+
   void SetSpying(bool on);
   LONG SelectedWindowHandle() const;
   bool IsOwnLog(LONG handle) const;
@@ -195,6 +255,23 @@ class MainWindow final : public IhkMessageSink {
   int32_t m_SplitterState = 0;
   int16_t m_Spying = 0;
   MessageNames names_;
+  MessageDecoder decoder_;
+
+  // The tools: the details pane (hidden until turned on), the records of the log's lines,
+  // pause, the filter, what is known about the watched window.
+  HWND txtDetails_ = nullptr;
+  WNDPROC details_proc_ = nullptr;
+  bool details_visible_ = false;
+  bool details_of_tree_ = false;  // the pane shows the selected tree node, not a log line
+  bool paused_ = false;
+  LogStore store_{static_cast<size_t>(kLogCap) + 1};
+  MessageFilter filter_;
+  common::com_ptr<IhkMessageDetails> capture_details_;  // null when the window object has none
+  std::wstring target_class_;
+  HWND target_ = nullptr;
+  bool target_own_thread_ = false;
+  uint64_t message_count_ = 0;
+  LARGE_INTEGER capture_start_{};
 
   Pointer pointer_ = Pointer::Arrow;
   bool loading_ = false;  // Form_Load has set the layout's members: resizes lay out
