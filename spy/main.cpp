@@ -3,7 +3,8 @@
 // `Snoopet.exe /demo <ready-file>` is used by scripts/main.sh only: the program selects its
 // own main window, presses "Spy", makes some traffic for it, writes the number of logged
 // lines to <ready-file> and waits until that file is gone (a screenshot has been taken) before
-// it exits: 0 when lines were logged, 1 otherwise.
+// it exits: 0 when lines were logged, 1 otherwise. With /tools after the file the details pane is
+// shown too; the log is paused at the end and a line with decoded parameters is selected.
 #include <windows.h>
 #include <ole2.h>
 #include <shellapi.h>
@@ -20,6 +21,7 @@ namespace {
 struct Demo {
   spy::MainWindow* window = nullptr;
   std::wstring ready_file;
+  bool tools = false;
   int step = 0;
   int status = 1;
   DWORD waiting_since = 0;
@@ -49,7 +51,23 @@ void CALLBACK DemoStep(HWND, UINT, UINT_PTR, DWORD) {
       SendMessageW(w.tree(), TVM_ENSUREVISIBLE, 0, reinterpret_cast<LPARAM>(node));
       SendMessageW(w.tree(), WM_HSCROLL, MAKEWPARAM(SB_THUMBPOSITION, 0), 0);  // pictures and lines in view
     }
+    if (d.tools) w.ShowDetails(true);  // not stored: the user's settings stay as they are
     ClickButton(w.toolbar(), 1);
+    return;
+  }
+  if (step == 46 && d.tools) {
+    // Pause, then select the newest line whose parameters say something.
+    w.SetPaused(true);
+    const auto& records = w.store().records();
+    if (records.empty()) return;
+    size_t pick = records.size() - 1;
+    for (size_t i = records.size(); i-- > 0;)
+      if (records[i].msg == WM_WINDOWPOSCHANGED) {
+        pick = i;
+        break;
+      }
+    SendMessageW(w.log(), LB_SETCURSEL, pick, 0);
+    SendMessageW(w.hwnd(), WM_COMMAND, MAKEWPARAM(102, LBN_SELCHANGE), reinterpret_cast<LPARAM>(w.log()));
     return;
   }
   if (step <= 40) {
@@ -92,6 +110,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int show) {
   Demo demo;
   if (argv && argc >= 3 && lstrcmpiW(argv[1], L"/demo") == 0) {
     demo.ready_file = argv[2];
+    demo.tools = argc >= 4 && lstrcmpiW(argv[3], L"/tools") == 0;
     g_demo = &demo;
   }
   if (argv) LocalFree(argv);
