@@ -23,21 +23,6 @@ namespace {
 // The tools' settings sit in a section of their own beside the seed's "Position".
 constexpr const wchar_t* kToolSection = L"Tools";
 
-std::wstring OriginText(long flags) {
-  if (flags == 0) return L"posted, or sent by the window's own thread";
-  std::wstring s = L"sent by another thread";
-  if (flags & 2) s += L", SendNotifyMessage";
-  if (flags & 4) s += L", SendMessageCallback";
-  if (flags & 8) s += L", already replied";
-  return s;
-}
-
-std::wstring ClockText(const SYSTEMTIME& t) {
-  wchar_t buf[32];
-  std::swprintf(buf, 32, L"%02u:%02u:%02u.%03u", t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
-  return buf;
-}
-
 // Strips what a WM_COMMAND loop would take for a mnemonic.
 std::wstring MenuText(std::wstring s) {
   std::wstring out;
@@ -162,88 +147,8 @@ LRESULT CALLBACK MainWindow::DetailsProc(HWND h, UINT msg, WPARAM wp, LPARAM lp)
 // --- records --------------------------------------------------------------------------------------
 
 LogRecord MainWindow::MakeRecord(LONG msg, LONG_PTR wParam, LONG_PTR lParam, const std::wstring& line) {
-  LogRecord r;
-  r.index = message_count_;
-  r.window = reinterpret_cast<INT_PTR>(target_);
-  r.msg = static_cast<uint32_t>(msg);
-  r.wParam = wParam;
-  r.lParam = lParam;
-  r.line = line;
-  // What Snoopet knows itself: its own clock.
-  LARGE_INTEGER now, freq;
-  QueryPerformanceCounter(&now);
-  QueryPerformanceFrequency(&freq);
-  r.ms = static_cast<double>(now.QuadPart - capture_start_.QuadPart) * 1000.0 / static_cast<double>(freq.QuadPart);
-  SYSTEMTIME st;
-  GetLocalTime(&st);
-  r.clock = ClockText(st);
-
-  CopiedData data;
-  bool have_data = false;
-  VARIANT_BOOL delivering = VARIANT_FALSE;
-  if (capture_details_ && SUCCEEDED(capture_details_->get_Delivering(&delivering)) && delivering) {
-    IhkMessageDetails* d = capture_details_.get();
-    double ms = 0;
-    if (SUCCEEDED(d->get_Milliseconds(&ms))) r.ms = ms;
-    DATE when = 0;
-    SYSTEMTIME t;
-    if (SUCCEEDED(d->get_Time(&when)) && VariantTimeToSystemTime(when, &t)) {
-      // The date's resolution stops at seconds in VariantTimeToSystemTime: the milliseconds come
-      // from the fraction of the day.
-      const double day_ms = std::fmod(when, 1.0) * 86400000.0;
-      t.wMilliseconds = static_cast<WORD>(static_cast<long long>(std::llround(day_ms)) % 1000);
-      r.clock = ClockText(t);
-    }
-    long origin = 0;
-    if (SUCCEEDED(d->get_Origin(&origin))) r.origin = OriginText(origin);
-    VARIANT_BOOL known = VARIANT_FALSE;
-    LONGLONG result = 0;
-    if (SUCCEEDED(d->get_ResultKnown(&known)) && known && SUCCEEDED(d->get_Result(&result))) r.result = FullHex(result);
-    LONGLONG w64 = 0, l64 = 0;
-    if (SUCCEEDED(d->get_WParam64(&w64))) r.wParam = w64;
-    if (SUCCEEDED(d->get_LParam64(&l64))) r.lParam = l64;
-    long lost = 0;
-    if (SUCCEEDED(d->get_LostBefore(&lost))) r.lost_before = lost;
-    long kind = 0, count = 0;
-    if (SUCCEEDED(d->get_DataKind(&kind)) && kind != kDataNone) {
-      data.kind = kind;
-      if (SUCCEEDED(d->get_DataCount(&count)))
-        for (long i = 0; i < count && i < 64; ++i) {
-          LONGLONG v = 0;
-          if (FAILED(d->get_DataValue(i, &v))) break;
-          data.values.push_back(v);
-        }
-      BSTR text = nullptr;
-      if (SUCCEEDED(d->get_DataText(&text)) && text) data.text.assign(text, SysStringLen(text));
-      SysFreeString(text);
-      if (kind == kDataCopyData) {
-        VARIANT bytes;
-        VariantInit(&bytes);
-        if (SUCCEEDED(d->get_DataBytes(&bytes)) && bytes.vt == (VT_ARRAY | VT_UI1) && bytes.parray) {
-          void* raw = nullptr;
-          LONG lo = 0, hi = -1;
-          SafeArrayGetLBound(bytes.parray, 1, &lo);
-          SafeArrayGetUBound(bytes.parray, 1, &hi);
-          if (hi >= lo && SUCCEEDED(SafeArrayAccessData(bytes.parray, &raw))) {
-            data.bytes.assign(static_cast<uint8_t*>(raw), static_cast<uint8_t*>(raw) + (hi - lo + 1));
-            SafeArrayUnaccessData(bytes.parray);
-          }
-        }
-        VariantClear(&bytes);
-      }
-      have_data = true;
-    }
-  } else if (target_own_thread_) {
-    // A window of this thread: the message is being delivered right now, here, so its origin
-    // and what lParam points to can be read directly.
-    r.origin = OriginText(static_cast<long>(InSendMessageEx(nullptr) & (ISMEX_SEND | ISMEX_NOTIFY | ISMEX_CALLBACK | ISMEX_REPLIED)));
-    data = CopyLocalData(static_cast<uint32_t>(msg), static_cast<WPARAM>(wParam), static_cast<LPARAM>(lParam));
-    have_data = data.kind != kDataNone;
-  }
-  r.name = decoder_.Name(r.msg, target_class_);
-  MessageFacts facts{r.msg, r.wParam, r.lParam, target_class_, have_data ? &data : nullptr};
-  r.details = decoder_.Decode(facts);
-  return r;
+  RecordSource source{capture_details_.get(), target_, target_class_, target_own_thread_, capture_start_, &decoder_};
+  return CaptureRecord(source, message_count_, msg, wParam, lParam, line);
 }
 
 // --- commands -------------------------------------------------------------------------------------
@@ -432,18 +337,7 @@ void MainWindow::SetFilter(MessageFilter filter) {
   }
 }
 
-// Without a filter, every message (AllMessages) as ever. With one, each message that passes is
-// registered on its own, before the capture starts: the window object then publishes one table.
-void MainWindow::ApplyFilter() {
-  constexpr LONG kAll = 0xFFFF;
-  if (!filter_.Active()) {
-    common::Check(m_SpyWindow->put_WatchMessage(kAll, VARIANT_TRUE), kProgramTitle);
-    return;
-  }
-  common::Check(m_SpyWindow->put_WatchMessage(kAll, VARIANT_FALSE), kProgramTitle);
-  for (uint32_t m = 0; m < 0xFFFF; ++m)
-    if (filter_.Watches(m)) common::Check(m_SpyWindow->put_WatchMessage(static_cast<LONG>(m), VARIANT_TRUE), kProgramTitle);
-}
+void MainWindow::ApplyFilter() { common::Check(WatchThrough(m_SpyWindow.get(), filter_), kProgramTitle); }
 
 // --- the tree -----------------------------------------------------------------------------------------
 

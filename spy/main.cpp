@@ -12,7 +12,9 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "command_capture.h"
 #include "hex.h"
 #include "main_window.h"
 
@@ -107,6 +109,14 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int show) {
   if (FAILED(OleInitialize(nullptr))) return 3;
   int argc = 0;
   LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  if (argv && argc >= 2 && lstrcmpiW(argv[1], L"/capture") == 0) {
+    // A capture from the command line: no window of Snoopet's own.
+    std::vector<std::wstring> args(argv + 2, argv + argc);
+    LocalFree(argv);
+    const int code = spy::RunCommandLineCapture(args);
+    OleUninitialize();
+    return code;
+  }
   Demo demo;
   if (argv && argc >= 3 && lstrcmpiW(argv[1], L"/demo") == 0) {
     demo.ready_file = argv[2];

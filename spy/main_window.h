@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "capture_record.h"
 #include "com_ptr.h"
 #include "hookwire_h.h"
 #include "log_record.h"
