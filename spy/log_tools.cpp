@@ -47,6 +47,7 @@ void MainWindow::LoadToolSettings() {
                         return std::nullopt;
                       });
   if (GetSetting(app_, kToolSection, L"Details", L"0") == L"1") ShowDetails(true);
+  if (GetSetting(app_, kToolSection, L"Finder", L"0") == L"1") ShowFinder(true);
 }
 
 // --- the details pane ---------------------------------------------------------------------------
@@ -185,6 +186,7 @@ HMENU MainWindow::BuildLogMenu() const {
   AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(sub), L"&Filter");
   AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
   AppendMenuW(menu, MF_STRING, kCmdRefreshTree, L"&Refresh Tree\tF5");
+  AppendMenuW(menu, MF_STRING | (finder_visible_ ? MF_CHECKED : 0), kCmdFinder, L"Finder &Tool");
   return menu;
 }
 
@@ -233,6 +235,10 @@ void MainWindow::RunLogCommand(int id) {
       SaveSetting(app_, kToolSection, L"Details", details_visible_ ? L"1" : L"0");
       break;
     case kCmdRefreshTree: RefreshTree(); break;
+    case kCmdFinder:
+      ShowFinder(!finder_visible_);
+      SaveSetting(app_, kToolSection, L"Finder", finder_visible_ ? L"1" : L"0");
+      break;
     case kCmdFilterExclude:
     case kCmdFilterInclude: {
       MessageFilter f = filter_;

@@ -4,7 +4,8 @@
 // own main window, presses "Spy", makes some traffic for it, writes the number of logged
 // lines to <ready-file> and waits until that file is gone (a screenshot has been taken) before
 // it exits: 0 when lines were logged, 1 otherwise. With /tools after the file the details pane is
-// shown too; the log is paused at the end and a line with decoded parameters is selected.
+// shown too; the log is paused at the end, a line with decoded parameters is selected and the finder
+// tool is dragged over the tree.
 #include <windows.h>
 #include <ole2.h>
 #include <shellapi.h>
@@ -53,7 +54,10 @@ void CALLBACK DemoStep(HWND, UINT, UINT_PTR, DWORD) {
       SendMessageW(w.tree(), TVM_ENSUREVISIBLE, 0, reinterpret_cast<LPARAM>(node));
       SendMessageW(w.tree(), WM_HSCROLL, MAKEWPARAM(SB_THUMBPOSITION, 0), 0);  // pictures and lines in view
     }
-    if (d.tools) w.ShowDetails(true);  // not stored: the user's settings stay as they are
+    if (d.tools) {  // not stored: the user's settings stay as they are
+      w.ShowDetails(true);
+      w.ShowFinder(true);
+    }
     ClickButton(w.toolbar(), 1);
     return;
   }
@@ -82,6 +86,16 @@ void CALLBACK DemoStep(HWND, UINT, UINT_PTR, DWORD) {
     if (step % 8 == 0)
       SetWindowPos(w.hwnd(), nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_FRAMECHANGED);
     SendMessageW(w.hwnd(), WM_GETTEXTLENGTH, 0, 0);
+    return;
+  }
+  if (step == 47 && d.tools && w.finder()) {
+    // The finder dragged over the tree: the tree is outlined in the screenshot.
+    RECT r;
+    GetWindowRect(w.tree(), &r);
+    POINT at{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    ScreenToClient(w.finder(), &at);
+    SendMessageW(w.finder(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(4, 4));
+    SendMessageW(w.finder(), WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(at.x, at.y));
     return;
   }
   if (step == 48) {
@@ -120,7 +134,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int show) {
   Demo demo;
   if (argv && argc >= 3 && lstrcmpiW(argv[1], L"/demo") == 0) {
     demo.ready_file = argv[2];
-    demo.tools = argc >= 4 && lstrcmpiW(argv[3], L"/tools") == 0;
+    for (int i = 3; i < argc; ++i) {
+      if (lstrcmpiW(argv[i], L"/tools") == 0) demo.tools = true;
+    }
     g_demo = &demo;
   }
   if (argv) LocalFree(argv);

@@ -51,6 +51,7 @@ enum LogCommand : int {
   kCmdFilterInclude,      // only the chosen messages are logged
   kCmdFilterAddSelected,  // the selected line's message joins the chosen ones
   kCmdFilterForget,       // nothing chosen: every message is logged
+  kCmdFinder,             // shows or hides the finder tool on the toolbar
   kCmdFilterGroup = 300,  // + the group's index in MessageGroups()
 };
 
@@ -118,6 +119,9 @@ class MainWindow final : public IhkMessageSink {
 
   // The tools beyond the seed's window; each is off until the user turns it on.
   HWND details() const noexcept { return txtDetails_; }
+  HWND finder() const noexcept { return finder_; }
+  bool finder_visible() const noexcept { return finder_visible_; }
+  HWND finder_outlined() const noexcept { return outlined_; }  // the window outlined during a drag
   bool details_visible() const noexcept { return details_visible_; }
   bool paused() const noexcept { return paused_; }
   const LogStore& store() const noexcept { return store_; }
@@ -145,6 +149,10 @@ class MainWindow final : public IhkMessageSink {
   // Puts the selected line (or every line) on the clipboard as text.
   bool CopyLines(bool all) const;
   void ShowDetails(bool on);
+  void ShowFinder(bool on);
+  // Selects a window's node, building the tree anew when the window is not in it yet. False
+  // when the window is not in the tree even then.
+  bool SelectWindow(HWND h);
   // Changes the filter, stores it in the settings and tells the window object.
   void SetFilter(MessageFilter filter);
   // Builds the tree anew, keeping the selected window selected (without restarting the spying).
@@ -190,6 +198,10 @@ class MainWindow final : public IhkMessageSink {
   static LRESULT CALLBACK TreeProc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
   static LRESULT CALLBACK LogProc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
   static LRESULT CALLBACK DetailsProc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
+  static LRESULT CALLBACK FinderProc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
+  void FinderMove(POINT screen);
+  void FinderDrop();
+  void DrawOutline(HWND h);
   static void CALLBACK RedrawTimerProc(HWND, UINT, UINT_PTR id, DWORD);
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp);
   LRESULT OnNotify(const NMHDR* header);
@@ -261,6 +273,12 @@ class MainWindow final : public IhkMessageSink {
   // The tools: the details pane (hidden until turned on), the records of the log's lines,
   // pause, the filter, what is known about the watched window.
   HWND txtDetails_ = nullptr;
+  HWND finder_ = nullptr;  // the finder tool: a cross hair on the toolbar, dragged over a window
+  WNDPROC finder_proc_ = nullptr;
+  bool finder_visible_ = false;
+  bool finding_ = false;
+  HWND outlined_ = nullptr;
+  HICON finder_icon_ = nullptr;
   WNDPROC details_proc_ = nullptr;
   bool details_visible_ = false;
   bool details_of_tree_ = false;  // the pane shows the selected tree node, not a log line

@@ -378,3 +378,58 @@ TEST_F(Tools, RefreshTreeAddsNewWindowsAndKeepsTheSelectionAndTheCapture) {
 
 }  // namespace
 }  // namespace spy_test
+
+namespace spy_test {
+namespace {
+
+TEST_F(Tools, FinderDraggedOverAWindowOutlinesAndSelectsItBuildingTheTreeForANewOne) {
+  TestWindow first(nullptr, L"First");
+  auto& w = Open();
+  EXPECT_EQ(nullptr, w.finder()) << "no finder until it is turned on";
+  w.RunLogCommand(spy::kCmdFinder);
+  ASSERT_NE(nullptr, w.finder());
+  EXPECT_TRUE(IsWindowVisible(w.finder()));
+  EXPECT_EQ(w.toolbar(), GetParent(w.finder()));
+  SelectNode(w.FindNode(KeyOf(first.hwnd())));
+  ClickToolbar(1);
+
+  // A window that came after the tree, in front of everything, away from Snoopet's window.
+  TestWindow later(nullptr, L"Later");
+  RECT form;
+  GetWindowRect(w.hwnd(), &form);
+  SetWindowPos(later.hwnd(), HWND_TOPMOST, form.right - 260, form.bottom - 200, 200, 120, SWP_SHOWWINDOW | SWP_NOACTIVATE);
+  ASSERT_EQ(nullptr, w.FindNode(KeyOf(later.hwnd())));
+  RECT r;
+  GetWindowRect(later.hwnd(), &r);
+  POINT at{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+  ASSERT_EQ(later.hwnd(), WindowFromPoint(at));
+  ScreenToClient(w.finder(), &at);
+  const LPARAM over = MAKELPARAM(at.x, at.y);
+
+  // Dragged over it and away again, then the capture lost: nothing chosen.
+  SendMessageW(w.finder(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(4, 4));
+  EXPECT_EQ(w.finder(), GetCapture());
+  SendMessageW(w.finder(), WM_MOUSEMOVE, MK_LBUTTON, over);
+  EXPECT_EQ(later.hwnd(), w.finder_outlined());
+  ReleaseCapture();
+  EXPECT_EQ(nullptr, w.finder_outlined());
+  SendMessageW(w.finder(), WM_LBUTTONUP, 0, over);
+  EXPECT_EQ(w.FindNode(KeyOf(first.hwnd())), Next(w.tree(), nullptr, TVGN_CARET));
+
+  // Released over it: the tree is built anew and the window selected; the log follows it.
+  SendMessageW(w.finder(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(4, 4));
+  SendMessageW(w.finder(), WM_MOUSEMOVE, MK_LBUTTON, over);
+  SendMessageW(w.finder(), WM_LBUTTONUP, 0, over);
+  EXPECT_EQ(nullptr, w.finder_outlined());
+  EXPECT_NE(w.finder(), GetCapture());
+  ASSERT_NE(nullptr, w.FindNode(KeyOf(later.hwnd())));
+  EXPECT_EQ(w.FindNode(KeyOf(later.hwnd())), Next(w.tree(), nullptr, TVGN_CARET));
+  SendMessageW(later.hwnd(), WM_USER, 9, 0);
+  EXPECT_EQ(L"400, 9, 0", ListLines(w.log()).back());
+
+  CloseAndForget();
+  EXPECT_EQ(L"1", spy::GetSetting(app_, L"Tools", L"Finder", L"<absent>"));
+}
+
+}  // namespace
+}  // namespace spy_test
