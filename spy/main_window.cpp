@@ -291,6 +291,11 @@ void MainWindow::Form_Load() {
   FillWindowTree();
   LoadMessageNames();
   LoadToolSettings();
+  // The tools are found from the window's system menu too (the log's right click opens the same).
+  if (HMENU system = GetSystemMenu(hwnd_, FALSE)) {
+    AppendMenuW(system, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(system, MF_STRING, kSysCmdLogMenu, L"Log &Tools...");
+  }
 }
 
 void MainWindow::KeepTitleBarOnScreen() {
@@ -510,6 +515,12 @@ LRESULT MainWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       if (reinterpret_cast<HWND>(lp) == lstOut_ && lstOut_ && HIWORD(wp) == LBN_SELCHANGE) {
         details_of_tree_ = false;
         UpdateDetails();
+        return 0;
+      }
+      break;
+    case WM_SYSCOMMAND:
+      if ((wp & 0xFFF0) == kSysCmdLogMenu) {
+        ShowLogMenu(-1);
         return 0;
       }
       break;

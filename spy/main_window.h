@@ -54,6 +54,8 @@ enum LogCommand : int {
   kCmdFinder,             // shows or hides the finder tool on the toolbar
   kCmdFilterGroup = 300,  // + the group's index in MessageGroups()
 };
+// The system menu's item that opens the log's menu (below 0xF000, low four bits clear).
+inline constexpr UINT kSysCmdLogMenu = 0x0EF0;
 
 enum class Pointer { Arrow, SizeWE };
 

@@ -433,3 +433,48 @@ TEST_F(Tools, FinderDraggedOverAWindowOutlinesAndSelectsItBuildingTheTreeForANew
 
 }  // namespace
 }  // namespace spy_test
+
+namespace spy_test {
+namespace {
+
+// What a thread timer saw of the open popup menu before it closed it.
+std::vector<std::wstring> g_menu_items;
+void CALLBACK CloseMenu(HWND, UINT, UINT_PTR id, DWORD) {
+  KillTimer(nullptr, id);
+  if (HWND popup = FindWindowW(L"#32768", nullptr); popup && IsWindowVisible(popup)) {
+    auto menu = reinterpret_cast<HMENU>(SendMessageW(popup, MN_GETHMENU, 0, 0));
+    for (int i = 0; menu && i < GetMenuItemCount(menu); ++i) {
+      wchar_t text[128] = {};
+      GetMenuStringW(menu, static_cast<UINT>(i), text, 128, MF_BYPOSITION);
+      g_menu_items.push_back(text);
+    }
+  }
+  EndMenu();
+}
+
+TEST_F(Tools, TheLogsRightClickAndTheSystemMenuOpenTheToolsMenu) {
+  auto& w = Open();
+  // A right click in the log: the list box passes WM_CONTEXTMENU up to the form.
+  g_menu_items.clear();
+  SetTimer(nullptr, 0, 200, CloseMenu);
+  RECT r;
+  GetWindowRect(w.log(), &r);
+  SendMessageW(w.log(), WM_CONTEXTMENU, reinterpret_cast<WPARAM>(w.log()), MAKELPARAM(r.left + 20, r.top + 20));
+  ASSERT_FALSE(g_menu_items.empty()) << "no menu opened";
+  EXPECT_EQ(L"&Pause", g_menu_items.front());
+  EXPECT_NE(g_menu_items.end(), std::find(g_menu_items.begin(), g_menu_items.end(), L"&Details"));
+
+  g_menu_items.clear();
+  SetTimer(nullptr, 0, 200, CloseMenu);
+  SendMessageW(w.hwnd(), WM_SYSCOMMAND, spy::kSysCmdLogMenu, 0);
+  ASSERT_FALSE(g_menu_items.empty()) << "no menu from the system menu";
+  EXPECT_EQ(L"&Pause", g_menu_items.front());
+  HMENU system = GetSystemMenu(w.hwnd(), FALSE);
+  wchar_t text[64] = {};
+  GetMenuStringW(system, spy::kSysCmdLogMenu, text, 64, MF_BYCOMMAND);
+  EXPECT_EQ(std::wstring(L"Log &Tools..."), text);
+  EXPECT_FALSE(w.paused()) << "closing the menu runs nothing";
+}
+
+}  // namespace
+}  // namespace spy_test
