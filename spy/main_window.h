@@ -169,7 +169,10 @@ class MainWindow final : public IhkMessageSink {
   // Shows the spying switch's error box; replaceable so that a test can read it.
   std::function<int(HWND owner, const std::wstring& text, const std::wstring& caption, UINT flags)> message_box;
   // Replaces the spy object (a test gives one that fails).
-  void ReplaceSpyWindow(common::com_ptr<_HookwireWindow> window) { m_SpyWindow = std::move(window); }
+  void ReplaceSpyWindow(common::com_ptr<_HookwireWindow> window) {
+    capture_details_ = nullptr;  // what the old object reported about its deliveries goes with it
+    m_SpyWindow = std::move(window);
+  }
   // The text of the spying switch's error box for an error.
   static std::wstring SpyErrorText(const common::RuntimeError& e);
   // What an unhandled failure in an event handler does: by default an error box and the end
