@@ -478,3 +478,30 @@ TEST_F(Tools, TheLogsRightClickAndTheSystemMenuOpenTheToolsMenu) {
 
 }  // namespace
 }  // namespace spy_test
+
+namespace spy_test {
+namespace {
+
+TEST_F(Tools, SpyingOnTheMainWindowWithTheDetailsPaneAndTheFinderStaysBounded) {
+  auto& w = Open();
+  w.RunLogCommand(spy::kCmdDetails);
+  w.RunLogCommand(spy::kCmdFinder);
+  SelectNode(w.FindNode(KeyOf(w.hwnd())));
+  ClickToolbar(1);
+  SendMessageW(w.hwnd(), WM_NULL, 1, 0);
+  InvalidateRect(w.details(), nullptr, TRUE);  // the pane repaints: nothing of it is news
+  InvalidateRect(w.finder(), nullptr, TRUE);
+  PumpFor(300);
+  const LRESULT settled = SendMessageW(w.log(), LB_GETCOUNT, 0, 0);
+  PumpFor(300);
+  EXPECT_EQ(settled, SendMessageW(w.log(), LB_GETCOUNT, 0, 0)) << "the log does not grow by itself";
+  EXPECT_LT(settled, 50);
+  // The pane shows the newest line.
+  std::wstring text(2048, L'\0');
+  text.resize(static_cast<size_t>(GetWindowTextW(w.details(), text.data(), 2048)));
+  EXPECT_NE(std::wstring::npos, text.find(L"Number:\t" + std::to_wstring(w.store().At(w.store().size() - 1)->index)))
+      << testing::PrintToString(text);
+}
+
+}  // namespace
+}  // namespace spy_test
