@@ -46,13 +46,16 @@ LogRecord CaptureRecord(const RecordSource& source, uint64_t index, LONG msg, LO
     double ms = 0;
     if (SUCCEEDED(d->get_Milliseconds(&ms))) r.ms = ms;
     DATE when = 0;
-    SYSTEMTIME t;
-    if (SUCCEEDED(d->get_Time(&when)) && VariantTimeToSystemTime(when, &t)) {
-      // The date's resolution stops at seconds in VariantTimeToSystemTime: the milliseconds come
-      // from the fraction of the day.
-      const double day_ms = std::fmod(when, 1.0) * 86400000.0;
-      t.wMilliseconds = static_cast<WORD>(static_cast<long long>(std::llround(day_ms)) % 1000);
-      r.clock = ClockText(t);
+    if (SUCCEEDED(d->get_Time(&when)) && when >= 0) {
+      // VariantTimeToSystemTime stops at whole seconds (and may round up to the next one): the
+      // milliseconds are taken off first and put back from the fraction of the day.
+      const long long day_ms = std::llround(std::fmod(when, 1.0) * 86400000.0);
+      const double whole = when - static_cast<double>(day_ms % 1000) / 86400000.0;
+      SYSTEMTIME t;
+      if (VariantTimeToSystemTime(whole, &t)) {
+        t.wMilliseconds = static_cast<WORD>(day_ms % 1000);
+        r.clock = ClockText(t);
+      }
     }
     long origin = 0;
     if (SUCCEEDED(d->get_Origin(&origin))) r.origin = OriginText(origin);

@@ -149,7 +149,7 @@ TEST_F(DetailsSource, WhatTheWindowObjectReportsFillsTheRecordAndTheDecoding) {
   Delivery& d = reporting.details.now;
   SYSTEMTIME st{2026, 12, 3, 9, 10, 11, 12, 0};
   SystemTimeToVariantTime(&st, &d.time);
-  d.time += 345.0 / 86400000.0;
+  d.time += 845.0 / 86400000.0;  // more than half a second: no rounding up to 12
   d.ms = 1234.5;
   d.origin = 1 | 8;
   d.result_known = true;
@@ -164,7 +164,7 @@ TEST_F(DetailsSource, WhatTheWindowObjectReportsFillsTheRecordAndTheDecoding) {
   ASSERT_EQ(1u, w.store().size());
   const spy::LogRecord& r = *w.store().At(0);
   EXPECT_EQ(1234.5, r.ms);
-  EXPECT_EQ(L"10:11:12.345", r.clock);
+  EXPECT_EQ(L"10:11:12.845", r.clock);
   EXPECT_EQ(L"sent by another thread, already replied", r.origin);
   EXPECT_EQ(L"0x7F", r.result);
   EXPECT_EQ(0x100000002LL, r.wParam);
