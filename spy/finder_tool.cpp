@@ -81,7 +81,14 @@ void MainWindow::FinderDrop() {
   finding_ = false;
   if (finder_ && GetCapture() == finder_) ReleaseCapture();
   if (finder_) SendMessageW(finder_, STM_SETICON, reinterpret_cast<WPARAM>(LoadCursorW(nullptr, IDC_CROSS)), 0);
+  RestoreFocusAfterFinding();
   if (h && IsWindow(h)) SelectWindow(h);
+}
+
+void MainWindow::RestoreFocusAfterFinding() {
+  HWND before = focus_before_finding_;
+  focus_before_finding_ = nullptr;
+  if (GetFocus() == finder_) SetFocus(before && IsWindow(before) ? before : tvWindows_);
 }
 
 bool MainWindow::SelectWindow(HWND h) {
@@ -112,6 +119,8 @@ LRESULT CALLBACK MainWindow::FinderProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) 
         self->finding_ = true;
         self->outlined_ = nullptr;
         SetCapture(h);
+        // Esc during the drag reaches the finder; the focus goes back when the drag ends.
+        self->focus_before_finding_ = SetFocus(h);
         // The cross hair leaves its place and follows the pointer.
         SendMessageW(h, STM_SETICON, 0, 0);
         SetCursor(LoadCursorW(nullptr, IDC_CROSS));
@@ -138,10 +147,14 @@ LRESULT CALLBACK MainWindow::FinderProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) 
           self->outlined_ = nullptr;
           self->finding_ = false;
           SendMessageW(h, STM_SETICON, reinterpret_cast<WPARAM>(LoadCursorW(nullptr, IDC_CROSS)), 0);
+          self->RestoreFocusAfterFinding();
         }
         return 0;
       case WM_KEYDOWN:
-        if (wp == VK_ESCAPE && self->finding_) ReleaseCapture();
+        if (wp == VK_ESCAPE && self->finding_) {
+          ReleaseCapture();
+          return 0;
+        }
         break;
       default:
         break;

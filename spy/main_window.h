@@ -207,6 +207,7 @@ class MainWindow final : public IhkMessageSink {
   void FinderMove(POINT screen);
   void FinderDrop();
   void DrawOutline(HWND h);
+  void RestoreFocusAfterFinding();
   static void CALLBACK RedrawTimerProc(HWND, UINT, UINT_PTR id, DWORD);
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp);
   LRESULT OnNotify(const NMHDR* header);
@@ -283,6 +284,7 @@ class MainWindow final : public IhkMessageSink {
   bool finder_visible_ = false;
   bool finding_ = false;
   HWND outlined_ = nullptr;
+  HWND focus_before_finding_ = nullptr;
   HICON finder_icon_ = nullptr;
   WNDPROC details_proc_ = nullptr;
   bool details_visible_ = false;

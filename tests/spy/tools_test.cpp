@@ -406,11 +406,19 @@ TEST_F(Tools, FinderDraggedOverAWindowOutlinesAndSelectsItBuildingTheTreeForANew
   ScreenToClient(w.finder(), &at);
   const LPARAM over = MAKELPARAM(at.x, at.y);
 
-  // Dragged over it and away again, then the capture lost: nothing chosen.
+  // Dragged over it, then Esc (to the focus, as a key press goes), or the capture lost: nothing chosen.
+  SetFocus(w.log());
   SendMessageW(w.finder(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(4, 4));
   EXPECT_EQ(w.finder(), GetCapture());
   SendMessageW(w.finder(), WM_MOUSEMOVE, MK_LBUTTON, over);
   EXPECT_EQ(later.hwnd(), w.finder_outlined());
+  SendMessageW(GetFocus(), WM_KEYDOWN, VK_ESCAPE, 0);
+  EXPECT_EQ(nullptr, w.finder_outlined());
+  EXPECT_EQ(nullptr, GetCapture());
+  EXPECT_EQ(w.log(), GetFocus()) << "the focus is back where it was";
+  SendMessageW(w.finder(), WM_LBUTTONUP, 0, over);
+  SendMessageW(w.finder(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(4, 4));
+  SendMessageW(w.finder(), WM_MOUSEMOVE, MK_LBUTTON, over);
   ReleaseCapture();
   EXPECT_EQ(nullptr, w.finder_outlined());
   SendMessageW(w.finder(), WM_LBUTTONUP, 0, over);
