@@ -31,7 +31,10 @@ const NamedValue kEditMessages[] = {
     N(EM_GETWORDBREAKPROC), N(EM_GETPASSWORDCHAR), N(EM_SETMARGINS), N(EM_GETMARGINS), N(EM_GETLIMITTEXT),
     N(EM_POSFROMCHAR), N(EM_CHARFROMPOS), N(EM_SETIMESTATUS), N(EM_GETIMESTATUS), N(EM_SETCUEBANNER),
     N(EM_GETCUEBANNER), N(EM_SHOWBALLOONTIP), N(EM_HIDEBALLOONTIP),
-    // rich edit
+};
+
+// A rich edit answers the edit's messages and these.
+const NamedValue kRichEditMessages[] = {
     N(EM_CANPASTE), N(EM_DISPLAYBAND), N(EM_EXGETSEL), N(EM_EXLIMITTEXT), N(EM_EXLINEFROMCHAR), N(EM_EXSETSEL),
     N(EM_FINDTEXT), N(EM_FORMATRANGE), N(EM_GETCHARFORMAT), N(EM_GETEVENTMASK), N(EM_GETOLEINTERFACE),
     N(EM_GETPARAFORMAT), N(EM_GETSELTEXT), N(EM_HIDESELECTION), N(EM_PASTESPECIAL), N(EM_REQUESTRESIZE),
@@ -215,13 +218,15 @@ struct ClassTable {
   const NamedValue* rows;
   size_t count;
   bool common_control;
+  bool rich_edit = false;  // the rich edit's own messages too
 };
 #define T(cls, table, cc) {cls, table, std::size(table), cc}
+#define RICH(cls) {cls, kEditMessages, std::size(kEditMessages), false, true}
 const ClassTable kClassTables[] = {
     T(L"Edit", kEditMessages, false),
-    T(L"RichEdit20W", kEditMessages, false),
-    T(L"RichEdit20A", kEditMessages, false),
-    T(L"RICHEDIT50W", kEditMessages, false),
+    RICH(L"RichEdit20W"),
+    RICH(L"RichEdit20A"),
+    RICH(L"RICHEDIT50W"),
     T(L"ListBox", kListBoxMessages, false),
     T(L"ComboLBox", kListBoxMessages, false),
     T(L"ComboBox", kComboBoxMessages, false),
@@ -241,6 +246,7 @@ const ClassTable kClassTables[] = {
     T(TOOLTIPS_CLASSW, kTooltipMessages, true),
 };
 #undef T
+#undef RICH
 
 const wchar_t* Lookup(const NamedValue* rows, size_t count, uint32_t value) {
   for (size_t i = 0; i < count; ++i)
@@ -519,6 +525,8 @@ std::wstring MessageDecoder::DescribeWindow(int64_t handle) {
 std::wstring MessageDecoder::Name(uint32_t msg, const std::wstring& class_name) const {
   if (const ClassTable* t = TableOf(class_name)) {
     if (const wchar_t* n = Lookup(t->rows, t->count, msg)) return n;
+    if (t->rich_edit)
+      if (const wchar_t* n = Lookup(kRichEditMessages, std::size(kRichEditMessages), msg)) return n;
     if (t->common_control)
       if (const wchar_t* n = Lookup(kCommonControlMessages, std::size(kCommonControlMessages), msg)) return n;
   }

@@ -69,6 +69,10 @@ TEST_F(Decode, TheClassOfTheWatchedWindowNamesItsOwnMessages) {
   ASSERT_NE(nullptr, Find(got, WM_SETTEXT));
   EXPECT_EQ(L"\"say \\\"hi\\\", then\\r\\nbye\"", Find(got, WM_SETTEXT)->details);
   EXPECT_EQ(L"posted, or sent by the window's own thread", Find(got, WM_SETTEXT)->origin);
+  SendMessageW(c.edit, WM_USER + 50, 0, 0);  // a rich edit's EM_CANPASTE: no name for a plain edit
+  got = edit.Take();
+  ASSERT_EQ(1u, got.size());
+  EXPECT_EQ(L"WM_USER+50", got[0].name);
 
   Watch list(w, c.list);
   SendMessageW(c.list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"one"));
