@@ -29,6 +29,7 @@
 #include "image_list_object.h"
 #include "runtime_error.h"
 #include "hex.h"
+#include "capture_ring.h"
 #include "hookwire_h.h"
 #include "main_window.h"
 #include "window_text.h"
@@ -42,7 +43,8 @@ struct Options {
   bool smoke = false;
   int reps = 7;
   int burst = 2000;          // messages per repetition, row 1
-  int remote_burst = 300;    // row 2: each message waits for the other process
+  int remote_burst = 5000;   // row 2: messages per phase in the target (twice as many with the spy stopped)
+  int remote_total = 100000; // row 2f/2g: messages in bursts
   int tree_reps = 5;         // row 4: each repetition walks every window three times
   int groups = 41;           // row 4: groups x per_group windows (+ the groups themselves)
   int per_group = 49;
@@ -116,9 +118,10 @@ struct Row {
 std::vector<Row> g_rows;
 int g_failed_checks = 0;
 
-std::string Format(const char* fmt, double a, double b = 0) {
-  char buf[128];
-  std::snprintf(buf, sizeof buf, fmt, a, b);
+template <typename... Args>
+std::string Format(const char* fmt, Args... args) {
+  char buf[160];
+  std::snprintf(buf, sizeof buf, fmt, args...);
   return buf;
 }
 
@@ -598,6 +601,32 @@ LRESULT CALLBACK EchoProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
   return DefWindowProcW(h, msg, wp, lp);
 }
 
+// Counts the bench's messages and checks that they come in the target's order, once each.
+struct SequenceSink : testing_support::CountingSink {
+  LONG next = 0;
+  LONG out_of_order = 0;
+  double last = 0;  // when the last one arrived
+  HRESULT STDMETHODCALLTYPE Message(LONG msg, LONG_PTR wp, LONG_PTR, LONG_PTR*) override {
+    if (msg != static_cast<LONG>(kBenchMessage)) return S_OK;
+    ++count;
+    if (static_cast<LONG>(wp) != next) ++out_of_order;
+    next = static_cast<LONG>(wp) + 1;
+    last = Now();
+    return S_OK;
+  }
+  void Reset() {
+    count = next = out_of_order = 0;
+    last = 0;
+  }
+};
+
+LONG LostOf(_HookwireWindow* window) {
+  common::com_ptr<IhkCaptureInfo> info;
+  LONG lost = -1;
+  if (SUCCEEDED(window->QueryInterface(IID_IhkCaptureInfo, info.put_void()))) info->get_LostMessages(&lost);
+  return lost;
+}
+
 void RowRemote(spy::MainWindow& w, const Options& o) {
   WNDCLASSW wc{};
   wc.lpfnWndProc = EchoProc;
@@ -606,13 +635,17 @@ void RowRemote(spy::MainWindow& w, const Options& o) {
   RegisterClassW(&wc);
   HWND echo = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
 
-  // Phases: 0 no spy, 1 Snoopet spying, 2 a sink that only counts, 3 hooked but the
-  // message not watched, 4 the target sends to a window of this process (the floor of any
-  // synchronous delivery to another process). The order rotates per repetition.
-  const std::wstring kinds = L"01234";
+  // Phases, timed in the target: 0 no spy; 1 Snoopet spying; 2 a sink that only counts; 3 the
+  // window watched but that message not; 5 a counting sink whose thread takes nothing while the
+  // target sends (a spy stopped or hung; more than the buffer holds, so the loss is counted);
+  // floors of what the platform costs: 6 a hook present on the target's thread, 4 a
+  // synchronous message to a window of the spy's process, 7 one posted there. The order rotates
+  // per repetition. Then, once: 8 and 9, bursts of messages into a counting sink and Snoopet.
+  const std::wstring kinds = L"01235647";
   std::wstring schedule;
   for (int rep = 0; rep < o.reps; ++rep)
     for (size_t k = 0; k < kinds.size(); ++k) schedule += kinds[(k + static_cast<size_t>(rep)) % kinds.size()];
+  schedule += L"89";
 
   const std::wstring name = L"SnoopetBench." + std::to_wstring(GetCurrentProcessId());
   HANDLE ready = CreateEventW(nullptr, FALSE, FALSE, (name + L".ready").c_str());
@@ -627,7 +660,8 @@ void RowRemote(spy::MainWindow& w, const Options& o) {
   dir.erase(dir.find_last_of(L"\\/") + 1);
   std::wstring cmd = L"\"" + dir + L"BenchTarget.exe\" \"" + name + L"\" " +
                      common::Hex(static_cast<int32_t>(reinterpret_cast<LONG_PTR>(echo))) + L" " +
-                     std::to_wstring(o.remote_burst) + L" " + schedule + L" \"" + result_file + L"\"";
+                     std::to_wstring(o.remote_burst) + L" " + schedule + L" \"" + result_file + L"\" " +
+                     std::to_wstring(o.remote_total);
   STARTUPINFOW si{};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
@@ -638,79 +672,148 @@ void RowRemote(spy::MainWindow& w, const Options& o) {
   HWND target = nullptr;
   if (WaitPumping(ready, 20)) target = FindWindowW(L"SnoopetBenchTarget", name.c_str());
   Check(target != nullptr, "row 2: the target's window did not appear");
+  const DWORD target_thread = target ? GetWindowThreadProcessId(target, nullptr) : 0;
+  HMODULE hook_dll = LoadLibraryW((dir + (sizeof(void*) == 8 ? L"HookwireHook64.dll" : L"HookwireHook32.dll")).c_str());
+  auto hook_proc = hook_dll ? reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(GetProcAddress(hook_dll, "HookwireAttachProc"))) : nullptr;
+  Check(hook_proc != nullptr, "row 2: the hook DLL is missing");
 
-  testing_support::CountingSink counter;
+  SequenceSink counter;
   common::com_ptr<_HookwireWindow> watcher;
-  bool ok = target && SUCCEEDED(CoCreateInstance(CLSID_HookwireWindow, nullptr, CLSCTX_INPROC_SERVER,
-                                                 IID__HookwireWindow, watcher.put_void()));
+  bool ok = target && hook_proc && SUCCEEDED(CoCreateInstance(CLSID_HookwireWindow, nullptr, CLSCTX_INPROC_SERVER,
+                                                              IID__HookwireWindow, watcher.put_void()));
   if (ok) {
     w.FillWindowTree();
     PumpFor(0.1);
   }
+  LONG hung_received = 0, hung_lost = 0;
+  double burst_rate[2] = {0, 0};
+  bool burst_ok[2] = {false, false};
+  std::string burst_text[2];
   for (size_t i = 0; ok && i < schedule.size(); ++i) {
     const wchar_t phase = schedule[i];
-    const int first = 0;  // the target numbers each phase's messages from 0
-    if (phase == L'1') ok = StartSpying(w, target);
-    if (phase == L'2' || phase == L'3') {
-      counter.count = 0;
-      const LONG watch = phase == L'2' ? 0xFFFF : static_cast<LONG>(WM_USER + 0x300);
+    const bool counting = phase == L'2' || phase == L'3' || phase == L'5' || phase == L'8';
+    HHOOK hook = nullptr;
+    if (phase == L'1' || phase == L'9') ok = StartSpying(w, target);
+    if (counting) {
+      counter.Reset();
+      const LONG watch = phase == L'3' ? static_cast<LONG>(WM_USER + 0x300) : 0xFFFF;
       ok = SUCCEEDED(watcher->put_hWnd(static_cast<LONG>(reinterpret_cast<LONG_PTR>(target)))) &&
            SUCCEEDED(watcher->put_WatchMessage(watch, VARIANT_TRUE)) &&
            SUCCEEDED(watcher->putref_MessageSink(&counter)) && SUCCEEDED(watcher->put_Subclassed(VARIANT_TRUE));
     }
+    if (phase == L'6') ok = (hook = SetWindowsHookExW(WH_CALLWNDPROC, hook_proc, hook_dll, target_thread)) != nullptr;
     Check(ok, "row 2: could not start watching the target");
     if (!ok) break;
-    // One message from here first: the target's thread takes up hooks set on it when it
-    // next talks to the server (a program that runs its message loop does so at once).
+    // One message from here first: the target's thread takes up a hook set on it when it next
+    // talks to the server (a program that runs its message loop does so at once).
     DWORD_PTR answer = 0;
     SendMessageTimeoutW(target, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &answer);
     PumpFor(0.05);
-    counter.count = 0;
-    if (phase == L'1') SendMessageW(w.log(), LB_RESETCONTENT, 0, 0);
+    counter.Reset();
+    const LONG lost_before = counting ? LostOf(watcher.get()) : 0;  // the window object counts on from earlier captures
+    if (phase == L'1' || phase == L'9') SendMessageW(w.log(), LB_RESETCONTENT, 0, 0);
+    const double start = Now();
     SetEvent(go);
-    ok = WaitPumping(done, 60);
+    // A stopped spy takes nothing while the target runs; every other one keeps taking.
+    ok = phase == L'5' ? WaitForSingleObject(done, 120000) == WAIT_OBJECT_0 : WaitPumping(done, 120);
     Check(ok, "row 2: the target did not finish a phase");
+    if (hook) UnhookWindowsHookEx(hook);
     PumpFor(0.06);
-    if (phase == L'1') {
-      const double caught = WaitForLog(w.log(), std::min(o.remote_burst, spy::MainWindow::kLogCap + 1), Now());
+    const int sent = phase == L'8' || phase == L'9' ? o.remote_total : phase == L'5' ? 2 * o.remote_burst : o.remote_burst;
+    if (phase == L'1' || phase == L'9') {
+      // The spy takes the target's messages on its own clock: the log is there once its last
+      // line is the target's last message.
+      const std::wstring last_line = w.FormatMessageLine(kBenchMessage, sent - 1, ~(sent - 1));
+      for (const double until = Now() + 20; Now() < until;) {
+        const auto lines = LogLines(w.log());
+        if (!lines.empty() && lines.back() == last_line) break;
+        PumpFor(0.005);
+      }
+      const double caught = WaitForLog(w.log(), std::min(sent, spy::MainWindow::kLogCap + 1), Now());
       Check(caught >= 0, "row 2: Snoopet's log never caught up");
-      Check(LogHoldsLast(w, first, o.remote_burst), "row 2: Snoopet's log does not hold the target's last messages");
+      const bool holds = LogHoldsLast(w, 0, sent);
+      if (!holds) {
+        const auto lines = LogLines(w.log());
+        std::printf("phase %c: %zu lines, first \"%ls\", last \"%ls\", expected last \"%ls\"\n", static_cast<char>(phase),
+                    lines.size(), lines.empty() ? L"" : lines.front().c_str(), lines.empty() ? L"" : lines.back().c_str(),
+                    last_line.c_str());
+      }
+      Check(holds, "row 2: Snoopet's log does not hold the target's last messages (phase " + std::string(1, static_cast<char>(phase)) + ")");
+      if (phase == L'9') {
+        const double seconds = Now() - start - (caught >= 0 ? 0 : 2);
+        burst_rate[1] = sent / seconds;
+        burst_ok[1] = holds;
+        burst_text[1] = Format("%.0f msgs/s, last %d lines in order", burst_rate[1], std::min(sent, spy::MainWindow::kLogCap + 1));
+      }
       StopSpying(w);
     }
-    if (phase == L'2' || phase == L'3') {
-      Check(counter.count == (phase == L'2' ? o.remote_burst : 0),
-            "row 2: the counting sink saw " + std::to_string(counter.count) + " messages");
+    if (counting) {
+      LONG lost = 0;
+      const LONG expected = phase == L'3' ? 0 : sent;
+      const double until = Now() + 20;
+      while (Now() < until && counter.count + (lost = LostOf(watcher.get()) - lost_before) < expected) PumpFor(0.01);
+      if (phase == L'5') {
+        hung_received = counter.count;
+        hung_lost = lost;
+        Check(counter.count + lost == sent, "row 2: a stopped spy: " + std::to_string(counter.count) + " taken + " +
+                                                std::to_string(lost) + " counted lost != " + std::to_string(sent));
+      } else {
+        Check(counter.count == expected && lost == 0, "row 2: the counting sink saw " + std::to_string(counter.count) +
+                                                          " messages, " + std::to_string(lost) + " lost");
+        Check(counter.out_of_order == 0, "row 2: messages out of order: " + std::to_string(counter.out_of_order));
+      }
+      if (phase == L'8') {
+        burst_rate[0] = counter.last > start ? counter.count / (counter.last - start) : 0;
+        burst_ok[0] = counter.count == sent && lost == 0 && counter.out_of_order == 0;
+        burst_text[0] = Format("%.0f msgs/s, %ld of %d, %ld lost, %ld out of order", burst_rate[0],
+                               static_cast<long>(counter.count), sent, static_cast<long>(lost),
+                               static_cast<long>(counter.out_of_order));
+      }
       watcher->put_Subclassed(VARIANT_FALSE);
       watcher->putref_MessageSink(nullptr);
       watcher->put_WatchMessage(0xFFFF, VARIANT_FALSE);
     }
   }
   if (!ok) TerminateProcess(pi.hProcess, 9);
+  SetEvent(go);  // the target may go
   WaitPumping(pi.hProcess, 20);
   DWORD code = 1;
   GetExitCodeProcess(pi.hProcess, &code);
   CloseHandle(pi.hThread);
   CloseHandle(pi.hProcess);
+  if (hook_dll) FreeLibrary(hook_dll);
   Check(code == 0, "row 2: BenchTarget.exe ended with " + std::to_string(code));
 
-  std::vector<double> by_kind[5];
+  std::vector<double> by_kind[10];
   if (FILE* f = _wfopen(result_file.c_str(), L"r")) {
     char kind = 0;
     double ns = 0;
     while (std::fscanf(f, " %c %lf", &kind, &ns) == 2)
-      if (kind >= '0' && kind <= '4') by_kind[kind - '0'].push_back(ns / 1000);
+      if (kind >= '0' && kind <= '9') by_kind[kind - '0'].push_back(ns / 1000);
     std::fclose(f);
     DeleteFileW(result_file.c_str());
   }
-  for (auto& v : by_kind) Check(static_cast<int>(v.size()) == o.reps, "row 2: results of the target are missing");
+  for (wchar_t k : kinds) Check(static_cast<int>(by_kind[k - L'0'].size()) == o.reps, "row 2: results of the target are missing");
   if (g_failed_checks) return;
   const double none = Median(by_kind[0]);
   AddRatio("2. msg cost in a target while Snoopet spies from another process", "same messages, no spy", none,
            Median(by_kind[1]), 3);
   AddRatio("2b. same, spy's sink only counts", "same messages, no spy", none, Median(by_kind[2]), 0);
-  AddRatio("2c. same, hooked but that message not watched", "same messages, no spy", none, Median(by_kind[3]), 0);
-  AddRatio("2d. floor: SendMessage to a window of the spy process", "same messages, no spy", none,
+  AddRatio("2c. same, window watched but not that message", "same messages, no spy", none, Median(by_kind[3]), 0);
+  AddRatio("2d. same, the spy stopped (takes nothing; no wait)", "same messages, no spy", none, Median(by_kind[5]), 3);
+  g_rows.push_back({"2e. what a stopped spy cost: taken + counted lost", "messages sent",
+                    Format("%ld + %ld of %d (the buffer holds %lu)", static_cast<long>(hung_received),
+                           static_cast<long>(hung_lost), 2 * o.remote_burst, static_cast<unsigned long>(hookwire::ring::kCapacity)),
+                    "-", "exact", hung_received + hung_lost == 2 * o.remote_burst ? "ok" : "MISSED"});
+  g_rows.push_back({"2f. " + std::to_string(o.remote_total) + " msgs in bursts, target to a counting sink", "-",
+                    burst_text[0], "-", "none lost, in order", burst_ok[0] ? "ok" : "MISSED"});
+  g_rows.push_back({"2g. same, target to Snoopet's log", "-", burst_text[1], "-", "in order", burst_ok[1] ? "ok" : "MISSED"});
+  AddRatio("2h. floor: a hook merely present on the target's thread", "same messages, no spy", none,
+           Median(by_kind[6]), 0);
+  AddRatio("2i. floor: SendMessage to a window of the spy's process", "same messages, no spy", none,
            Median(by_kind[4]), 0);
+  AddRatio("2j. floor: PostMessage to a window of the spy's process", "same messages, no spy", none,
+           Median(by_kind[7]), 0);
   CloseHandle(ready);
   CloseHandle(go);
   CloseHandle(done);
@@ -976,7 +1079,8 @@ int wmain(int argc, wchar_t** argv) {
       o.smoke = true;
       o.reps = 1;
       o.burst = 600;  // past the log's cap
-      o.remote_burst = 520;
+      o.remote_burst = 5000;  // twice that is past the buffer
+      o.remote_total = 5000;
       o.tree_reps = 1;
       o.groups = 5;
       o.per_group = 10;
@@ -1022,8 +1126,10 @@ int wmain(int argc, wchar_t** argv) {
   PrintRows();
   std::printf("\nReading the lettered rows: 1d-1f split row 1 into Hookwire's delivery and the sink's list\n"
               "box calls (the calls and their order are fixed; only the repaint is ours to time); 1g is one\n"
-              "wineserver round trip; 2c is the cost of merely having a hook on the target's thread and 2d of\n"
-              "one synchronous message to another process, the least any synchronous spy must add.\n");
+              "wineserver round trip; 2h-2j are what the platform itself costs the target: a hook merely\n"
+              "present on its thread, one synchronous message to another process (the least any spy that\n"
+              "makes its target wait must add), one message posted to another process (the least any\n"
+              "spy that wakes its reader per message must add).\n");
   std::printf("\n%s\n", g_failed_checks ? "SOME CHECKS FAILED" : "all checks held");
   OleUninitialize();
   return g_failed_checks ? 1 : 0;

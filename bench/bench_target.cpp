@@ -1,10 +1,13 @@
-// BenchTarget.exe <name> <echo window, hex> <messages> <schedule> <result file>
+// BenchTarget.exe <name> <echo window, hex> <messages> <schedule> <result file> [<burst total>]
 // The program the cross-process benchmark watches. It creates one window (caption <name>),
 // sets the event "<name>.ready", then runs one phase per character of <schedule>: it waits
-// for "<name>.go", sends <messages> messages and sets "<name>.done". A phase '4' sends them
-// to the echo window of the benchmark (another process); every other phase sends them to its
-// own window, whatever the benchmark watches meanwhile. The time per message of each phase
-// goes to the result file as "<phase> <nanoseconds>" lines.
+// for "<name>.go", sends its messages and sets "<name>.done". Phases '4' and '7' send (or post)
+// a twentieth of <messages> to the echo window of the benchmark (another process); '5' sends
+// twice <messages> to its own window (more than a stopped spy's buffer holds); '8' and '9'
+// send <burst total> messages (default 100,000) to its own window in bursts of 2,000 with a
+// pause of 20 ms between; every other phase sends <messages> messages to its own window,
+// whatever the benchmark watches meanwhile. Messages are numbered from 0 in each phase. The
+// time per message of each phase goes to the result file as "<phase> <nanoseconds>" lines.
 #include <windows.h>
 
 #include <cstdio>
@@ -43,7 +46,8 @@ int wmain(int argc, wchar_t** argv) {
   HWND echo = reinterpret_cast<HWND>(static_cast<LONG_PTR>(std::wcstoul(argv[2], nullptr, 16)));
   const long messages = std::wcstol(argv[3], nullptr, 10);
   const std::wstring schedule = argv[4];
-  if (messages <= 0 || schedule.empty()) return 2;
+  const long burst_total = argc > 6 ? std::wcstol(argv[6], nullptr, 10) : 100000;
+  if (messages <= 0 || schedule.empty() || burst_total <= 0) return 2;
 
   WNDCLASSW wc{};
   wc.lpfnWndProc = Proc;
@@ -67,15 +71,30 @@ int wmain(int argc, wchar_t** argv) {
     // A program that runs its message loop notices hooks set on it meanwhile; so does this one.
     MSG m;
     PeekMessageW(&m, nullptr, 0, 0, PM_NOREMOVE);
-    HWND to = phase == L'4' ? echo : self;
+    const bool remote = phase == L'4' || phase == L'7';
+    const bool bursts = phase == L'8' || phase == L'9';
+    HWND to = remote ? echo : self;
+    const long count = remote ? (messages >= 40 ? messages / 20 : 2) : bursts ? burst_total : phase == L'5' ? 2 * messages : messages;
     LARGE_INTEGER t0, t1;
     QueryPerformanceCounter(&t0);
-    for (long i = 0; i < messages; ++i) SendMessageW(to, kBenchMessage, static_cast<WPARAM>(i), static_cast<LPARAM>(~i));
+    if (phase == L'7') {
+      for (long i = 0; i < count; ++i) PostMessageW(to, kBenchMessage, static_cast<WPARAM>(i), static_cast<LPARAM>(~i));
+    } else if (bursts) {
+      for (long i = 0; i < count;) {
+        for (long end = i + 2000; i < end && i < count; ++i)
+          SendMessageW(to, kBenchMessage, static_cast<WPARAM>(i), static_cast<LPARAM>(~i));
+        Sleep(20);
+      }
+    } else {
+      for (long i = 0; i < count; ++i) SendMessageW(to, kBenchMessage, static_cast<WPARAM>(i), static_cast<LPARAM>(~i));
+    }
     QueryPerformanceCounter(&t1);
     results.emplace_back(phase, 1e9 * static_cast<double>(t1.QuadPart - t0.QuadPart) /
-                                    static_cast<double>(freq.QuadPart) / static_cast<double>(messages));
+                                    static_cast<double>(freq.QuadPart) / static_cast<double>(count));
     SetEvent(done);
   }
+  // The window stays until the benchmark has read what it captured.
+  WaitPumping(go, 60000);
   FILE* f = _wfopen(argv[5], L"w");
   if (!f) return 6;
   for (auto& [phase, ns] : results) std::fprintf(f, "%c %.1f\n", static_cast<char>(phase), ns);

@@ -1,8 +1,11 @@
 #include "hookwire_window.h"
 
+#include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "message_data.h"
 #include "runtime_error.h"
 #include "subclass_chain.h"
 #include "window_text.h"
@@ -47,8 +50,8 @@ HRESULT HookwireWindow::QueryInterface(REFIID iid, void** out) {
     *out = static_cast<_HookwireWindow*>(this);
   } else if (iid == IID_ISupportErrorInfo) {
     *out = static_cast<ISupportErrorInfo*>(this);
-  } else if (iid == IID_IhkCaptureInfo) {
-    *out = static_cast<IhkCaptureInfo*>(&capture_info_);
+  } else if (iid == IID_IhkCaptureInfo || iid == IID_IhkMessageDetails) {
+    *out = static_cast<IhkMessageDetails*>(&capture_info_);
   } else {
     *out = nullptr;
     return E_NOINTERFACE;
@@ -58,7 +61,7 @@ HRESULT HookwireWindow::QueryInterface(REFIID iid, void** out) {
 }
 
 HRESULT HookwireWindow::InterfaceSupportsErrorInfo(REFIID iid) {
-  return iid == IID__HookwireWindow ? S_OK : S_FALSE;
+  return iid == IID__HookwireWindow || iid == IID_IhkMessageDetails ? S_OK : S_FALSE;
 }
 
 // --- attributes -----------------------------------------------------------------
@@ -115,6 +118,77 @@ HRESULT HookwireWindow::get_LostMessages(LONG* count) noexcept {
   if (!count) return E_POINTER;
   *count = lost_before_ + (remote_ ? remote_->Lost() : 0);
   return S_OK;
+}
+
+namespace {
+
+// FILETIME (UTC) to a DATE in local time, milliseconds kept.
+DATE LocalDate(LONGLONG filetime) {
+  FILETIME utc{static_cast<DWORD>(filetime), static_cast<DWORD>(static_cast<ULONGLONG>(filetime) >> 32)}, local{};
+  if (!FileTimeToLocalFileTime(&utc, &local)) local = utc;
+  const LONGLONG t = static_cast<LONGLONG>((static_cast<ULONGLONG>(local.dwHighDateTime) << 32) | local.dwLowDateTime);
+  constexpr double kDaysFrom1601To1899 = 109205.0;  // 1601-01-01 to 1899-12-30
+  return static_cast<double>(t) / 864000000000.0 - kDaysFrom1601To1899;
+}
+
+}  // namespace
+
+HRESULT HookwireWindow::DetailsProperty(DISPID id, LONG index, VARIANT* out) noexcept {
+  if (!out) return E_POINTER;
+  COM_METHOD_BEGIN
+  if (id == 2) {
+    out->vt = VT_BOOL;
+    out->boolVal = details_ ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+  }
+  if (!details_)
+    Raise(common::errInvalidArgument, kSource, L"No message is being delivered: the details are only there while the sink runs");
+  const ring::Record& r = details_->record;
+  const ring::Data& data = details_->data;
+  switch (id) {
+    case 3:
+      out->vt = VT_R8;
+      out->dblVal = static_cast<double>(r.time - details_->start_time) / 10000.0;
+      break;
+    case 4:
+      out->vt = VT_DATE;
+      out->date = LocalDate(r.time);
+      break;
+    case 5: out->vt = VT_I4; out->lVal = static_cast<LONG>(r.origin); break;
+    case 6: out->vt = VT_BOOL; out->boolVal = details_->result_known ? VARIANT_TRUE : VARIANT_FALSE; break;
+    case 7: out->vt = VT_I8; out->llVal = details_->result_known ? r.result : 0; break;
+    case 8: out->vt = VT_I8; out->llVal = r.wparam; break;
+    case 9: out->vt = VT_I8; out->llVal = r.lparam; break;
+    case 10: out->vt = VT_I4; out->lVal = details_->lost_before; break;
+    case 11: out->vt = VT_I4; out->lVal = r.data_kind; break;
+    case 12: out->vt = VT_I4; out->lVal = r.value_count; break;
+    case 13:
+      if (index < 0 || index >= r.value_count) Raise(common::errSubscriptOutOfRange, kSource);
+      out->vt = VT_I8;
+      out->llVal = data.values[index];
+      break;
+    case 14:
+      out->vt = VT_BSTR;
+      out->bstrVal = SysAllocStringLen(data.text, r.text_chars);
+      if (!out->bstrVal) return E_OUTOFMEMORY;
+      break;
+    case 15: {
+      SAFEARRAY* a = SafeArrayCreateVector(VT_UI1, 0, r.byte_count);
+      if (!a) return E_OUTOFMEMORY;
+      void* bits = nullptr;
+      if (SUCCEEDED(SafeArrayAccessData(a, &bits))) {
+        if (r.byte_count) std::memcpy(bits, details_->data.bytes, r.byte_count);
+        SafeArrayUnaccessData(a);
+      }
+      out->vt = VT_ARRAY | VT_UI1;
+      out->parray = a;
+      break;
+    }
+    case 16: out->vt = VT_BOOL; out->boolVal = details_->target64 ? VARIANT_TRUE : VARIANT_FALSE; break;
+    default: return DISP_E_MEMBERNOTFOUND;
+  }
+  return S_OK;
+  COM_METHOD_END(kSource, IID_IhkMessageDetails)
 }
 
 HRESULT HookwireWindow::get_Caption(BSTR* value) {
@@ -238,6 +312,7 @@ void HookwireWindow::StartSubclass() {
   HWND h = Window();
   if (!h) Raise(common::errObjectNotSet, kSource, L"No window to subclass");
   if (!Subclassable()) Raise(common::errInvalidArgument, kSource, L"This window cannot be subclassed");
+  start_time_ = FileTimeNow();
   if (!OwnThread(h)) {
     remote_ = std::make_unique<RemoteCapture>(this, h);
     PublishFilter();
@@ -263,12 +338,16 @@ void HookwireWindow::StopSubclass() noexcept {
 
 // --- message handlers ---------------------------------------------------------------
 
-void HookwireWindow::DeliverCaptured(UINT msg, LONG_PTR wp, LONG_PTR lp) noexcept {
+void HookwireWindow::DeliverCaptured(const MessageDetails& details) noexcept {
+  const UINT msg = details.record.msg;
   if (!sink_ || !subclassed_ || !Watches(msg)) return;
   com_ptr<HookwireWindow> self(this);
   com_ptr<IhkMessageSink> sink(sink_);
+  const MessageDetails* outer = std::exchange(details_, &details);
   LONG_PTR result = 0;
-  sink->Message(static_cast<LONG>(msg), wp, lp, &result);
+  sink->Message(static_cast<LONG>(msg), static_cast<LONG_PTR>(details.record.wparam),
+                static_cast<LONG_PTR>(details.record.lparam), &result);
+  details_ = outer;
 }
 
 LRESULT HookwireWindow::OnMessage(const ChainPosition& at, HWND h, UINT msg, WPARAM wp, LPARAM lp) {
@@ -281,8 +360,21 @@ LRESULT HookwireWindow::OnMessage(const ChainPosition& at, HWND h, UINT msg, WPA
     com_ptr<IhkMessageSink> sink(sink_);
     Delivery d{msg, false, delivery_, at};
     delivery_ = &d;
+    MessageDetails details;
+    ring::Record& r = details.record;
+    r.hwnd = static_cast<ULONG>(reinterpret_cast<ULONG_PTR>(h));
+    r.msg = msg;
+    r.origin = InSendMessageEx(nullptr);
+    r.flags = ring::kUnicodeWindow;
+    r.wparam = static_cast<LONGLONG>(static_cast<LONG_PTR>(wp));
+    r.lparam = static_cast<LONGLONG>(lp);
+    r.time = FileTimeNow();
+    data::AtEntry(&r, &details.data, msg, wp, lp, true);
+    details.start_time = start_time_;
+    const MessageDetails* outer = std::exchange(details_, &details);
     LONG_PTR result = 0;
     sink->Message(static_cast<LONG>(msg), static_cast<LONG_PTR>(wp), static_cast<LONG_PTR>(lp), &result);
+    details_ = outer;
     delivery_ = d.outer;
     // A sink that neither answered nor passed the message on leaves it to the window's own procedure.
     if (!d.passed_on && result == 0) ret = subclass_chain::CallNext(at, h, msg, wp, lp);

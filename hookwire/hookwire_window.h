@@ -10,6 +10,7 @@
 #include "com_ptr.h"
 #include "com_server.h"
 #include "hookwire_h.h"
+#include "message_details.h"
 #include "remote_capture.h"
 #include "subclass_chain.h"
 
@@ -45,15 +46,17 @@ class HookwireWindow final : public _HookwireWindow, public ISupportErrorInfo, p
   HRESULT STDMETHODCALLTYPE get_CannotSubclass(VARIANT_BOOL* value) override;
   HRESULT STDMETHODCALLTYPE get_ClassName(BSTR* value) override;
 
-  // IhkCaptureInfo, through its own small object that shares this object's reference count.
+  // IhkCaptureInfo and IhkMessageDetails, through their own small object that shares this
+  // object's reference count.
   HRESULT get_LostMessages(LONG* count) noexcept;
+  HRESULT DetailsProperty(DISPID id, LONG index, VARIANT* out) noexcept;
 
   // Creates a window object already standing for h (used by Children).
   static common::com_ptr<HookwireWindow> ForWindow(HWND h);
 
-  // A message of a window of another thread or program, captured by the hook and
+  // A message of a window of another thread or program, captured in its program and
   // brought to this thread; the sink's result is not used.
-  void DeliverCaptured(UINT msg, LONG_PTR wp, LONG_PTR lp) noexcept;
+  void DeliverCaptured(const MessageDetails& details) noexcept;
 
  private:
   // One message being handed to the sink; the innermost is on top.
@@ -76,20 +79,56 @@ class HookwireWindow final : public _HookwireWindow, public ISupportErrorInfo, p
     HookwireWindow* owner_;
   };
 
-  // The second interface: dispatches through its own type information, so it cannot share
-  // the window interface's IDispatch members.
-  class CaptureInfo final : public IhkCaptureInfo {
+  // The second and third interfaces: they dispatch through their own type information, so they
+  // cannot share the window interface's IDispatch members.
+  class CaptureInfo final : public IhkMessageDetails {
    public:
-    explicit CaptureInfo(HookwireWindow* owner) : owner_(owner), dispatch_(IID_IhkCaptureInfo) {}
+    explicit CaptureInfo(HookwireWindow* owner) : owner_(owner), dispatch_(IID_IhkMessageDetails) {}
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
       return owner_->QueryInterface(iid, out);
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return owner_->AddRef(); }
     ULONG STDMETHODCALLTYPE Release() override { return owner_->Release(); }
-    COMMON_IDISPATCH_IMPL(dispatch_, IhkCaptureInfo)
+    COMMON_IDISPATCH_IMPL(dispatch_, IhkMessageDetails)
     HRESULT STDMETHODCALLTYPE get_LostMessages(LONG* count) override { return owner_->get_LostMessages(count); }
+    HRESULT STDMETHODCALLTYPE get_Delivering(VARIANT_BOOL* v) override { return Get(2, 0, v); }
+    HRESULT STDMETHODCALLTYPE get_Milliseconds(double* v) override { return Get(3, 0, v); }
+    HRESULT STDMETHODCALLTYPE get_Time(DATE* v) override { return Get(4, 0, v); }
+    HRESULT STDMETHODCALLTYPE get_Origin(LONG* v) override { return Get(5, 0, v); }
+    HRESULT STDMETHODCALLTYPE get_ResultKnown(VARIANT_BOOL* v) override { return Get(6, 0, v); }
+    HRESULT STDMETHODCALLTYPE get_Result(hyper* v) override { return Get(7, 0, v); }
+    HRESULT STDMETHODCALLTYPE get_WParam64(hyper* v) override { return Get(8, 0, v); }
+    HRESULT STDMETHODCALLTYPE get_LParam64(hyper* v) override { return Get(9, 0, v); }
+    HRESULT STDMETHODCALLTYPE get_LostBefore(LONG* v) override { return Get(10, 0, v); }
+    HRESULT STDMETHODCALLTYPE get_DataKind(LONG* v) override { return Get(11, 0, v); }
+    HRESULT STDMETHODCALLTYPE get_DataCount(LONG* v) override { return Get(12, 0, v); }
+    HRESULT STDMETHODCALLTYPE get_DataValue(LONG index, hyper* v) override { return Get(13, index, v); }
+    HRESULT STDMETHODCALLTYPE get_DataText(BSTR* v) override { return Get(14, 0, v); }
+    HRESULT STDMETHODCALLTYPE get_DataBytes(VARIANT* v) override {
+      if (!v) return E_POINTER;
+      VariantInit(v);
+      return owner_->DetailsProperty(15, 0, v);
+    }
+    HRESULT STDMETHODCALLTYPE get_Target64Bit(VARIANT_BOOL* v) override { return Get(16, 0, v); }
 
    private:
+    // Reads one property through a VARIANT and hands back the plain value.
+    template <typename T>
+    HRESULT Get(DISPID id, LONG index, T* out) {
+      if (!out) return E_POINTER;
+      VARIANT v;
+      VariantInit(&v);
+      HRESULT hr = owner_->DetailsProperty(id, index, &v);
+      if (SUCCEEDED(hr)) Take(v, out);
+      else *out = T{};
+      return hr;
+    }
+    static void Take(VARIANT& v, VARIANT_BOOL* out) { *out = v.boolVal; }
+    static void Take(VARIANT& v, double* out) { *out = v.vt == VT_DATE ? v.date : v.dblVal; }
+    static void Take(VARIANT& v, LONG* out) { *out = v.lVal; }
+    static void Take(VARIANT& v, hyper* out) { *out = v.llVal; }
+    static void Take(VARIANT& v, BSTR* out) { *out = v.bstrVal; }
+
     HookwireWindow* owner_;
     common::TypeInfoDispatch dispatch_;
   };
@@ -119,6 +158,9 @@ class HookwireWindow final : public _HookwireWindow, public ISupportErrorInfo, p
   std::unique_ptr<RemoteCapture> remote_;
   // Messages lost by earlier captures of the same window.
   LONG lost_before_ = 0;
+  // What came with the message being delivered now (the innermost delivery's).
+  const MessageDetails* details_ = nullptr;
+  LONGLONG start_time_ = 0;  // FILETIME when watching started
   CaptureInfo capture_info_{this};
 };
 

@@ -1,144 +1,119 @@
 #include "remote_capture.h"
 
+#include <algorithm>
+#include <cstring>
 #include <map>
 #include <string>
+#include <vector>
 
-#include "capture_table.h"
+#include "attach.h"
+#include "capture_ring.h"
 #include "com_server.h"
 #include "hookwire_window.h"
 #include "runtime_error.h"
 
 namespace hookwire {
 
-using namespace capture;
+using namespace ring;
+
+// One watcher's end of a capture: the mapped buffer, the target's wake-up event and where the
+// reading stands. Owned by its RemoteCapture, or, when that goes while a delivery from this
+// session is still running, by the delivery, which frees it on its way out.
+struct CaptureSession {
+  HookwireWindow* owner = nullptr;
+  HWND target = nullptr;
+  ULONG target_value = 0;  // the window as records carry it
+  HANDLE section = nullptr;
+  HANDLE wake = nullptr;
+  HANDLE wait = nullptr;  // the thread pool's wait on `wake`
+  Header* view = nullptr;
+  ULONG capacity = 0;
+  LONG read_index = 0;
+  LONG lost_placed = 0;  // losses placed before a delivered message
+  LONG lost_known = 0;   // losses the target had counted when its buffer was last found empty
+  // The filter as this side published it: put back at every drain should anyone have changed it.
+  LONG watch_all = 0;
+  ULONG filter[0x10000 / 32] = {};
+  LONGLONG start_time = 0;
+  bool target64 = false;
+  bool closed = false;
+  int delivering = 0;
+  struct Receiver* receiver = nullptr;
+};
 
 namespace {
 
 constexpr const wchar_t* kSource = L"Hookwire.HookwireWindow";
 constexpr wchar_t kReceiverClass[] = L"HookwireReceiver";
+constexpr UINT kDrainMessage = WM_APP + 1;
+constexpr UINT_PTR kDrainTimer = 1;
+constexpr UINT kDrainIntervalMs = 10;
+// A record whose window has not answered yet is held back this long for its answer.
+constexpr LONGLONG kAnswerWait = 100 * 10000;  // 100 ms in FILETIME units
+// The most records one drain hands over before it lets the client's thread breathe.
+constexpr int kMaxPerDrain = 4096;
+constexpr UINT kAttachTimeoutMs = 5000;
+constexpr DWORD kAgentTimeoutMs = 30000;
 
-// --- the hook DLL and the table, loaded on first use ------------------------------------
-//
-// Everything this file keeps for the process is given back when the server may unload
-// (ReleaseShared): a client that loads and frees Hookwire.dll again and again must not
-// collect copies of the hook DLL, the table or window classes. No thread-local storage and
-// no runtime locks: plain Win32 locks, which need no set-up and leave nothing behind.
+// --- paths and bitness -------------------------------------------------------------------
 
-struct HookLibrary {
-  HMODULE module = nullptr;
-  HOOKPROC call_wnd_proc = nullptr;
-  HOOKPROC get_msg_proc = nullptr;
-  Table* table = nullptr;
-  HANDLE mapping = nullptr;
-  bool loaded = false;
-};
+std::wstring BesideUs(const wchar_t* name) {
+  std::wstring path = common::Module::Path();
+  path.erase(path.find_last_of(L"\\/") + 1);
+  return path + name;
+}
+
+bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool SystemIs64Bit() {
+  if (sizeof(void*) == 8) return true;
+  BOOL wow = FALSE;
+  return IsWow64Process(GetCurrentProcess(), &wow) && wow;
+}
+
+// Whether the process is a 64-bit one; false when it cannot be told.
+bool ProcessIs64Bit(HANDLE process, bool* known) {
+  *known = false;
+  if (!SystemIs64Bit()) {
+    *known = true;
+    return false;
+  }
+  BOOL wow = FALSE;
+  if (!IsWow64Process(process, &wow)) return false;
+  *known = true;
+  return !wow;
+}
+
+// --- the hook DLL of this build's bitness, loaded on first use ------------------------------
 
 SRWLOCK g_library_lock = SRWLOCK_INIT;
-HookLibrary g_library;
+HMODULE g_hook = nullptr;
 
-const HookLibrary& Library() {
+HMODULE HookLibrary() {
   AcquireSRWLockExclusive(&g_library_lock);
-  HookLibrary& l = g_library;
-  if (!l.loaded) {
-    l.loaded = true;
-    std::wstring path = common::Module::Path();
-    path.erase(path.find_last_of(L"\\/") + 1);
-    path += L"HookwireHook.dll";
-    l.module = LoadLibraryW(path.c_str());
-    if (l.module) {
-      l.call_wnd_proc = reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(GetProcAddress(l.module, "HookwireCallWndProc")));
-      l.get_msg_proc = reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(GetProcAddress(l.module, "HookwireGetMsgProc")));
-    }
-    l.table = OpenTable(&l.mapping);
-  }
+  if (!g_hook) g_hook = LoadLibraryW(BesideUs(HookDllName(sizeof(void*) == 8)).c_str());
+  HMODULE h = g_hook;
   ReleaseSRWLockExclusive(&g_library_lock);
-  return l;
+  return h;
 }
 
-bool SameBitness(DWORD pid) {
-  if (pid == GetCurrentProcessId()) return true;
-  HANDLE p = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
-  if (!p) return false;
-  BOOL theirs = FALSE, ours = FALSE;
-  BOOL ok = IsWow64Process(p, &theirs) && IsWow64Process(GetCurrentProcess(), &ours);
-  CloseHandle(p);
-  return ok && theirs == ours;
-}
+}  // namespace
 
-// --- hooks, shared by the watchers of one client thread on one target thread ---------
+// --- the receiving window of the client's thread ------------------------------------------
 
-struct Hooks {
-  HHOOK call_wnd = nullptr;
-  HHOOK get_msg = nullptr;
-  int users = 0;
-  int entry = -1;  // its record in the table
-};
-
-// Records a pair of hooks in the table, so that the target can remove them should this process die.
-int RecordHooks(DWORD target_thread, HHOOK call_wnd, HHOOK get_msg) {
-  Table* t = Library().table;
-  for (int i = 0; i < kMaxHooks; ++i) {
-    HookEntry& e = t->hooks[i];
-    if (InterlockedCompareExchange(&e.state, kClaimed, kFree) != kFree) continue;
-    e.target_thread = static_cast<LONG>(target_thread);
-    e.owner_pid = static_cast<LONG>(GetCurrentProcessId());
-    e.call_wnd = reinterpret_cast<LONG_PTR>(call_wnd);
-    e.get_msg = reinterpret_cast<LONG_PTR>(get_msg);
-    InterlockedExchange(&e.state, kActive);
-    return i;
-  }
-  return -1;  // no record: the hooks still work, only the clean-up after a crash is lost
-}
-
-SRWLOCK g_hooks_lock = SRWLOCK_INIT;
-std::map<std::pair<DWORD, DWORD>, Hooks> g_hooks;  // (client thread, target thread)
-
-struct HooksGuard {
-  HooksGuard() noexcept { AcquireSRWLockExclusive(&g_hooks_lock); }
-  ~HooksGuard() { ReleaseSRWLockExclusive(&g_hooks_lock); }
-  HooksGuard(const HooksGuard&) = delete;
-  HooksGuard& operator=(const HooksGuard&) = delete;
-};
-
-void AddHookUser(DWORD target_thread) {
-  const HookLibrary& lib = Library();
-  HooksGuard guard;
-  Hooks& h = g_hooks[{GetCurrentThreadId(), target_thread}];
-  if (h.users == 0) {
-    h.call_wnd = SetWindowsHookExW(WH_CALLWNDPROC, lib.call_wnd_proc, lib.module, target_thread);
-    h.get_msg = h.call_wnd ? SetWindowsHookExW(WH_GETMESSAGE, lib.get_msg_proc, lib.module, target_thread) : nullptr;
-    if (!h.call_wnd || !h.get_msg) {
-      if (h.call_wnd) UnhookWindowsHookEx(h.call_wnd);
-      g_hooks.erase({GetCurrentThreadId(), target_thread});
-      common::Raise(common::errInvalidArgument, kSource, L"The platform refused to hook the window's thread");
-    }
-    h.entry = RecordHooks(target_thread, h.call_wnd, h.get_msg);
-  }
-  ++h.users;
-}
-
-void RemoveHookUser(DWORD target_thread) noexcept {
-  HooksGuard guard;
-  auto it = g_hooks.find({GetCurrentThreadId(), target_thread});
-  if (it == g_hooks.end()) return;
-  if (--it->second.users == 0) {
-    if (it->second.entry >= 0) InterlockedExchange(&Library().table->hooks[it->second.entry].state, kFree);
-    UnhookWindowsHookEx(it->second.get_msg);
-    UnhookWindowsHookEx(it->second.call_wnd);
-    g_hooks.erase(it);
-  }
-}
-
-// --- the receiving window of the client's thread ----------------------------------------
-
-// One per client thread that watches another thread's window, found through the thread's id
-// and, from its window, through the window's user data.
+// One per client thread that watches windows of other threads: drains their buffers on a timer
+// and when a target wakes it.
 struct Receiver {
   HWND hwnd = nullptr;
-  std::map<int, std::pair<HookwireWindow*, LONG>> owners;  // slot -> (window object, generation)
+  std::vector<CaptureSession*> sessions;
+  volatile LONG posted = 0;
 };
+
+namespace {
+
 SRWLOCK g_receivers_lock = SRWLOCK_INIT;
 std::map<DWORD, Receiver*> g_receivers;  // client thread -> its receiver
+volatile LONG g_live_sessions = 0;
 
 Receiver* ThreadReceiver(bool create) {
   const DWORD self = GetCurrentThreadId();
@@ -156,23 +131,117 @@ Receiver* ThreadReceiver(bool create) {
   return r;
 }
 
+void FreeSession(CaptureSession* s) noexcept {
+  if (s->wait) UnregisterWaitEx(s->wait, INVALID_HANDLE_VALUE);  // waits for a running callback
+  if (s->view) UnmapViewOfFile(s->view);
+  if (s->section) CloseHandle(s->section);
+  if (s->wake) CloseHandle(s->wake);
+  delete s;
+  InterlockedDecrement(&g_live_sessions);
+}
+
+// Hands the session's waiting records to the sink, in the target's order; true when it stopped
+// with records still waiting (the client's thread gets its turn, then the drain goes on).
+bool Drain(CaptureSession* s) noexcept {
+  if (s->closed || !s->view) return false;
+  bool more = false;
+  ++s->delivering;
+  Header* h = s->view;
+  InterlockedExchange(&h->woken, 0);
+  // What this side owns in the header is put back as it was: the read index the target checks
+  // for room, and the filter.
+  InterlockedExchange(&h->read_index, s->read_index);
+  if (h->watch_all != s->watch_all) InterlockedExchange(&h->watch_all, s->watch_all);
+  if (std::memcmp(const_cast<ULONG*>(h->filter), s->filter, sizeof s->filter) != 0)
+    std::memcpy(const_cast<ULONG*>(h->filter), s->filter, sizeof s->filter);
+  for (int count = 0; !s->closed; ++count) {
+    if (count == kMaxPerDrain) {
+      more = true;
+      break;
+    }
+    // Only records the target says it wrote; a reader led past that by forged stamps goes back
+    // to where the target stands.
+    const LONG written = h->write_index;
+    if (written - s->read_index < 0 || static_cast<ULONG>(written - s->read_index) > s->capacity) {
+      s->read_index = written;
+      InterlockedExchange(&h->read_index, s->read_index);
+    }
+    if (written == s->read_index) {
+      // Nothing more written: losses since the last record are known now, and placed before
+      // the next record when one comes.
+      const LONG lost = h->lost;
+      if (lost > s->lost_known) s->lost_known = lost;
+      break;
+    }
+    Record* r = RecordAt(h, s->capacity, static_cast<ULONG>(s->read_index));
+    const LONG stamp = r->stamp;
+    if (stamp != s->read_index + 1) {  // written over by someone else: not a record to use
+      ++s->read_index;
+      InterlockedExchange(&h->read_index, s->read_index);
+      continue;
+    }
+    const bool answered = r->result_stamp == stamp;
+    MessageDetails d;
+    std::memcpy(&d.record, r, sizeof d.record);
+    if (d.record.data_kind)
+      std::memcpy(&d.data, DataAt(h, s->capacity, static_cast<ULONG>(s->read_index)), sizeof d.data);
+    if (r->stamp != stamp) break;  // rewritten while read: not a record to trust
+    if (!answered) {
+      const LONGLONG age = FileTimeNow() - d.record.time;
+      if (age >= 0 && age < kAnswerWait) break;  // the window is still at it: its answer is near
+    }
+    if ((++s->read_index & 255) == 0) InterlockedExchange(&h->read_index, s->read_index);
+    Record& rec = d.record;
+    if (rec.hwnd != s->target_value || rec.msg > 0xFFFF) continue;  // not this capture's
+    rec.value_count = std::min<USHORT>(rec.value_count, static_cast<USHORT>(kMaxValues));
+    rec.text_chars = std::min<USHORT>(rec.text_chars, static_cast<USHORT>(kMaxTextChars));
+    rec.byte_count = std::min<USHORT>(rec.byte_count, static_cast<USHORT>(kMaxBytes));
+    d.result_known = answered;
+    const LONG total = static_cast<LONG>(rec.lost_total);
+    d.lost_before = total > s->lost_placed ? total - s->lost_placed : 0;
+    if (total > s->lost_placed) s->lost_placed = total;
+    d.start_time = s->start_time;
+    d.target64 = s->target64;
+    // The sink may stop this capture or release the window object: nothing of the object is
+    // touched afterwards, and the session itself outlives the call (see `delivering`).
+    s->owner->DeliverCaptured(d);
+  }
+  if (!s->closed) InterlockedExchange(&h->read_index, s->read_index);
+  if (--s->delivering == 0 && s->closed) {
+    FreeSession(s);
+    return false;
+  }
+  return more;
+}
+
+void DrainAll(Receiver* r) noexcept {
+  InterlockedExchange(&r->posted, 0);
+  // A copy: sessions may end while their messages are delivered.
+  std::vector<CaptureSession*> sessions;
+  try {
+    sessions = r->sessions;
+  } catch (...) {
+    return;
+  }
+  bool more = false;
+  for (CaptureSession* s : sessions)
+    if (std::find(r->sessions.begin(), r->sessions.end(), s) != r->sessions.end()) more |= Drain(s);
+  if (more && InterlockedExchange(&r->posted, 1) == 0) PostMessageW(r->hwnd, kDrainMessage, 0, 0);
+}
+
 LRESULT CALLBACK ReceiverProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
-  if (msg != WM_COPYDATA) return DefWindowProcW(h, msg, wp, lp);
-  auto* receiver = reinterpret_cast<Receiver*>(GetWindowLongPtrW(h, GWLP_USERDATA));
-  const COPYDATASTRUCT* cds = reinterpret_cast<const COPYDATASTRUCT*>(lp);
-  if (!receiver || !cds || cds->dwData != kPacketTag || cds->cbData != sizeof(Packet) || !cds->lpData) return FALSE;
-  Packet p;
-  memcpy(&p, cds->lpData, sizeof p);
-  auto it = receiver->owners.find(p.slot);
-  if (it == receiver->owners.end() || it->second.second != p.generation) return FALSE;
-  // Taken before the sink runs; a packet whose sender gave up waiting is refused (the target
-  // counted it lost).
-  Watcher& w = Library().table->watchers[p.slot];
-  if (InterlockedCompareExchange(&w.pending, 0, p.sequence) != p.sequence) return FALSE;
-  // The sink may release the window object, and with it this receiver: nothing is touched after.
-  it->second.first->DeliverCaptured(static_cast<UINT>(p.msg), static_cast<LONG_PTR>(p.wParam),
-                                    static_cast<LONG_PTR>(p.lParam));
-  return TRUE;
+  if (msg == kDrainMessage || (msg == WM_TIMER && wp == kDrainTimer)) {
+    if (auto* r = reinterpret_cast<Receiver*>(GetWindowLongPtrW(h, GWLP_USERDATA))) DrainAll(r);
+    return 0;
+  }
+  return DefWindowProcW(h, msg, wp, lp);
+}
+
+// The thread pool's call when a target woke us: one posted message until the next drain.
+void CALLBACK Woken(void* context, BOOLEAN) {
+  auto* s = static_cast<CaptureSession*>(context);
+  Receiver* r = s->receiver;
+  if (InterlockedExchange(&r->posted, 1) == 0) PostMessageW(r->hwnd, kDrainMessage, 0, 0);
 }
 
 Receiver& ReceiverWindow() {
@@ -192,7 +261,7 @@ Receiver& ReceiverWindow() {
 
 void ReleaseReceiverIfUnused() noexcept {
   Receiver* r = ThreadReceiver(false);
-  if (!r || !r->owners.empty()) return;
+  if (!r || !r->sessions.empty()) return;
   AcquireSRWLockExclusive(&g_receivers_lock);
   g_receivers.erase(GetCurrentThreadId());
   ReleaseSRWLockExclusive(&g_receivers_lock);
@@ -204,112 +273,230 @@ void ReleaseReceiverIfUnused() noexcept {
   UnregisterClassW(kReceiverClass, common::Module::instance);
 }
 
-// Takes a free slot, or one left behind by a spy that no longer runs.
-int ClaimSlot(Table* t) {
-  for (int pass = 0; pass < 2; ++pass) {
-    for (int i = 0; i < kMaxWatchers; ++i) {
-      Watcher& w = t->watchers[i];
-      if (pass == 1 && w.state == kActive && !ProcessAlive(static_cast<DWORD>(w.owner_pid))) {
-        InterlockedCompareExchange(&w.state, kFree, kActive);
-      }
-      if (InterlockedCompareExchange(&w.state, kClaimed, kFree) == kFree) return i;
-    }
+// --- attaching ---------------------------------------------------------------------------
+
+struct Handle {
+  HANDLE h = nullptr;
+  Handle() = default;
+  explicit Handle(HANDLE v) : h(v) {}
+  ~Handle() {
+    if (h) CloseHandle(h);
   }
-  return -1;
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  HANDLE release() { return std::exchange(h, nullptr); }
+};
+
+ULONG DuplicateInto(HANDLE process, HANDLE h, DWORD access) {
+  HANDLE theirs = nullptr;
+  if (!DuplicateHandle(GetCurrentProcess(), h, process, &theirs, access, FALSE, 0)) return 0;
+  return static_cast<ULONG>(reinterpret_cast<ULONG_PTR>(theirs));
+}
+
+void CloseIn(HANDLE process, ULONG h) {
+  if (h) DuplicateHandle(process, reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(h)), nullptr, nullptr, 0, FALSE,
+                         DUPLICATE_CLOSE_SOURCE);
+}
+
+// Runs the companion of the other bitness, which sets the hook there.
+AttachOutcome AttachThroughAgent(bool target64, HWND target, ULONG section) {
+  wchar_t args[64];
+  std::swprintf(args, 64, L" %lX %lX", static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(target)),
+                static_cast<unsigned long>(section));
+  std::wstring cmd = L"\"" + BesideUs(AgentName(target64)) + L"\"" + args;
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi))
+    return kAttachNoHook;
+  CloseHandle(pi.hThread);
+  DWORD code = 4;
+  // Messages sent to this thread meanwhile (the target's, say) are answered while we wait.
+  const DWORD end = GetTickCount() + kAgentTimeoutMs;
+  for (;;) {
+    DWORD left = end - GetTickCount();
+    if (static_cast<LONG>(left) <= 0) break;
+    DWORD w = MsgWaitForMultipleObjects(1, &pi.hProcess, FALSE, left, QS_SENDMESSAGE);
+    if (w == WAIT_OBJECT_0) {
+      GetExitCodeProcess(pi.hProcess, &code);
+      break;
+    }
+    if (w != WAIT_OBJECT_0 + 1) break;
+    MSG m;
+    PeekMessageW(&m, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);  // answers sent messages
+  }
+  if (WaitForSingleObject(pi.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(pi.hProcess, 4);
+  CloseHandle(pi.hProcess);
+  return code == 0 ? kAttachSent : code == 3 ? kAttachNoHook : kAttachNoAnswer;
+}
+
+const wchar_t* RefusalText(LONG why) {
+  switch (why) {
+    case kWrongWindow: return L"The window is gone";
+    case kNoSubclass: return L"The window's program refused to let its window be watched";
+    case kTooMany: return L"Too many watchers on this window";
+    default: return L"The window's program did not take the capture";
+  }
 }
 
 }  // namespace
 
 bool RemoteCapture::Available(HWND target) noexcept {
   DWORD pid = 0;
-  if (!target || !GetWindowThreadProcessId(target, &pid)) return false;
-  const HookLibrary& lib = Library();
-  return lib.module && lib.call_wnd_proc && lib.get_msg_proc && lib.table && SameBitness(pid);
+  if (!target || !GetWindowThreadProcessId(target, &pid) || target == GetDesktopWindow()) return false;
+  bool target64 = sizeof(void*) == 8, known = true;
+  if (pid != GetCurrentProcessId()) {
+    Handle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+    if (!process.h) return false;
+    target64 = ProcessIs64Bit(process.h, &known);
+    if (!known) return false;
+  }
+  try {
+    if (target64 == (sizeof(void*) == 8)) return FileExists(BesideUs(HookDllName(target64)));
+    return FileExists(BesideUs(HookDllName(target64))) && FileExists(BesideUs(AgentName(target64)));
+  } catch (...) {
+    return false;
+  }
 }
 
 RemoteCapture::RemoteCapture(HookwireWindow* owner, HWND target) {
-  if (!Available(target)) common::Raise(common::errInvalidArgument, kSource, L"This window cannot be watched");
-  Table* t = Library().table;
-  Receiver& rcv = ReceiverWindow();
-  HWND receiver = rcv.hwnd;
-  slot_ = ClaimSlot(t);
-  if (slot_ < 0) {
-    ReleaseReceiverIfUnused();
-    common::Raise(common::errInvalidArgument, kSource, L"Too many windows of other programs are being watched");
+  DWORD pid = 0;
+  if (!GetWindowThreadProcessId(target, &pid)) common::Raise(common::errInvalidArgument, kSource, L"The window is gone");
+  Handle process(OpenProcess(PROCESS_DUP_HANDLE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid));
+  if (!process.h)
+    common::Raise(common::errInvalidArgument, kSource, L"The window's program cannot be opened for watching");
+  bool known = false;
+  const bool target64 = ProcessIs64Bit(process.h, &known);
+  if (!known) common::Raise(common::errInvalidArgument, kSource, L"The window's program cannot be opened for watching");
+
+  // The buffer: unnamed, so that only the two parties hold it.
+  Handle section(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kSectionSize, nullptr));
+  Handle wake(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  Handle self(OpenProcess(SYNCHRONIZE, FALSE, GetCurrentProcessId()));
+  void* view = section.h ? MapViewOfFile(section.h, FILE_MAP_ALL_ACCESS, 0, 0, kSectionSize) : nullptr;
+  if (!view || !wake.h || !self.h) {
+    if (view) UnmapViewOfFile(view);
+    common::Raise(common::errInvalidArgument, kSource, L"Out of memory");
   }
-  Watcher& w = t->watchers[slot_];
-  w.target = 0;
-  w.receiver = static_cast<LONG>(reinterpret_cast<LONG_PTR>(receiver));
-  w.owner_pid = static_cast<LONG>(GetCurrentProcessId());
-  w.watch_all = 0;
-  w.stalled_until = static_cast<LONG>(GetTickCount());
-  w.delivered = 0;
-  w.lost = 0;
-  w.sequence = 0;
-  w.pending = 0;
-  w.target_thread = static_cast<LONG>(GetWindowThreadProcessId(target, nullptr));
-  for (auto& word : w.filter) word = 0;
-  LONG generation = InterlockedIncrement(&w.generation);
+  auto* h = static_cast<Header*>(view);
+  h->magic = kMagic;
+  h->version = kVersion;
+  h->size = kSectionSize;
+  h->capacity = kCapacity;
+  h->record_size = kRecordSize;
+  h->target = static_cast<ULONG>(reinterpret_cast<ULONG_PTR>(target));
+  h->target_thread = GetWindowThreadProcessId(target, nullptr);
+  h->watcher_pid = GetCurrentProcessId();
+  h->mark = kCapacity / 2;
+  h->state = kNew;
+  const ULONG their_section = DuplicateInto(process.h, section.h, FILE_MAP_READ | FILE_MAP_WRITE);
+  h->wake_event = DuplicateInto(process.h, wake.h, EVENT_MODIFY_STATE);
+  h->watcher_process = DuplicateInto(process.h, self.h, SYNCHRONIZE);
+  auto close_theirs = [&] {
+    CloseIn(process.h, their_section);
+    CloseIn(process.h, h->wake_event);
+    CloseIn(process.h, h->watcher_process);
+  };
+  auto fail = [&](const wchar_t* why) {
+    // The handles are the target's from the moment it moved the state on; until then ours to close.
+    if (InterlockedCompareExchange(&h->state, kRefused, kNew) == kNew) close_theirs();
+    UnmapViewOfFile(view);
+    common::Raise(common::errInvalidArgument, kSource, why);
+  };
+  if (!their_section || !h->wake_event || !h->watcher_process) fail(L"The window's program cannot be opened for watching");
+
+  AttachOutcome outcome = kAttachNoHook;
+  if (target64 == (sizeof(void*) == 8)) {
+    if (HMODULE hook = HookLibrary()) outcome = AttachThroughHook(hook, target, their_section, kAttachTimeoutMs);
+  } else {
+    outcome = AttachThroughAgent(target64, target, their_section);
+  }
+  if (InterlockedCompareExchange(&h->state, kRefused, kNew) == kNew) {
+    close_theirs();
+    UnmapViewOfFile(view);
+    common::Raise(common::errInvalidArgument, kSource,
+                  outcome == kAttachNoHook    ? L"The platform refused to hook the window's thread"
+                  : outcome == kAttachNoAnswer ? L"The window's program did not answer"
+                                               : L"The window's program did not take the capture");
+  }
+  if (h->state != kAttached) {
+    const LONG why = h->refusal;
+    UnmapViewOfFile(view);
+    common::Raise(common::errInvalidArgument, kSource, RefusalText(why));
+  }
+
+  Receiver* rcv = nullptr;
+  auto* s = new CaptureSession();
+  InterlockedIncrement(&g_live_sessions);
+  s->owner = owner;
+  s->target = target;
+  s->target_value = h->target;
+  s->view = h;
+  s->capacity = kCapacity;
+  s->start_time = h->attached_time;
+  s->target64 = target64;
+  s->section = section.release();
+  s->wake = wake.release();
   try {
-    rcv.owners[slot_] = {owner, generation};
+    rcv = &ReceiverWindow();
+    s->receiver = rcv;
+    rcv->sessions.push_back(s);
   } catch (...) {
-    InterlockedExchange(&w.state, kFree);
+    InterlockedExchange(&h->state, kDetach);
+    SendNotifyMessageW(target, WM_NULL, 0, 0);
+    FreeSession(s);
     ReleaseReceiverIfUnused();
     throw;
   }
-  target_thread_ = GetWindowThreadProcessId(target, nullptr);
-  try {
-    AddHookUser(target_thread_);
-  } catch (...) {
-    rcv.owners.erase(slot_);
-    InterlockedExchange(&w.state, kFree);
-    ReleaseReceiverIfUnused();
-    throw;
-  }
-  InterlockedExchange(&w.target, static_cast<LONG>(reinterpret_cast<LONG_PTR>(target)));
-  InterlockedExchange(&w.state, kActive);
+  if (rcv->sessions.size() == 1) SetTimer(rcv->hwnd, kDrainTimer, kDrainIntervalMs, nullptr);
+  RegisterWaitForSingleObject(&s->wait, s->wake, Woken, s, INFINITE, WT_EXECUTEDEFAULT);
+  session_ = s;
 }
 
 RemoteCapture::~RemoteCapture() {
-  Watcher& w = Library().table->watchers[slot_];
-  InterlockedExchange(&w.target, 0);
-  InterlockedExchange(&w.state, kFree);
-  if (Receiver* r = ThreadReceiver(false)) r->owners.erase(slot_);
-  RemoveHookUser(target_thread_);
+  CaptureSession* s = session_;
+  // The target lets go at its next message; one that costs it nothing is sent now.
+  InterlockedExchange(&s->view->state, kDetach);
+  if (IsWindow(s->target)) SendNotifyMessageW(s->target, WM_NULL, 0, 0);
+  if (Receiver* r = s->receiver) {
+    r->sessions.erase(std::remove(r->sessions.begin(), r->sessions.end(), s), r->sessions.end());
+    if (r->sessions.empty()) KillTimer(r->hwnd, kDrainTimer);
+  }
+  s->closed = true;
+  if (s->delivering == 0) FreeSession(s);  // else the running delivery frees it
   ReleaseReceiverIfUnused();
 }
 
-LONG RemoteCapture::Lost() const noexcept { return Library().table->watchers[slot_].lost; }
+LONG RemoteCapture::Lost() const noexcept { return std::max(session_->lost_placed, session_->lost_known); }
+
+bool RemoteCapture::Target64Bit() const noexcept { return session_->target64; }
 
 bool RemoteCapture::ReleaseShared() noexcept {
-  {
-    HooksGuard guard;
-    if (!g_hooks.empty()) return false;
-  }
+  if (g_live_sessions) return false;
   AcquireSRWLockShared(&g_receivers_lock);
   const bool receivers = !g_receivers.empty();
   ReleaseSRWLockShared(&g_receivers_lock);
   if (receivers) return false;
   AcquireSRWLockExclusive(&g_library_lock);
-  HookLibrary& l = g_library;
-  if (l.table) UnmapViewOfFile(l.table);
-  if (l.mapping) CloseHandle(l.mapping);
-  if (l.module) FreeLibrary(l.module);
-  l = HookLibrary{};
+  if (g_hook) FreeLibrary(g_hook);
+  g_hook = nullptr;
   ReleaseSRWLockExclusive(&g_library_lock);
   return true;
 }
 
 void RemoteCapture::SetFilter(bool all, const std::bitset<0x10000>* bits) noexcept {
-  Watcher& w = Library().table->watchers[slot_];
-  for (size_t word = 0; word < std::size(w.filter); ++word) {
+  CaptureSession* s = session_;
+  Header* h = s->view;
+  for (size_t word = 0; word < std::size(h->filter); ++word) {
     ULONG v = 0;
     if (bits)
       for (size_t b = 0; b < 32; ++b)
         if (bits->test(word * 32 + b)) v |= 1UL << b;
-    w.filter[word] = v;
+    s->filter[word] = v;
+    h->filter[word] = v;
   }
-  InterlockedExchange(&w.watch_all, all ? 1 : 0);
+  s->watch_all = all ? 1 : 0;
+  InterlockedExchange(&h->watch_all, s->watch_all);
 }
 
 }  // namespace hookwire

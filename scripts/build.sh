@@ -15,3 +15,8 @@ build_one() {  # dir toolchain
 
 build_one "$BUILD32" toolchain-mingw32.cmake
 build_one "$BUILD64" toolchain-mingw64.cmake
+
+# Each build's Hookwire.dll watches programs of the other bitness through that bitness's hook DLL
+# and companion: both go beside both builds' binaries (what we ship carries all four).
+cp -p "$BUILD64/bin/HookwireHook64.dll" "$BUILD64/bin/HookwireAgent64.exe" "$BUILD32/bin/"
+cp -p "$BUILD32/bin/HookwireHook32.dll" "$BUILD32/bin/HookwireAgent32.exe" "$BUILD64/bin/"

@@ -1,7 +1,9 @@
 // HookTarget.exe <caption> <log file>: a program of the tests' own whose window is
 // watched from another process. It records every message from WM_USER on that its
 // window procedure handles, and writes them (decimal wParam and message, one per
-// line) to the log file when asked with kDump.
+// line) to the log file when asked with kDump. It also reports its window procedure
+// (kQueryProc), and subclasses its window itself and takes that off again (kSubclassSelf,
+// kUnsubclassSelf), as programs do.
 #include <windows.h>
 
 #include <cstdio>
@@ -9,8 +11,16 @@
 
 namespace {
 constexpr UINT kDump = WM_USER + 0x7FFE;
+constexpr UINT kQueryProc = WM_USER + 0x7FF0;
+constexpr UINT kSubclassSelf = WM_USER + 0x7FF1;
+constexpr UINT kUnsubclassSelf = WM_USER + 0x7FF2;
 std::vector<std::pair<UINT, WPARAM>> g_log;
 const wchar_t* g_log_path = nullptr;
+WNDPROC g_own_prev = nullptr;
+
+LRESULT CALLBACK OwnSubclass(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+  return CallWindowProcW(g_own_prev, h, msg, wp, lp);
+}
 
 LRESULT CALLBACK Proc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
   if (msg == kDump) {
@@ -20,6 +30,12 @@ LRESULT CALLBACK Proc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     std::fclose(f);
     return static_cast<LRESULT>(g_log.size());
   }
+  if (msg == kQueryProc) return GetWindowLongPtrW(h, GWLP_WNDPROC);
+  if (msg == kSubclassSelf) {
+    g_own_prev = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(OwnSubclass)));
+    return reinterpret_cast<LRESULT>(OwnSubclass);
+  }
+  if (msg == kUnsubclassSelf) return SetWindowLongPtrW(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(g_own_prev));
   if (msg >= WM_USER && msg < WM_USER + 0x7000) {
     g_log.emplace_back(msg, wp);
     return 7;  // the target's own answer

@@ -17,6 +17,8 @@
 
 namespace {
 
+constexpr const wchar_t* kHookDll = sizeof(void*) == 8 ? L"HookwireHook64.dll" : L"HookwireHook32.dll";
+
 std::wstring BinDir() {
   wchar_t buf[MAX_PATH];
   DWORD n = GetModuleFileNameW(nullptr, buf, MAX_PATH);
@@ -116,7 +118,7 @@ DWORD RunCycles(const std::wstring& args, std::string& report) {
 }  // namespace
 
 TEST(HookDll, ImportsNothingButKernel32AndUser32AndHasNoTls) {
-  PeFile pe(BinDir() + L"HookwireHook.dll");
+  PeFile pe(BinDir() + kHookDll);
   ASSERT_TRUE(pe.ok);
   ASSERT_NE(0u, pe.imports.Size);
   EXPECT_EQ((std::set<std::string>{"kernel32.dll", "user32.dll"}), pe.ImportedDlls())
@@ -127,7 +129,7 @@ TEST(HookDll, ImportsNothingButKernel32AndUser32AndHasNoTls) {
 
 TEST(HookDll, TwoThousandLoadsAndUnloadsInOneProcess) {
   std::string report;
-  const DWORD code = RunCycles(L"load \"" + BinDir() + L"HookwireHook.dll\" 2000", report);
+  const DWORD code = RunCycles(L"load \"" + BinDir() + kHookDll + L"\" 2000", report);
   EXPECT_EQ(0u, code) << report;
   EXPECT_NE(std::string::npos, report.find("alive")) << report;
   EXPECT_NE(std::string::npos, report.find("cycles 2000")) << report;

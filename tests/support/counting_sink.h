@@ -7,7 +7,7 @@
 
 namespace testing_support {
 
-class CountingSink final : public IhkMessageSink {
+class CountingSink : public IhkMessageSink {
  public:
   LONG count = 0;
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
