@@ -145,18 +145,6 @@ TEST(CommandLine, FailuresExitNonZeroWithAMessage) {
   }
   EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(out.c_str())) << "no file for a failed capture";
 
-  // A program of the other bitness cannot be watched.
-  {
-    SystemProgram other(L"notepad.exe", Bitness::Other);
-    if (other.window()) {
-      const Outcome run = Snoopet(L"/capture " + HandleText(other.window()) + L" /out \"" + out + L"\" /seconds 1");
-      EXPECT_EQ(4u, run.code) << run.err;
-      EXPECT_NE(std::string::npos, run.err.find("cannot be watched")) << run.err;
-    } else {
-      ADD_FAILURE() << "the other bitness's notepad did not start";
-    }
-  }
-
   // An output file that cannot be made.
   SystemProgram notepad(L"notepad.exe", Bitness::Same);
   ASSERT_NE(nullptr, notepad.window());
