@@ -91,6 +91,8 @@ MainWindow::MainWindow(MainWindowOptions options)
     Form_Load();
   } catch (...) {
     m_SpyWindow = nullptr;
+    // No WM_QUIT from this window: it would end the caller's error box as soon as it showed.
+    quit_on_close_ = false;
     DestroyWindow(hwnd_);
     hwnd_ = nullptr;
     throw;
