@@ -7,9 +7,10 @@ source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 mkdir -p "$ROOT/build/tmp"   # under the project: the program sees the same path
 ready="$(mktemp -u "$ROOT/build/tmp/snoopet-ready.XXXXXX")"
 shot="${1:-$ROOT/build/screenshots/snoopet.png}"
+shift || true  # further arguments go to Snoopet (/tools: the details pane)
 mkdir -p "$(dirname "$shot")"
 rm -f "$shot"
-wine "$TEST_BUILD/bin/Snoopet.exe" /demo "Z:${ready//\//\\}" &
+wine "$TEST_BUILD/bin/Snoopet.exe" /demo "Z:${ready//\//\\}" "$@" &
 pid=$!
 for _ in $(seq 1 600); do
   [ -s "$ready" ] && break

@@ -14,7 +14,6 @@ namespace spy {
 
 namespace {
 
-constexpr LONG kAllMessages = 0xFFFF;
 // How long the log may go without a repaint while messages keep coming.
 constexpr UINT kRedrawDelayMs = 40;
 
@@ -81,8 +80,11 @@ void MainWindow::SetSpying(bool on) {
     if (on) {
       m_Spying = -1;
       SendMessageW(lstOut_, LB_RESETCONTENT, 0, 0);
+      store_.Clear();
+      target_ = nullptr;
       const LONG h = SelectedWindowHandle();
       common::Check(m_SpyWindow->put_hWnd(h), kProgramTitle);
+      NoteTarget(h);
       VARIANT_BOOL cannot = VARIANT_FALSE;
       common::Check(m_SpyWindow->get_CannotSubclass(&cannot), kProgramTitle);
       // The log list itself is never watched: every line would be a message of its own.
@@ -90,7 +92,7 @@ void MainWindow::SetSpying(bool on) {
         common::Check(m_SpyWindow->putref_MessageSink(nullptr), kProgramTitle);
         common::Check(m_SpyWindow->put_hWnd(0), kProgramTitle);
       } else {
-        common::Check(m_SpyWindow->put_WatchMessage(kAllMessages, VARIANT_TRUE), kProgramTitle);
+        ApplyFilter();  // AllMessages unless the user has chosen a filter
         common::Check(m_SpyWindow->putref_MessageSink(this), kProgramTitle);
         common::Check(m_SpyWindow->put_Subclassed(VARIANT_TRUE), kProgramTitle);
       }
@@ -99,7 +101,10 @@ void MainWindow::SetSpying(bool on) {
       common::Check(m_SpyWindow->putref_MessageSink(nullptr), kProgramTitle);
       m_Spying = 0;
       SendMessageW(lstOut_, LB_RESETCONTENT, 0, 0);
+      store_.Clear();
+      target_ = nullptr;
     }
+    UpdateDetails();
   } catch (const RuntimeError& e) {
     message_box(hwnd_, SpyErrorText(e), kProgramTitle, MB_OK);
   }
@@ -134,11 +139,18 @@ HRESULT MainWindow::Message(LONG Msg, LONG_PTR wParam, LONG_PTR lParam, LONG_PTR
     ~Depth() { --n; }
   } depth(sink_depth_);
   COM_METHOD_BEGIN
+  ++message_count_;
+  if (paused_) return S_OK;  // the capture goes on; the log waits
   HoldLogRedraw();
-  if (SendMessageW(lstOut_, LB_GETCOUNT, 0, 0) > kLogCap) SendMessageW(lstOut_, LB_DELETESTRING, 0, 0);
+  if (SendMessageW(lstOut_, LB_GETCOUNT, 0, 0) > kLogCap) {
+    SendMessageW(lstOut_, LB_DELETESTRING, 0, 0);
+    store_.DropFirst();
+  }
   const std::wstring line = FormatMessageLine(Msg, wParam, lParam);
+  LogRecord record = MakeRecord(Msg, wParam, lParam, line);
   LRESULT added = SendMessageW(lstOut_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
   if (added == LB_ERR || added == LB_ERRSPACE) common::Raise(7, kProgramTitle, L"Out of memory");
+  store_.Add(std::move(record));
   const LRESULT count = SendMessageW(lstOut_, LB_GETCOUNT, 0, 0);
   SendMessageW(lstOut_, LB_SETCURSEL, static_cast<WPARAM>(count - 1), 0);
   COM_METHOD_END(kProgramTitle, IID_IhkMessageSink)
@@ -174,7 +186,22 @@ void MainWindow::ReleaseLogRedraw() {
     SendMessageW(lstOut_, WM_SETREDRAW, TRUE, 0);
     RedrawWindow(lstOut_, nullptr, nullptr, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_UPDATENOW);
     --log_busy_;
+    if (!details_of_tree_) UpdateDetails();
   }
+}
+
+// What the records need to know about the watched window, read once per capture.
+void MainWindow::NoteTarget(LONG handle) {
+  target_ = reinterpret_cast<HWND>(static_cast<LONG_PTR>(handle));
+  wchar_t cls[256] = {};
+  if (!target_ || !RealGetWindowClassW(target_, cls, 256)) GetClassNameW(target_, cls, 256);
+  target_class_ = cls;
+  target_own_thread_ = target_ && GetWindowThreadProcessId(target_, nullptr) == GetCurrentThreadId();
+  capture_details_ = nullptr;
+  if (m_SpyWindow) m_SpyWindow->QueryInterface(IID_IhkMessageDetails, capture_details_.put_void());
+  message_count_ = 0;
+  QueryPerformanceCounter(&capture_start_);
+  details_of_tree_ = false;
 }
 
 void CALLBACK MainWindow::RedrawTimerProc(HWND, UINT, UINT_PTR id, DWORD) {

@@ -1,6 +1,7 @@
 // frmMain: creation, start-up and shut-down, stored placement, layout and splitter.
 #include "main_window.h"
 
+#include <commdlg.h>
 #include <windowsx.h>
 
 #include <algorithm>
@@ -19,7 +20,7 @@ namespace {
 
 constexpr const wchar_t* kSection = L"Position";
 constexpr UINT kDestroyMessage = WM_APP + 1;  // the window goes once the handler that closed it is done
-constexpr int kToolbarId = 100, kTreeId = 101, kLogId = 102;
+constexpr int kToolbarId = 100, kTreeId = 101, kLogId = 102, kDetailsId = 103;
 
 enum Field { kLeft = 0, kTop = 1, kWidth = 2, kHeight = 3 };
 
@@ -50,9 +51,28 @@ MainWindow* FromWindow(HWND h) { return reinterpret_cast<MainWindow*>(GetWindowL
 // --- construction -----------------------------------------------------------------------
 
 MainWindow::MainWindow(MainWindowOptions options)
-    : app_(options.app_name.empty() ? ApplicationName() : options.app_name), quit_on_close_(options.quit_on_close) {
+    : app_(options.app_name.empty() ? ApplicationName() : options.app_name),
+      quit_on_close_(options.quit_on_close),
+      decoder_([this](uint32_t m) { return m < static_cast<uint32_t>(MessageNames::kCount) ? names_.Name(static_cast<int32_t>(m)) : std::wstring(); }) {
   message_box = [](HWND owner, const std::wstring& text, const std::wstring& caption, UINT flags) {
     return MessageBoxW(owner, text.c_str(), caption.c_str(), flags);
+  };
+  choose_save_path = [](HWND owner, bool* csv) {
+    wchar_t file[MAX_PATH] = L"messages.txt";
+    OPENFILENAMEW ofn{};
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = owner;
+    ofn.lpstrFilter = L"Log lines (*.txt)\0*.txt\0Every detail, comma separated (*.csv)\0*.csv\0";
+    ofn.nFilterIndex = 1;
+    ofn.lpstrFile = file;
+    ofn.nMaxFile = MAX_PATH;
+    ofn.lpstrDefExt = L"txt";
+    ofn.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
+    if (!GetSaveFileNameW(&ofn)) return std::wstring();
+    std::wstring path(file);
+    const bool ends_csv = path.size() > 4 && lstrcmpiW(path.c_str() + path.size() - 4, L".csv") == 0;
+    *csv = ofn.nFilterIndex == 2 || ends_csv;
+    return path;
   };
   tppx_ = common::TwipsPerPixelX();
   tppy_ = common::TwipsPerPixelY();
@@ -71,6 +91,8 @@ MainWindow::MainWindow(MainWindowOptions options)
     Form_Load();
   } catch (...) {
     m_SpyWindow = nullptr;
+    // No WM_QUIT from this window: it would end the caller's error box as soon as it showed.
+    quit_on_close_ = false;
     DestroyWindow(hwnd_);
     hwnd_ = nullptr;
     throw;
@@ -156,6 +178,19 @@ void MainWindow::CreateControls() {
   SetWindowLongPtrW(tvWindows_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   tree_proc_ = reinterpret_cast<WNDPROC>(
       SetWindowLongPtrW(tvWindows_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&MainWindow::TreeProc)));
+  // The details pane: below the log when the user turns it on, hidden until then.
+  txtDetails_ = CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", nullptr,
+                                WS_CHILD | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL, 0, 0, 0, 0, hwnd_,
+                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(kDetailsId)), instance, nullptr);
+  if (txtDetails_) {
+    SendMessageW(txtDetails_, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), FALSE);
+    const int tab = 40;  // dialog units: the labels' column
+    SendMessageW(txtDetails_, EM_SETTABSTOPS, 1, reinterpret_cast<LPARAM>(&tab));
+    SetWindowLongPtrW(txtDetails_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    details_proc_ = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(txtDetails_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&MainWindow::DetailsProc)));
+  }
+
   SetWindowLongPtrW(lstOut_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   log_proc_ = reinterpret_cast<WNDPROC>(
       SetWindowLongPtrW(lstOut_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&MainWindow::LogProc)));
@@ -257,6 +292,12 @@ void MainWindow::Form_Load() {
   // 8.-9.
   FillWindowTree();
   LoadMessageNames();
+  LoadToolSettings();
+  // The tools are found from the window's system menu too (the log's right click opens the same).
+  if (HMENU system = GetSystemMenu(hwnd_, FALSE)) {
+    AppendMenuW(system, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(system, MF_STRING, kSysCmdLogMenu, L"Log &Tools...");
+  }
 }
 
 void MainWindow::KeepTitleBarOnScreen() {
@@ -297,6 +338,7 @@ void MainWindow::Form_Resize() {
   TwipsRect log = ControlRect(lstOut_);
   if (log.left + 2 * g < sw) SetControl(lstOut_, kWidth, sw - g - log.left);
   SetControl(lstOut_, kHeight, tree.height);
+  LayoutDetails();
 }
 
 // --- splitter --------------------------------------------------------------------------------------
@@ -341,6 +383,7 @@ void MainWindow::MoveSplitter(float x) {
   SetControl(tvWindows_, kWidth, x);
   SetControl(lstOut_, kLeft, x + 2 * g);
   SetControl(lstOut_, kWidth, sw - g - ControlRect(lstOut_).left);
+  if (details_visible_) Form_Resize();  // the pane follows the log
 }
 
 // --- shut-down ---------------------------------------------------------------------------------------
@@ -471,6 +514,23 @@ LRESULT MainWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
         else if (LOWORD(wp) == kButtonSpy) ToolbarButtonClick(L"Spy");
         return 0;
       }
+      if (reinterpret_cast<HWND>(lp) == lstOut_ && lstOut_ && HIWORD(wp) == LBN_SELCHANGE) {
+        details_of_tree_ = false;
+        UpdateDetails();
+        return 0;
+      }
+      break;
+    case WM_SYSCOMMAND:
+      if ((wp & 0xFFF0) == kSysCmdLogMenu) {
+        ShowLogMenu(-1);
+        return 0;
+      }
+      break;
+    case WM_CONTEXTMENU:
+      if (reinterpret_cast<HWND>(wp) == lstOut_ && lstOut_) {
+        ShowLogMenu(lp);
+        return 0;
+      }
       break;
     case WM_NOTIFY:
       return OnNotify(reinterpret_cast<const NMHDR*>(lp));
@@ -498,6 +558,9 @@ LRESULT MainWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       if (IsWindow(lstOut_) &&
           GetWindowLongPtrW(lstOut_, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(&MainWindow::LogProc))
         SetWindowLongPtrW(lstOut_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(log_proc_));
+      if (IsWindow(txtDetails_) &&
+          GetWindowLongPtrW(txtDetails_, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(&MainWindow::DetailsProc))
+        SetWindowLongPtrW(txtDetails_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(details_proc_));
     {
       HWND h = hwnd_;
       SetWindowLongPtrW(h, GWLP_USERDATA, 0);
@@ -515,6 +578,10 @@ LRESULT MainWindow::OnNotify(const NMHDR* header) {
     // A node selected by mouse or by keyboard (or by another program) is a click.
     selection_changed_ = true;
     if (!filling_) tvWindows_NodeClick();
+    if (details_visible_ && !filling_) {
+      details_of_tree_ = true;
+      UpdateDetails();
+    }
     return 0;
   }
   if (header->hwndFrom == tbMain_ && header->code == TBN_GETINFOTIPW) {
@@ -560,6 +627,10 @@ LRESULT CALLBACK MainWindow::TreeProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
   if (!self || !self->tree_proc_) return DefWindowProcW(h, msg, wp, lp);
   if (msg == WM_MOUSEMOVE) self->SetPointer(Pointer::Arrow);  // tvWindows_MouseMove
   if (msg == WM_LBUTTONDOWN) return self->TreeButtonDown(wp, lp);
+  if (msg == WM_KEYDOWN && wp == VK_F5) {
+    self->RefreshTree();
+    return 0;
+  }
   return CallWindowProcW(self->tree_proc_, h, msg, wp, lp);
 }
 
@@ -567,6 +638,14 @@ LRESULT CALLBACK MainWindow::LogProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
   auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(h, GWLP_USERDATA));
   if (!self || !self->log_proc_) return DefWindowProcW(h, msg, wp, lp);
   if (msg == WM_MOUSEMOVE) self->SetPointer(Pointer::Arrow);  // lstOut_MouseMove
+  if (msg == WM_KEYDOWN && wp == VK_F5) {
+    self->RefreshTree();
+    return 0;
+  }
+  if (msg == WM_KEYDOWN && wp == 'C' && (GetKeyState(VK_CONTROL) & 0x8000)) {
+    self->CopyLines(false);
+    return 0;
+  }
   // What the log does for its own updates and repaints is no news for the log.
   const bool own = (msg >= LB_ADDSTRING && msg <= LB_MSGMAX) || msg == WM_PAINT || msg == WM_NCPAINT ||
                    msg == WM_ERASEBKGND || msg == WM_SETREDRAW || msg == WM_PRINTCLIENT || msg == WM_SYNCPAINT;

@@ -12,8 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "capture_record.h"
 #include "com_ptr.h"
 #include "hookwire_h.h"
+#include "log_record.h"
+#include "message_decode.h"
+#include "message_filter.h"
 #include "message_names.h"
 #include "runtime_error.h"
 
@@ -33,6 +37,25 @@ enum ResourceId : int {
 
 // Command identifiers of the toolbar buttons.
 enum ButtonId : int { kButtonExit = 1, kButtonSpy = 2 };
+
+// Commands of the log's menu (right click on the log, or the context-menu key).
+enum LogCommand : int {
+  kCmdPause = 200,
+  kCmdClear,
+  kCmdSave,
+  kCmdCopy,
+  kCmdCopyAll,
+  kCmdDetails,
+  kCmdRefreshTree,
+  kCmdFilterExclude,      // the chosen messages are left out
+  kCmdFilterInclude,      // only the chosen messages are logged
+  kCmdFilterAddSelected,  // the selected line's message joins the chosen ones
+  kCmdFilterForget,       // nothing chosen: every message is logged
+  kCmdFinder,             // shows or hides the finder tool on the toolbar
+  kCmdFilterGroup = 300,  // + the group's index in MessageGroups()
+};
+// The system menu's item that opens the log's menu (below 0xF000, low four bits clear).
+inline constexpr UINT kSysCmdLogMenu = 0x0EF0;
 
 enum class Pointer { Arrow, SizeWE };
 
@@ -94,6 +117,20 @@ class MainWindow final : public IhkMessageSink {
     return names_.FormatLine(msg, wParam, lParam);
   }
   MessageNames& message_names() noexcept { return names_; }
+  const MessageDecoder& decoder() const noexcept { return decoder_; }
+
+  // The tools beyond the seed's window; each is off until the user turns it on.
+  HWND details() const noexcept { return txtDetails_; }
+  HWND finder() const noexcept { return finder_; }
+  bool finder_visible() const noexcept { return finder_visible_; }
+  HWND finder_outlined() const noexcept { return outlined_; }  // the window outlined during a drag
+  bool details_visible() const noexcept { return details_visible_; }
+  bool paused() const noexcept { return paused_; }
+  const LogStore& store() const noexcept { return store_; }
+  const MessageFilter& filter() const noexcept { return filter_; }
+  _HookwireWindow* spy_window() const noexcept { return m_SpyWindow.get(); }
+  // The log's menu as it would open now (the caller destroys it).
+  HMENU BuildLogMenu() const;
 
   // --- operations -----------------------------------------------------------------
   void Show(int command);
@@ -105,10 +142,37 @@ class MainWindow final : public IhkMessageSink {
   // benchmark times it).
   void FillWindowTree();
 
+  // Runs one command of the log's menu.
+  void RunLogCommand(int id);
+  void SetPaused(bool on);
+  void ClearLog();
+  // Writes the log's lines as text, or every record as CSV. Raises a run-time error on failure.
+  void SaveLog(const std::wstring& path, bool csv) const;
+  // Puts the selected line (or every line) on the clipboard as text.
+  bool CopyLines(bool all) const;
+  void ShowDetails(bool on);
+  void ShowFinder(bool on);
+  // Selects a window's node, building the tree anew when the window is not in it yet. False
+  // when the window is not in the tree even then.
+  bool SelectWindow(HWND h);
+  // Changes the filter, stores it in the settings and tells the window object.
+  void SetFilter(MessageFilter filter);
+  // Builds the tree anew, keeping the selected window selected (without restarting the spying).
+  void RefreshTree();
+  // The details pane's text for the selected log line or tree node.
+  std::wstring DetailsOfLine(int line) const;
+  std::wstring DetailsOfWindow(HWND h) const;
+
+  // Asks for the file of a save; empty when the user cancels. Replaceable for the tests.
+  std::function<std::wstring(HWND owner, bool* csv)> choose_save_path;
+
   // Shows the spying switch's error box; replaceable so that a test can read it.
   std::function<int(HWND owner, const std::wstring& text, const std::wstring& caption, UINT flags)> message_box;
   // Replaces the spy object (a test gives one that fails).
-  void ReplaceSpyWindow(common::com_ptr<_HookwireWindow> window) { m_SpyWindow = std::move(window); }
+  void ReplaceSpyWindow(common::com_ptr<_HookwireWindow> window) {
+    capture_details_ = nullptr;  // what the old object reported about its deliveries goes with it
+    m_SpyWindow = std::move(window);
+  }
   _HookwireWindow* SpyWindow() const { return m_SpyWindow.get(); }
   // The text of the spying switch's error box for an error.
   static std::wstring SpyErrorText(const common::RuntimeError& e);
@@ -139,6 +203,12 @@ class MainWindow final : public IhkMessageSink {
   static LRESULT CALLBACK WndProc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
   static LRESULT CALLBACK TreeProc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
   static LRESULT CALLBACK LogProc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
+  static LRESULT CALLBACK DetailsProc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
+  static LRESULT CALLBACK FinderProc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
+  void FinderMove(POINT screen);
+  void FinderDrop();
+  void DrawOutline(HWND h);
+  void RestoreFocusAfterFinding();
   static void CALLBACK RedrawTimerProc(HWND, UINT, UINT_PTR id, DWORD);
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp);
   LRESULT OnNotify(const NMHDR* header);
@@ -168,6 +238,15 @@ class MainWindow final : public IhkMessageSink {
   HTREEITEM AddNode(HTREEITEM parent, const std::wstring& key, const std::wstring& text, int picture);
   void LoadMessageNames();
 
+  // --- the tools (log_tools.cpp) ---
+  void LoadToolSettings();
+  void LayoutDetails();
+  void UpdateDetails();
+  void ShowLogMenu(LPARAM at);
+  void ApplyFilter();
+  void NoteTarget(LONG handle);
+  LogRecord MakeRecord(LONG msg, LONG_PTR wParam, LONG_PTR lParam, const std::wstring& line);
+
   void SetSpying(bool on);
   LONG SelectedWindowHandle() const;
   bool IsOwnLog(LONG handle) const;
@@ -196,6 +275,30 @@ class MainWindow final : public IhkMessageSink {
   int32_t m_SplitterState = 0;
   int16_t m_Spying = 0;
   MessageNames names_;
+  MessageDecoder decoder_;
+
+  // The tools: the details pane (hidden until turned on), the records of the log's lines,
+  // pause, the filter, what is known about the watched window.
+  HWND txtDetails_ = nullptr;
+  HWND finder_ = nullptr;  // the finder tool: a cross hair on the toolbar, dragged over a window
+  WNDPROC finder_proc_ = nullptr;
+  bool finder_visible_ = false;
+  bool finding_ = false;
+  HWND outlined_ = nullptr;
+  HWND focus_before_finding_ = nullptr;
+  HICON finder_icon_ = nullptr;
+  WNDPROC details_proc_ = nullptr;
+  bool details_visible_ = false;
+  bool details_of_tree_ = false;  // the pane shows the selected tree node, not a log line
+  bool paused_ = false;
+  LogStore store_{static_cast<size_t>(kLogCap) + 1};
+  MessageFilter filter_;
+  common::com_ptr<IhkMessageDetails> capture_details_;  // null when the window object has none
+  std::wstring target_class_;
+  HWND target_ = nullptr;
+  bool target_own_thread_ = false;
+  uint64_t message_count_ = 0;
+  LARGE_INTEGER capture_start_{};
 
   Pointer pointer_ = Pointer::Arrow;
   bool loading_ = false;  // Form_Load has set the layout's members: resizes lay out

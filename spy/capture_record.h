@@ -1,0 +1,38 @@
+// One logged message's record, from what the window object tells about the delivery now going
+// on (IhkMessageDetails) or, where it tells nothing, from what Snoopet knows itself.
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "hookwire_h.h"
+#include "log_record.h"
+#include "message_decode.h"
+#include "message_filter.h"
+
+namespace spy {
+
+struct RecordSource {
+  IhkMessageDetails* details;  // null: the window object has none
+  HWND target;
+  std::wstring class_name;
+  bool own_thread;             // the target belongs to the calling thread
+  LARGE_INTEGER start;         // QueryPerformanceCounter when the capture started
+  const MessageDecoder* decoder;
+};
+
+// How a window received a message, from HookwireOrigin flags.
+std::wstring OriginText(long flags);
+// "15:04:05.123"
+std::wstring ClockText(const SYSTEMTIME& t);
+
+// Called while the sink's Message runs.
+LogRecord CaptureRecord(const RecordSource& source, uint64_t index, LONG msg, LONG_PTR wParam, LONG_PTR lParam,
+                        const std::wstring& line);
+
+// Tells the window object which messages to watch: AllMessages without a filter, otherwise
+// each message that passes on its own (before the capture starts, so that one table is published).
+HRESULT WatchThrough(_HookwireWindow* window, const MessageFilter& filter);
+
+}  // namespace spy

@@ -1,0 +1,63 @@
+// One logged message with everything known about it, the bounded store of them that runs beside
+// the log list, and the log's text and CSV forms.
+#pragma once
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+namespace spy {
+
+struct LogRecord {
+  uint64_t index = 0;      // 1 for the first message of the capture (paused ones are counted too)
+  double ms = 0;           // milliseconds since the capture started
+  std::wstring clock;      // local clock time, "15:04:05.123"
+  int64_t window = 0;      // the watched window
+  uint32_t msg = 0;
+  std::wstring name;       // the resolved name
+  int64_t wParam = 0, lParam = 0;  // full width when the window object gives them
+  std::wstring origin;     // how the window received it; empty when unknown
+  std::wstring result;     // the return value; empty when unknown
+  std::wstring details;    // the parameters in words
+  long lost_before = 0;    // messages the capture lost just before this one
+  std::wstring line;       // the log's own line text
+};
+
+// The records of the log's lines, oldest first, never more than `cap`.
+class LogStore {
+ public:
+  explicit LogStore(size_t cap) : cap_(cap) {}
+  // Adds a record, dropping the oldest when the store is full (as the log drops its first line).
+  void Add(LogRecord r);
+  void Clear() { records_.clear(); }
+  void DropFirst() {
+    if (!records_.empty()) records_.pop_front();
+  }
+  size_t size() const { return records_.size(); }
+  size_t cap() const { return cap_; }
+  const LogRecord* At(size_t i) const { return i < records_.size() ? &records_[i] : nullptr; }
+  const std::deque<LogRecord>& records() const { return records_; }
+
+ private:
+  size_t cap_;
+  std::deque<LogRecord> records_;
+};
+
+// A field as CSV writes it: quoted (quotes doubled) when it holds a comma, a quote or a line break.
+std::wstring CsvField(const std::wstring& field);
+// The CSV header line and one record's line (no line break at the end).
+std::wstring CsvHeader();
+std::wstring CsvLine(const LogRecord& r);
+// "0x..." of a parameter at its full width.
+std::wstring FullHex(int64_t v);
+
+// The text of a log save: the lines as they are, each ending in CR LF.
+std::wstring LogText(const std::vector<std::wstring>& lines);
+// Writes text as UTF-8 (CSV with a byte order mark, which spreadsheet programs look for).
+// False with GetLastError set on failure.
+bool WriteUtf8File(const std::wstring& path, const std::wstring& text, bool byte_order_mark);
+
+// The multi-line text of the details pane for one record.
+std::wstring DetailsText(const LogRecord& r);
+
+}  // namespace spy

@@ -1,0 +1,372 @@
+// The tools beyond the seed's window, all off until the user turns them on from the log's menu:
+// pause and clear, save and copy, the details pane, the message filter, the tree's refresh.
+#include <windows.h>
+#include <commdlg.h>
+#include <windowsx.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <cwchar>
+
+#include "hex.h"
+#include "main_window.h"
+#include "settings.h"
+
+using common::com_ptr;
+using common::RuntimeError;
+
+namespace spy {
+
+namespace {
+
+// The tools' settings sit in a section of their own beside the seed's "Position".
+constexpr const wchar_t* kToolSection = L"Tools";
+
+// Strips what a WM_COMMAND loop would take for a mnemonic.
+std::wstring MenuText(std::wstring s) {
+  std::wstring out;
+  for (wchar_t c : s) {
+    if (c == L'&') out += L"&&";
+    else out += c;
+  }
+  return out;
+}
+
+}  // namespace
+
+// --- settings -----------------------------------------------------------------------------
+
+void MainWindow::LoadToolSettings() {
+  filter_.include_only = GetSetting(app_, kToolSection, L"FilterMode", L"exclude") == L"include";
+  filter_.SetGroups(GetSetting(app_, kToolSection, L"FilterGroups", L""));
+  filter_.SetMessages(GetSetting(app_, kToolSection, L"FilterMessages", L""),
+                      [this](const std::wstring& name) -> std::optional<uint32_t> {
+                        for (uint32_t m = 0; m < WM_USER; ++m)  // the others are stored as numbers
+                          if (decoder_.Name(m, L"") == name) return m;
+                        return std::nullopt;
+                      });
+  if (GetSetting(app_, kToolSection, L"Details", L"0") == L"1") ShowDetails(true);
+  if (GetSetting(app_, kToolSection, L"Finder", L"0") == L"1") ShowFinder(true);
+}
+
+// --- the details pane ---------------------------------------------------------------------------
+
+void MainWindow::ShowDetails(bool on) {
+  details_visible_ = on;
+  ShowWindow(txtDetails_, on ? SW_SHOWNA : SW_HIDE);
+  if (loading_) Form_Resize();
+  UpdateDetails();
+}
+
+void MainWindow::LayoutDetails() {
+  if (!details_visible_ || !txtDetails_) return;
+  const float g = m_Gap;
+  const TwipsRect log = ControlRect(lstOut_);
+  const float total = log.height;
+  const float pane = std::clamp(std::round(total * 0.35f), std::min(900.f, total / 2), 3600.f);
+  SetControl(lstOut_, 3, std::max(0.f, total - pane - g));
+  const TwipsRect shrunk = ControlRect(lstOut_);
+  SetWindowPos(txtDetails_, nullptr, static_cast<int>(std::lround(log.left / tppx_)),
+               static_cast<int>(std::lround((shrunk.top + shrunk.height + g) / tppy_)),
+               static_cast<int>(std::lround(log.width / tppx_)),
+               std::max(0, static_cast<int>(std::lround((log.top + total - shrunk.top - shrunk.height - g) / tppy_))),
+               SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void MainWindow::UpdateDetails() {
+  if (!details_visible_ || !txtDetails_) return;
+  // Reading about a window can send it messages (its caption); they and the pane's own updates
+  // are no news for the log (see DetailsProc).
+  ++log_busy_;
+  struct Busy {
+    int& n;
+    ~Busy() { --n; }
+  } busy{log_busy_};
+  std::wstring text;
+  if (details_of_tree_) {
+    auto node = reinterpret_cast<HTREEITEM>(SendMessageW(tvWindows_, TVM_GETNEXTITEM, TVGN_CARET, 0));
+    if (node) {
+      const std::wstring tag = NodeTag(node);
+      wchar_t* end = nullptr;
+      const long long h = std::wcstoll(tag.c_str(), &end, 10);
+      text = DetailsOfWindow(reinterpret_cast<HWND>(static_cast<INT_PTR>(h)));
+    }
+  } else {
+    text = DetailsOfLine(static_cast<int>(SendMessageW(lstOut_, LB_GETCURSEL, 0, 0)));
+  }
+  SetWindowTextW(txtDetails_, text.c_str());
+}
+
+std::wstring MainWindow::DetailsOfLine(int line) const {
+  const LogRecord* r = line >= 0 ? store_.At(static_cast<size_t>(line)) : nullptr;
+  return r ? DetailsText(*r) : std::wstring(L"Select a line of the log to see what is known about its message.");
+}
+
+std::wstring MainWindow::DetailsOfWindow(HWND h) const {
+  if (!h || !IsWindow(h)) return L"The window is gone (press F5 to refresh the tree).";
+  DWORD pid = 0;
+  const DWORD tid = GetWindowThreadProcessId(h, &pid);
+  std::wstring process = L"(not readable)";
+  if (HANDLE p = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid)) {
+    wchar_t path[MAX_PATH] = {};
+    DWORD n = MAX_PATH;
+    if (QueryFullProcessImageNameW(p, 0, path, &n)) {
+      std::wstring full(path, n);
+      process = full.substr(full.find_last_of(L"\\/") + 1);
+    }
+    CloseHandle(p);
+  }
+  wchar_t cls[256] = {};
+  GetClassNameW(h, cls, 256);
+  RECT r{};
+  GetWindowRect(h, &r);
+  wchar_t buf[512];
+  std::swprintf(buf, 512,
+                L"Window:\t%ls\r\nClass:\t%ls\r\nProcess:\t%ls, id %lu\r\nThread:\t%lu\r\nStyle:\t0x%08lX\r\n"
+                L"Ex style:\t0x%08lX\r\nRectangle:\t(%ld,%ld)-(%ld,%ld) %ldx%ld",
+                MessageDecoder::DescribeWindow(reinterpret_cast<INT_PTR>(h)).c_str(), cls, process.c_str(), pid, tid,
+                static_cast<unsigned long>(GetWindowLongW(h, GWL_STYLE)),
+                static_cast<unsigned long>(GetWindowLongW(h, GWL_EXSTYLE)), r.left, r.top, r.right, r.bottom,
+                r.right - r.left, r.bottom - r.top);
+  return buf;
+}
+
+LRESULT CALLBACK MainWindow::DetailsProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+  auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(h, GWLP_USERDATA));
+  if (!self || !self->details_proc_) return DefWindowProcW(h, msg, wp, lp);
+  if (msg == WM_MOUSEMOVE) self->SetPointer(Pointer::Arrow);
+  // Like the log: what the pane sends while it paints itself is not logged.
+  const bool own = msg == WM_PAINT || msg == WM_NCPAINT || msg == WM_ERASEBKGND || msg == WM_SETTEXT ||
+                   msg == WM_PRINTCLIENT || msg == WM_SYNCPAINT;
+  if (own) ++self->log_busy_;
+  LRESULT r = CallWindowProcW(self->details_proc_, h, msg, wp, lp);
+  if (own) --self->log_busy_;
+  return r;
+}
+
+// --- records --------------------------------------------------------------------------------------
+
+LogRecord MainWindow::MakeRecord(LONG msg, LONG_PTR wParam, LONG_PTR lParam, const std::wstring& line) {
+  RecordSource source{capture_details_.get(), target_, target_class_, target_own_thread_, capture_start_, &decoder_};
+  return CaptureRecord(source, message_count_, msg, wParam, lParam, line);
+}
+
+// --- commands -------------------------------------------------------------------------------------
+
+HMENU MainWindow::BuildLogMenu() const {
+  HMENU menu = CreatePopupMenu();
+  const int sel = static_cast<int>(SendMessageW(lstOut_, LB_GETCURSEL, 0, 0));
+  const bool any = SendMessageW(lstOut_, LB_GETCOUNT, 0, 0) > 0;
+  AppendMenuW(menu, MF_STRING | (paused_ ? MF_CHECKED : 0), kCmdPause, L"&Pause");
+  AppendMenuW(menu, MF_STRING | (any ? 0 : MF_GRAYED), kCmdClear, L"C&lear");
+  AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  AppendMenuW(menu, MF_STRING | (any ? 0 : MF_GRAYED), kCmdSave, L"&Save As...");
+  AppendMenuW(menu, MF_STRING | (sel >= 0 ? 0 : MF_GRAYED), kCmdCopy, L"&Copy\tCtrl+C");
+  AppendMenuW(menu, MF_STRING | (any ? 0 : MF_GRAYED), kCmdCopyAll, L"Copy &All");
+  AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  AppendMenuW(menu, MF_STRING | (details_visible_ ? MF_CHECKED : 0), kCmdDetails, L"&Details");
+  HMENU sub = CreatePopupMenu();
+  AppendMenuW(sub, MF_STRING | MFT_RADIOCHECK | (filter_.include_only ? 0 : MF_CHECKED), kCmdFilterExclude,
+              L"&Leave out the checked messages");
+  AppendMenuW(sub, MF_STRING | MFT_RADIOCHECK | (filter_.include_only ? MF_CHECKED : 0), kCmdFilterInclude,
+              L"Log &only the checked messages");
+  AppendMenuW(sub, MF_SEPARATOR, 0, nullptr);
+  const auto& groups = MessageGroups();
+  for (size_t i = 0; i < groups.size(); ++i)
+    AppendMenuW(sub, MF_STRING | (filter_.HasGroup(groups[i].name) ? MF_CHECKED : 0),
+                kCmdFilterGroup + static_cast<int>(i), MenuText(groups[i].name).c_str());
+  AppendMenuW(sub, MF_SEPARATOR, 0, nullptr);
+  for (uint32_t m : filter_.messages)
+    AppendMenuW(sub, MF_STRING | MF_CHECKED | MF_GRAYED, 0, MenuText(decoder_.Name(m, target_class_)).c_str());
+  const LogRecord* r = sel >= 0 ? store_.At(static_cast<size_t>(sel)) : nullptr;
+  const std::wstring add = r ? L"&Add " + MenuText(r->name) + L" to the checked" : L"&Add the selected line's message";
+  AppendMenuW(sub, MF_STRING | (r ? 0 : MF_GRAYED), kCmdFilterAddSelected, add.c_str());
+  AppendMenuW(sub, MF_STRING | (filter_.Active() ? 0 : MF_GRAYED), kCmdFilterForget, L"&Uncheck everything");
+  AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(sub), L"&Filter");
+  AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  AppendMenuW(menu, MF_STRING, kCmdRefreshTree, L"&Refresh Tree\tF5");
+  AppendMenuW(menu, MF_STRING | (finder_visible_ ? MF_CHECKED : 0), kCmdFinder, L"Finder &Tool");
+  return menu;
+}
+
+void MainWindow::ShowLogMenu(LPARAM at) {
+  POINT pt{GET_X_LPARAM(at), GET_Y_LPARAM(at)};
+  if (at == -1) {  // from the keyboard: at the selected line
+    RECT r{};
+    const LRESULT sel = SendMessageW(lstOut_, LB_GETCURSEL, 0, 0);
+    if (sel < 0 || SendMessageW(lstOut_, LB_GETITEMRECT, static_cast<WPARAM>(sel), reinterpret_cast<LPARAM>(&r)) == LB_ERR)
+      GetClientRect(lstOut_, &r);
+    pt = {r.left + 8, r.bottom};
+    ClientToScreen(lstOut_, &pt);
+  }
+  HMENU menu = BuildLogMenu();
+  const int id = static_cast<int>(
+      TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY, pt.x, pt.y, 0, hwnd_, nullptr));
+  DestroyMenu(menu);
+  if (id) RunLogCommand(id);
+}
+
+void MainWindow::RunLogCommand(int id) {
+  if (id >= kCmdFilterGroup && id < kCmdFilterGroup + static_cast<int>(MessageGroups().size())) {
+    MessageFilter f = filter_;
+    f.ToggleGroup(MessageGroups()[static_cast<size_t>(id - kCmdFilterGroup)].name);
+    SetFilter(std::move(f));
+    return;
+  }
+  switch (id) {
+    case kCmdPause: SetPaused(!paused_); break;
+    case kCmdClear: ClearLog(); break;
+    case kCmdSave: {
+      bool csv = false;
+      const std::wstring path = choose_save_path ? choose_save_path(hwnd_, &csv) : std::wstring();
+      if (path.empty()) break;
+      try {
+        SaveLog(path, csv);
+      } catch (const RuntimeError& e) {
+        message_box(hwnd_, SpyErrorText(e), kProgramTitle, MB_OK | MB_ICONEXCLAMATION);
+      }
+      break;
+    }
+    case kCmdCopy: CopyLines(false); break;
+    case kCmdCopyAll: CopyLines(true); break;
+    case kCmdDetails:
+      ShowDetails(!details_visible_);
+      SaveSetting(app_, kToolSection, L"Details", details_visible_ ? L"1" : L"0");
+      break;
+    case kCmdRefreshTree: RefreshTree(); break;
+    case kCmdFinder:
+      ShowFinder(!finder_visible_);
+      SaveSetting(app_, kToolSection, L"Finder", finder_visible_ ? L"1" : L"0");
+      break;
+    case kCmdFilterExclude:
+    case kCmdFilterInclude: {
+      MessageFilter f = filter_;
+      f.include_only = id == kCmdFilterInclude;
+      SetFilter(std::move(f));
+      break;
+    }
+    case kCmdFilterAddSelected: {
+      const int sel = static_cast<int>(SendMessageW(lstOut_, LB_GETCURSEL, 0, 0));
+      const LogRecord* r = sel >= 0 ? store_.At(static_cast<size_t>(sel)) : nullptr;
+      if (!r) break;
+      MessageFilter f = filter_;
+      if (std::find(f.messages.begin(), f.messages.end(), r->msg) == f.messages.end()) f.messages.push_back(r->msg);
+      SetFilter(std::move(f));
+      break;
+    }
+    case kCmdFilterForget: {
+      MessageFilter f = filter_;
+      f.groups.clear();
+      f.messages.clear();
+      SetFilter(std::move(f));
+      break;
+    }
+    default: break;
+  }
+}
+
+void MainWindow::SetPaused(bool on) { paused_ = on; }
+
+void MainWindow::ClearLog() {
+  ++log_busy_;
+  SendMessageW(lstOut_, LB_RESETCONTENT, 0, 0);
+  --log_busy_;
+  store_.Clear();
+  UpdateDetails();
+}
+
+void MainWindow::SaveLog(const std::wstring& path, bool csv) const {
+  std::wstring text;
+  if (csv) {
+    text = CsvHeader() + L"\r\n";
+    for (const auto& r : store_.records()) text += CsvLine(r) + L"\r\n";
+  } else {
+    std::vector<std::wstring> lines;
+    const LRESULT n = SendMessageW(lstOut_, LB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < n; ++i) {
+      const LRESULT len = SendMessageW(lstOut_, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
+      std::wstring s(static_cast<size_t>(std::max<LRESULT>(len, 0)) + 1, L'\0');
+      SendMessageW(lstOut_, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(s.data()));
+      s.resize(static_cast<size_t>(std::max<LRESULT>(len, 0)));
+      lines.push_back(std::move(s));
+    }
+    text = LogText(lines);
+  }
+  if (!WriteUtf8File(path, text, csv)) common::Check(HRESULT_FROM_WIN32(GetLastError()), kProgramTitle);
+}
+
+bool MainWindow::CopyLines(bool all) const {
+  std::wstring text;
+  const LRESULT n = SendMessageW(lstOut_, LB_GETCOUNT, 0, 0);
+  const LRESULT sel = SendMessageW(lstOut_, LB_GETCURSEL, 0, 0);
+  for (LRESULT i = 0; i < n; ++i) {
+    if (!all && i != sel) continue;
+    const LRESULT len = SendMessageW(lstOut_, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
+    std::wstring s(static_cast<size_t>(std::max<LRESULT>(len, 0)) + 1, L'\0');
+    SendMessageW(lstOut_, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(s.data()));
+    s.resize(static_cast<size_t>(std::max<LRESULT>(len, 0)));
+    text += s + L"\r\n";
+  }
+  if (text.empty() || !OpenClipboard(hwnd_)) return false;
+  bool ok = false;
+  EmptyClipboard();
+  const size_t bytes = (text.size() + 1) * sizeof(wchar_t);
+  if (HGLOBAL mem = GlobalAlloc(GMEM_MOVEABLE, bytes)) {
+    if (void* p = GlobalLock(mem)) {
+      std::memcpy(p, text.c_str(), bytes);
+      GlobalUnlock(mem);
+      ok = SetClipboardData(CF_UNICODETEXT, mem) != nullptr;
+    }
+    if (!ok) GlobalFree(mem);  // the clipboard owns it only when SetClipboardData took it
+  }
+  CloseClipboard();
+  return ok;
+}
+
+// --- the filter -------------------------------------------------------------------------------------
+
+void MainWindow::SetFilter(MessageFilter filter) {
+  filter_ = std::move(filter);
+  SaveSetting(app_, kToolSection, L"FilterMode", filter_.include_only ? L"include" : L"exclude");
+  SaveSetting(app_, kToolSection, L"FilterGroups", filter_.GroupsText());
+  SaveSetting(app_, kToolSection, L"FilterMessages",
+              filter_.MessagesText([this](uint32_t m) { return m < WM_USER ? decoder_.Name(m, L"") : std::wstring(); }));
+  if (!m_SpyWindow || !m_Spying || !target_) return;
+  // A window being watched takes the new filter at once; its log stays.
+  try {
+    common::Check(m_SpyWindow->put_Subclassed(VARIANT_FALSE), kProgramTitle);
+    ApplyFilter();
+    common::Check(m_SpyWindow->put_Subclassed(VARIANT_TRUE), kProgramTitle);
+  } catch (const RuntimeError& e) {
+    message_box(hwnd_, SpyErrorText(e), kProgramTitle, MB_OK);
+  }
+}
+
+void MainWindow::ApplyFilter() { common::Check(WatchThrough(m_SpyWindow.get(), filter_), kProgramTitle); }
+
+// --- the tree -----------------------------------------------------------------------------------------
+
+void MainWindow::RefreshTree() {
+  auto node = reinterpret_cast<HTREEITEM>(SendMessageW(tvWindows_, TVM_GETNEXTITEM, TVGN_CARET, 0));
+  const std::wstring key = NodeKey(node);
+  {
+    // Reading the windows' captions sends them messages: not news for the log either.
+    ++log_busy_;
+    struct Busy {
+      int& n;
+      ~Busy() { --n; }
+    } busy{log_busy_};
+    FillWindowTree();
+  }
+  if (HTREEITEM again = key.empty() ? nullptr : FindNode(key)) {
+    // The same window stays selected; the spying goes on as it was.
+    filling_ = true;
+    SendMessageW(tvWindows_, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(again));
+    SendMessageW(tvWindows_, TVM_ENSUREVISIBLE, 0, reinterpret_cast<LPARAM>(again));
+    filling_ = false;
+  }
+  UpdateDetails();
+}
+
+}  // namespace spy

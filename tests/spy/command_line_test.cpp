@@ -1,0 +1,162 @@
+// Snoopet.exe /capture: the real program started as a user would start it from a command prompt,
+// against the platform's notepad, with its exit code and its standard error read back.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "hex.h"
+#include "spy_fixture.h"
+#include "system_program.h"
+
+namespace spy_test {
+namespace {
+
+using testing_support::Bitness;
+using testing_support::SystemProgram;
+
+struct Outcome {
+  DWORD code = 999;
+  std::string err;
+};
+
+std::wstring Beside(const wchar_t* file) {
+  wchar_t path[MAX_PATH];
+  GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring p(path);
+  return p.substr(0, p.find_last_of(L"\\/") + 1) + file;
+}
+
+// Starts Snoopet.exe with the arguments; `while_running` runs until the program ends.
+Outcome Snoopet(const std::wstring& arguments, const std::function<void()>& while_running = {}) {
+  Outcome run;
+  SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+  HANDLE read = nullptr, write = nullptr;
+  if (!CreatePipe(&read, &write, &sa, 0)) return run;
+  SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
+  const std::wstring exe = Beside(L"Snoopet.exe");
+  std::wstring cmd = L"\"" + exe + L"\" " + arguments;
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  si.hStdOutput = write;
+  si.hStdError = write;
+  PROCESS_INFORMATION pi{};
+  const BOOL started = CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+  CloseHandle(write);
+  if (!started) {
+    CloseHandle(read);
+    return run;
+  }
+  std::thread reader([&] {
+    char buf[512];
+    DWORD n = 0;
+    while (ReadFile(read, buf, sizeof buf, &n, nullptr) && n) run.err.append(buf, n);
+  });
+  if (while_running)
+    while (WaitForSingleObject(pi.hProcess, 0) == WAIT_TIMEOUT) {
+      while_running();
+      Sleep(50);
+    }
+  if (WaitForSingleObject(pi.hProcess, 60000) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 998);
+  GetExitCodeProcess(pi.hProcess, &run.code);
+  reader.join();
+  CloseHandle(read);
+  CloseHandle(pi.hProcess);
+  CloseHandle(pi.hThread);
+  return run;
+}
+
+std::string ReadFileBytes(const std::wstring& path) {
+  std::string bytes;
+  if (FILE* f = _wfopen(path.c_str(), L"rb")) {
+    char buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) bytes.append(buf, n);
+    std::fclose(f);
+  }
+  return bytes;
+}
+
+std::wstring OutPath(const wchar_t* name) {
+  wchar_t dir[MAX_PATH];
+  GetTempPathW(MAX_PATH, dir);
+  return std::wstring(dir) + name;
+}
+
+std::wstring HandleText(HWND h) { return L"0x" + common::Hex(static_cast<int32_t>(reinterpret_cast<LONG_PTR>(h))); }
+
+TEST(CommandLine, CapturesNotepadByHandleAndByClassIntoLinesOrCsv) {
+  SystemProgram notepad(L"notepad.exe", Bitness::Same);
+  ASSERT_NE(nullptr, notepad.window());
+  const std::wstring out = OutPath(L"snoopet-capture.txt");
+  DeleteFileW(out.c_str());
+  Outcome run = Snoopet(L"/capture " + HandleText(notepad.window()) + L" /out \"" + out + L"\" /seconds 3", [&] {
+    SendMessageTimeoutW(notepad.window(), WM_NULL, 0x77, 0x88, SMTO_ABORTIFHUNG, 1000, nullptr);
+  });
+  EXPECT_EQ(0u, run.code) << run.err;
+  EXPECT_EQ("", run.err);
+  const std::string text = ReadFileBytes(out);
+  EXPECT_NE(std::string::npos, text.find("WM_NULL, 77, 88\r\n")) << text.substr(0, 400);
+
+  // By class and caption, leaving WM_NULL out, every detail as CSV.
+  wchar_t caption[256] = {};
+  GetWindowTextW(notepad.window(), caption, 256);
+  const std::wstring csv = OutPath(L"snoopet-capture.csv");
+  run = Snoopet(L"/capture Notepad /caption \"" + std::wstring(caption) + L"\" /out \"" + csv +
+                    L"\" /seconds 3 /filter WM_NULL /csv",
+                [&] {
+                  SendMessageTimeoutW(notepad.window(), WM_NULL, 0x77, 0x88, SMTO_ABORTIFHUNG, 1000, nullptr);
+                  SendMessageTimeoutW(notepad.window(), WM_USER + 5, 1, 2, SMTO_ABORTIFHUNG, 1000, nullptr);
+                });
+  EXPECT_EQ(0u, run.code) << run.err;
+  const std::string rows = ReadFileBytes(csv);
+  EXPECT_EQ(0u, rows.find("\xEF\xBB\xBFIndex,Time (ms),Clock time,Window,Message,Name,wParam,lParam,Origin,Result,Details\r\n"));
+  const size_t row = rows.find(",0x0405,WM_USER+5,0x1,0x2,");
+  ASSERT_NE(std::string::npos, row) << rows.substr(0, 400);
+  // Hookwire reports how the message came: sent from this test's thread, another program's.
+  EXPECT_EQ(row, rows.find(",0x0405,WM_USER+5,0x1,0x2,sent by another thread,", row))
+      << rows.substr(row, 120);
+  EXPECT_EQ(std::string::npos, rows.find(",WM_NULL,")) << "left out by the filter";
+  DeleteFileW(out.c_str());
+  DeleteFileW(csv.c_str());
+}
+
+TEST(CommandLine, FailuresExitNonZeroWithAMessage) {
+  const std::wstring out = OutPath(L"snoopet-fail.txt");
+  struct Case {
+    std::wstring args;
+    DWORD code;
+    const char* says;
+  };
+  const std::vector<Case> cases{
+      {L"/capture", 2, "needs a window"},
+      {L"/capture 0x1234", 2, "/out <file> is missing"},
+      {L"/capture 0x1234 /out \"" + out + L"\" /seconds ten", 2, "/seconds"},
+      {L"/capture 0x1234 /out \"" + out + L"\" /bogus", 2, "unknown argument: /bogus"},
+      {L"/capture Notepad /out \"" + out + L"\" /filter NoSuchThing", 2, "NoSuchThing"},
+      {L"/capture 0x7FFFFFF0 /out \"" + out + L"\"", 3, "no window has the handle"},
+      {L"/capture NoSuchClassAnywhere /out \"" + out + L"\"", 3, "no top-level window of class"},
+      {L"/capture " + HandleText(GetDesktopWindow()) + L" /out \"" + out + L"\"", 4, "cannot be watched"},
+  };
+  for (const auto& c : cases) {
+    const Outcome run = Snoopet(c.args);
+    EXPECT_EQ(c.code, run.code) << testing::PrintToString(c.args) << " " << run.err;
+    EXPECT_NE(std::string::npos, run.err.find(c.says)) << testing::PrintToString(c.args) << " said " << run.err;
+    EXPECT_EQ(0u, run.err.rfind("Snoopet: ", 0)) << run.err;
+  }
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(out.c_str())) << "no file for a failed capture";
+
+  // An output file that cannot be made.
+  SystemProgram notepad(L"notepad.exe", Bitness::Same);
+  ASSERT_NE(nullptr, notepad.window());
+  const Outcome run = Snoopet(L"/capture " + HandleText(notepad.window()) + L" /out \"" + OutPath(L"no-such-dir\\x.txt") +
+                          L"\" /seconds 1");
+  EXPECT_EQ(5u, run.code) << run.err;
+  EXPECT_NE(std::string::npos, run.err.find("cannot write")) << run.err;
+}
+
+}  // namespace
+}  // namespace spy_test

@@ -1,0 +1,145 @@
+// Message names and decoded parameters, checked on real captures: real controls of the test's
+// thread are watched through Snoopet's window and the records of the logged lines are read back.
+#include "spy_fixture.h"
+
+#include <commctrl.h>
+
+namespace spy_test {
+namespace {
+
+using Decode = SpyTest;
+using testing_support::TestWindow;
+
+// The control windows of one test: an edit, a list box and a progress bar on a parent.
+struct Controls {
+  TestWindow parent{nullptr, L"Decode parent"};
+  HWND edit = CreateWindowExW(0, L"EDIT", L"first", WS_CHILD | WS_VISIBLE, 0, 0, 100, 20, parent.hwnd(), nullptr,
+                              nullptr, nullptr);
+  HWND list = CreateWindowExW(0, L"LISTBOX", nullptr, WS_CHILD | WS_VISIBLE, 0, 30, 100, 60, parent.hwnd(), nullptr,
+                              nullptr, nullptr);
+  HWND progress = CreateWindowExW(0, PROGRESS_CLASSW, nullptr, WS_CHILD | WS_VISIBLE, 0, 100, 100, 10, parent.hwnd(),
+                                  nullptr, nullptr, nullptr);
+  ~Controls() {
+    DestroyWindow(edit);
+    DestroyWindow(list);
+    DestroyWindow(progress);
+  }
+};
+
+class Watch {
+ public:
+  // Selects the window's node: with "Spy" pressed, the log follows it.
+  Watch(spy::MainWindow& w, HWND target) : w_(w) {
+    SendMessageW(w.tree(), TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(w.FindNode(KeyOf(target))));
+  }
+  // The records logged since the last call.
+  std::vector<spy::LogRecord> Take() {
+    std::vector<spy::LogRecord> out(w_.store().records().begin() + static_cast<long>(seen_), w_.store().records().end());
+    seen_ = w_.store().size();
+    return out;
+  }
+
+ private:
+  spy::MainWindow& w_;
+  size_t seen_ = 0;
+};
+
+const spy::LogRecord* Find(const std::vector<spy::LogRecord>& records, UINT msg) {
+  for (const auto& r : records)
+    if (r.msg == msg) return &r;
+  return nullptr;
+}
+
+TEST_F(Decode, TheClassOfTheWatchedWindowNamesItsOwnMessages) {
+  INITCOMMONCONTROLSEX icc{sizeof icc, ICC_PROGRESS_CLASS};
+  InitCommonControlsEx(&icc);
+  Controls c;
+  auto& w = Open();
+  ASSERT_NE(nullptr, w.FindNode(KeyOf(c.edit)));
+  ClickToolbar(1);
+
+  Watch edit(w, c.edit);
+  SendMessageW(c.edit, EM_SETSEL, 2, 5);
+  SendMessageW(c.edit, EM_GETLINECOUNT, 0, 0);
+  SendMessageW(c.edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"say \"hi\", then\r\nbye"));
+  auto got = edit.Take();
+  ASSERT_NE(nullptr, Find(got, EM_SETSEL));
+  EXPECT_EQ(L"EM_SETSEL", Find(got, EM_SETSEL)->name);
+  EXPECT_EQ(L"EM_GETLINECOUNT", Find(got, EM_GETLINECOUNT)->name);
+  ASSERT_NE(nullptr, Find(got, WM_SETTEXT));
+  EXPECT_EQ(L"\"say \\\"hi\\\", then\\r\\nbye\"", Find(got, WM_SETTEXT)->details);
+  EXPECT_EQ(L"posted, or sent by the window's own thread", Find(got, WM_SETTEXT)->origin);
+  SendMessageW(c.edit, WM_USER + 50, 0, 0);  // a rich edit's EM_CANPASTE: no name for a plain edit
+  got = edit.Take();
+  ASSERT_EQ(1u, got.size());
+  EXPECT_EQ(L"WM_USER+50", got[0].name);
+
+  Watch list(w, c.list);
+  SendMessageW(c.list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"one"));
+  SendMessageW(c.list, LB_SETCURSEL, 0, 0);
+  got = list.Take();
+  ASSERT_NE(nullptr, Find(got, LB_ADDSTRING));
+  EXPECT_EQ(L"LB_ADDSTRING", Find(got, LB_ADDSTRING)->name);
+  EXPECT_EQ(L"LB_SETCURSEL", Find(got, LB_SETCURSEL)->name);
+  EXPECT_EQ(L", 0, ", ListLines(w.log()).front().substr(0, 5)) << "the log's own line keeps the seed's text";
+
+  // The same number means different things to different classes, and to a window of one's own.
+  Watch bar(w, c.progress);
+  SendMessageW(c.progress, PBM_SETPOS, 40, 0);
+  got = bar.Take();
+  ASSERT_NE(nullptr, Find(got, PBM_SETPOS));
+  EXPECT_EQ(L"PBM_SETPOS", Find(got, PBM_SETPOS)->name);
+
+  Watch parent(w, c.parent.hwnd());
+  const UINT registered = RegisterWindowMessageW(L"SnoopetDecodeTest");
+  SendMessageW(c.parent.hwnd(), PBM_SETPOS, 0, 0);
+  SendMessageW(c.parent.hwnd(), WM_APP + 7, 0, 0);
+  SendMessageW(c.parent.hwnd(), registered, 0, 0);
+  SendMessageW(c.parent.hwnd(), WM_NULL, 0, 0);
+  got = parent.Take();
+  ASSERT_EQ(4u, got.size());
+  EXPECT_EQ(L"WM_USER+2", got[0].name);
+  EXPECT_EQ(L"WM_APP+7", got[1].name);
+  EXPECT_EQ(L"SnoopetDecodeTest", got[2].name);
+  EXPECT_EQ(L"WM_NULL", got[3].name);
+  EXPECT_EQ(L"0x0400", spy::MessageHex(WM_USER));
+}
+
+TEST_F(Decode, ParametersOfCommonMessagesInWords) {
+  Controls c;
+  auto& w = Open();
+  ClickToolbar(1);
+  Watch parent(w, c.parent.hwnd());
+  HWND h = c.parent.hwnd();
+  SendMessageW(h, WM_MOUSEMOVE, MK_LBUTTON | MK_SHIFT, MAKELPARAM(10, -3));
+  SetWindowPos(h, nullptr, 0, 0, 321, 123, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  SendMessageW(h, WM_SETFOCUS, reinterpret_cast<WPARAM>(c.edit), 0);
+  SendMessageW(h, WM_KEYDOWN, VK_F5, 0x003F0001);
+  SendMessageW(h, WM_CHAR, L'q', 1);
+  SendMessageW(h, WM_COMMAND, MAKEWPARAM(7, EN_CHANGE), reinterpret_cast<LPARAM>(c.edit));
+  auto got = parent.Take();
+
+  ASSERT_NE(nullptr, Find(got, WM_MOUSEMOVE));
+  EXPECT_EQ(L"MK_LBUTTON | MK_SHIFT; x=10 y=-3", Find(got, WM_MOUSEMOVE)->details);
+  ASSERT_NE(nullptr, Find(got, WM_WINDOWPOSCHANGING));
+  const std::wstring pos = Find(got, WM_WINDOWPOSCHANGING)->details;
+  EXPECT_NE(std::wstring::npos, pos.find(L"cx=321 cy=123")) << testing::PrintToString(pos);
+  EXPECT_NE(std::wstring::npos, pos.find(L"SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE")) << testing::PrintToString(pos);
+  ASSERT_NE(nullptr, Find(got, WM_SIZE));
+  RECT client;
+  GetClientRect(h, &client);
+  EXPECT_EQ(L"SIZE_RESTORED; width " + std::to_wstring(client.right) + L" height " + std::to_wstring(client.bottom),
+            Find(got, WM_SIZE)->details);
+  ASSERT_NE(nullptr, Find(got, WM_GETMINMAXINFO));
+  EXPECT_EQ(0u, Find(got, WM_GETMINMAXINFO)->details.find(L"max size ")) << "the structure was read";
+  ASSERT_NE(nullptr, Find(got, WM_SETFOCUS));
+  EXPECT_NE(std::wstring::npos, Find(got, WM_SETFOCUS)->details.find(L" Edit \"first\""))
+      << testing::PrintToString(Find(got, WM_SETFOCUS)->details);
+  ASSERT_NE(nullptr, Find(got, WM_KEYDOWN));
+  EXPECT_EQ(L"VK_F5; repeat 1, scan 0x3F", Find(got, WM_KEYDOWN)->details);
+  EXPECT_EQ(L"'q' U+0071; repeat 1, scan 0x00", Find(got, WM_CHAR)->details);
+  EXPECT_EQ(0u, Find(got, WM_COMMAND)->details.find(L"id 7, code 768; ")) << "EN_CHANGE is 0x300";
+}
+
+}  // namespace
+}  // namespace spy_test

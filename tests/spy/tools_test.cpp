@@ -1,0 +1,515 @@
+// The tools beyond the seed's window: off by default (the window stays the seed's), then pause,
+// clear, save, copy, the details pane, the filter and the tree's refresh, each turned on.
+#include <algorithm>
+#include <cstdio>
+
+#include "settings.h"
+#include "spy_fixture.h"
+
+namespace spy_test {
+namespace {
+
+using Tools = SpyTest;
+using testing_support::TestWindow;
+
+struct Child {
+  std::wstring cls;
+  bool visible;
+};
+
+BOOL CALLBACK CollectChild(HWND h, LPARAM lp) {
+  auto* out = reinterpret_cast<std::vector<Child>*>(lp);
+  wchar_t cls[64] = {};
+  GetClassNameW(h, cls, 64);
+  if (GetParent(h) == GetAncestor(h, GA_PARENT)) out->push_back({cls, IsWindowVisible(h) != FALSE});
+  return TRUE;
+}
+
+// Every value name below a registry key, as "section\name".
+void ListValues(HKEY root, const std::wstring& path, const std::wstring& prefix, std::vector<std::wstring>& out) {
+  HKEY k = nullptr;
+  if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return;
+  wchar_t name[256];
+  for (DWORD i = 0;; ++i) {
+    DWORD n = 256;
+    if (RegEnumValueW(k, i, name, &n, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    out.push_back(prefix + name);
+  }
+  for (DWORD i = 0;; ++i) {
+    DWORD n = 256;
+    if (RegEnumKeyExW(k, i, name, &n, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    ListValues(root, path + L"\\" + name, prefix + name + L"\\", out);
+  }
+  RegCloseKey(k);
+}
+
+// An independent CSV reader: fields split at commas outside quotes, "" inside quotes is one quote.
+std::vector<std::vector<std::wstring>> ParseCsv(const std::wstring& text) {
+  std::vector<std::vector<std::wstring>> rows(1);
+  std::wstring field;
+  bool quoted = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const wchar_t c = text[i];
+    if (quoted) {
+      if (c == L'"' && i + 1 < text.size() && text[i + 1] == L'"') field += L'"', ++i;
+      else if (c == L'"') quoted = false;
+      else field += c;
+    } else if (c == L'"') {
+      quoted = true;
+    } else if (c == L',') {
+      rows.back().push_back(field);
+      field.clear();
+    } else if (c == L'\r' && i + 1 < text.size() && text[i + 1] == L'\n') {
+      rows.back().push_back(field);
+      field.clear();
+      rows.emplace_back();
+      ++i;
+    } else {
+      field += c;
+    }
+  }
+  if (!field.empty() || !rows.back().empty()) rows.back().push_back(field);
+  if (rows.back().empty()) rows.pop_back();
+  return rows;
+}
+
+std::wstring ReadUtf8(const std::wstring& path, bool* had_bom) {
+  std::string bytes;
+  if (FILE* f = _wfopen(path.c_str(), L"rb")) {
+    char buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) bytes.append(buf, n);
+    std::fclose(f);
+  }
+  *had_bom = bytes.rfind("\xEF\xBB\xBF", 0) == 0;
+  if (*had_bom) bytes.erase(0, 3);
+  std::wstring out(bytes.size(), L'\0');
+  out.resize(static_cast<size_t>(
+      MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), out.data(), static_cast<int>(out.size()))));
+  return out;
+}
+
+std::wstring TempPath(const wchar_t* name) {
+  wchar_t dir[MAX_PATH];
+  GetTempPathW(MAX_PATH, dir);
+  return std::wstring(dir) + name;
+}
+
+TEST_F(Tools, NothingTurnedOnLeavesTheSeedsWindowItsLinesAndItsSettings) {
+  TestWindow target(nullptr, L"Target");
+  auto& w = Open();
+  std::vector<Child> children;
+  EnumChildWindows(w.hwnd(), CollectChild, reinterpret_cast<LPARAM>(&children));
+  std::vector<std::wstring> visible;
+  for (const auto& c : children)
+    if (c.visible) visible.push_back(c.cls);
+  std::sort(visible.begin(), visible.end());
+  EXPECT_EQ((std::vector<std::wstring>{L"ListBox", L"SysTreeView32", L"ToolbarWindow32"}), visible);
+  EXPECT_FALSE(IsWindowVisible(w.details()));
+  EXPECT_EQ(2, SendMessageW(w.toolbar(), TB_BUTTONCOUNT, 0, 0));
+  EXPECT_FALSE(w.details_visible());
+  EXPECT_FALSE(w.paused());
+
+  SelectNode(w.FindNode(KeyOf(target.hwnd())));
+  ClickToolbar(1);
+  VARIANT_BOOL all = VARIANT_FALSE;
+  ASSERT_EQ(S_OK, w.spy_window()->get_WatchMessage(0xFFFF, &all));
+  EXPECT_TRUE(all) << "without a filter every message is watched";
+  SendMessageW(target.hwnd(), EM_SETSEL, 1, 2);
+  SendMessageW(target.hwnd(), WM_APP + 2, 3, -1);
+  SendMessageW(target.hwnd(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"x"));
+  const std::wstring settext = ListLines(w.log()).back();
+  EXPECT_EQ((std::vector<std::wstring>{L", 1, 2", L"8002, 3, FFFFFFFF", settext}), ListLines(w.log()));
+  EXPECT_EQ(0u, settext.find(L"WM_SETTEXT, 0, ")) << "no decoding in the line itself";
+  EXPECT_EQ(3u, w.store().size()) << "one record per line";
+
+  CloseAndForget();
+  std::vector<std::wstring> values;
+  ListValues(HKEY_CURRENT_USER, L"Software\\VB and VBA Program Settings\\" + app_, L"", values);
+  std::sort(values.begin(), values.end());
+  EXPECT_EQ((std::vector<std::wstring>{L"Position\\Height", L"Position\\Left", L"Position\\SplitterPos",
+                                       L"Position\\Top", L"Position\\Width"}),
+            values);
+}
+
+TEST_F(Tools, PauseStopsTheLinesButNotTheCaptureAndClearEmptiesLogAndRecords) {
+  TestWindow target(nullptr, L"Target");
+  auto& w = Open();
+  SelectNode(w.FindNode(KeyOf(target.hwnd())));
+  ClickToolbar(1);
+  SendMessageW(target.hwnd(), WM_USER, 1, 0);
+  w.RunLogCommand(spy::kCmdPause);
+  EXPECT_TRUE(w.paused());
+  SendMessageW(target.hwnd(), WM_USER, 2, 0);
+  SendMessageW(target.hwnd(), WM_USER, 3, 0);
+  EXPECT_EQ(std::vector<std::wstring>{L"400, 1, 0"}, ListLines(w.log()));
+  VARIANT_BOOL on = VARIANT_FALSE;
+  w.spy_window()->get_Subclassed(&on);
+  EXPECT_TRUE(on) << "the capture goes on";
+  EXPECT_TRUE(w.spying());
+  w.RunLogCommand(spy::kCmdPause);
+  SendMessageW(target.hwnd(), WM_USER, 4, 0);
+  EXPECT_EQ((std::vector<std::wstring>{L"400, 1, 0", L"400, 4, 0"}), ListLines(w.log()));
+  ASSERT_EQ(2u, w.store().size());
+  EXPECT_EQ(1u, w.store().At(0)->index);
+  EXPECT_EQ(4u, w.store().At(1)->index) << "messages that came while paused are counted";
+  EXPECT_EQ(L"400, 4, 0", w.store().At(1)->line);
+
+  w.RunLogCommand(spy::kCmdClear);
+  EXPECT_TRUE(ListLines(w.log()).empty());
+  EXPECT_EQ(0u, w.store().size());
+  SendMessageW(target.hwnd(), WM_USER, 5, 0);
+  EXPECT_EQ(std::vector<std::wstring>{L"400, 5, 0"}, ListLines(w.log()));
+  EXPECT_TRUE(w.spying());
+
+  // The records keep to the lines past the cap.
+  for (int i = 0; i < 520; ++i) SendMessageW(target.hwnd(), WM_USER, static_cast<WPARAM>(i), 0);
+  const auto lines = ListLines(w.log());
+  ASSERT_EQ(501u, lines.size());
+  ASSERT_EQ(501u, w.store().size());
+  EXPECT_EQ(lines.front(), w.store().At(0)->line);
+  EXPECT_EQ(lines.back(), w.store().At(500)->line);
+}
+
+TEST_F(Tools, SaveWritesTheLinesOrEveryDetailAsCsvAndCopyTakesTheSelectedLine) {
+  TestWindow target(nullptr, L"Target");
+  auto& w = Open();
+  SelectNode(w.FindNode(KeyOf(target.hwnd())));
+  ClickToolbar(1);
+  SendMessageW(target.hwnd(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"a, \"b\""));
+  SendMessageW(target.hwnd(), WM_MOUSEMOVE, MK_CONTROL, MAKELPARAM(4, 5));
+  SendMessageW(target.hwnd(), WM_USER + 9, 0x1234, -2);
+  const auto lines = ListLines(w.log());
+
+  const std::wstring txt = TempPath(L"snoopet-save.txt");
+  w.choose_save_path = [&](HWND, bool* csv) {
+    *csv = false;
+    return txt;
+  };
+  w.RunLogCommand(spy::kCmdSave);
+  bool bom = true;
+  std::wstring expected;
+  for (const auto& l : lines) expected += l + L"\r\n";
+  EXPECT_EQ(expected, ReadUtf8(txt, &bom));
+  EXPECT_FALSE(bom);
+
+  const std::wstring csv = TempPath(L"snoopet-save.csv");
+  w.SaveLog(csv, true);
+  auto rows = ParseCsv(ReadUtf8(csv, &bom));
+  EXPECT_TRUE(bom);
+  ASSERT_EQ(lines.size() + 1, rows.size());
+  EXPECT_EQ((std::vector<std::wstring>{L"Index", L"Time (ms)", L"Clock time", L"Window", L"Message", L"Name",
+                                       L"wParam", L"lParam", L"Origin", L"Result", L"Details"}),
+            rows[0]);
+  for (size_t i = 1; i < rows.size(); ++i) {
+    ASSERT_EQ(11u, rows[i].size()) << "row " << i;
+    const spy::LogRecord& r = *w.store().At(i - 1);
+    EXPECT_EQ(std::to_wstring(r.index), rows[i][0]);
+    EXPECT_EQ(r.clock, rows[i][2]);
+    EXPECT_EQ(r.name, rows[i][5]);
+    EXPECT_EQ(r.origin, rows[i][8]);
+    EXPECT_EQ(r.details, rows[i][10]) << "commas and quotes survive the round trip";
+  }
+  EXPECT_EQ(L"\"a, \\\"b\\\"\"", rows[1][10]);
+  EXPECT_EQ(L"WM_USER+9", rows[3][5]);
+  EXPECT_EQ(L"0x1234", rows[3][6]);
+
+  // A field with a line break in it, written by the same code, read back whole.
+  spy::LogRecord r;
+  r.details = L"two\r\nlines, \"quoted\"";
+  r.name = L"plain";
+  auto one = ParseCsv(spy::CsvLine(r) + L"\r\n");
+  ASSERT_EQ(1u, one.size());
+  ASSERT_EQ(11u, one[0].size());
+  EXPECT_EQ(r.details, one[0][10]);
+  EXPECT_EQ(L"plain", one[0][5]);
+
+  // A file that cannot be written: a box says so; nothing is left behind.
+  w.choose_save_path = [&](HWND, bool*) { return TempPath(L"no-such-folder\\x.txt"); };
+  w.RunLogCommand(spy::kCmdSave);
+  ASSERT_EQ(1u, boxes_.size());
+  EXPECT_NE(std::wstring::npos, boxes_[0].find(L"Snoopet"));
+  DeleteFileW(txt.c_str());
+  DeleteFileW(csv.c_str());
+
+  // Copy: the selected line as text on the clipboard.
+  SendMessageW(w.log(), LB_SETCURSEL, 1, 0);
+  ASSERT_TRUE(w.CopyLines(false));
+  ASSERT_TRUE(OpenClipboard(nullptr));
+  HANDLE data = GetClipboardData(CF_UNICODETEXT);
+  std::wstring clip = data ? static_cast<const wchar_t*>(GlobalLock(data)) : L"";
+  if (data) GlobalUnlock(data);
+  CloseClipboard();
+  EXPECT_EQ(lines[1] + L"\r\n", clip);
+}
+
+TEST_F(Tools, DetailsPaneShowsTheSelectedLineAndIsRemembered) {
+  TestWindow target(nullptr, L"Target");
+  auto& w = Open();
+  const spy::TwipsRect log_before = w.ControlRect(w.log());
+  w.RunLogCommand(spy::kCmdDetails);
+  ASSERT_TRUE(IsWindowVisible(w.details()));
+  const spy::TwipsRect log = w.ControlRect(w.log());
+  const spy::TwipsRect pane = w.ControlRect(w.details());
+  EXPECT_LT(log.height, log_before.height) << "the log makes room";
+  EXPECT_EQ(log_before.top, log.top);
+  EXPECT_NEAR(log.left, pane.left, 16);
+  EXPECT_NEAR(log.width, pane.width, 16);
+  EXPECT_GT(pane.top, log.top + log.height);
+  EXPECT_NEAR(log_before.top + log_before.height, pane.top + pane.height, 16);
+
+  SelectNode(w.FindNode(KeyOf(target.hwnd())));
+  ClickToolbar(1);
+  SendMessageW(target.hwnd(), WM_USER + 1, 0, 0);
+  SendMessageW(target.hwnd(), WM_NULL, 0, 0);
+  // The user selects the first line.
+  SendMessageW(w.log(), LB_SETCURSEL, 0, 0);
+  SendMessageW(w.hwnd(), WM_COMMAND, MAKEWPARAM(102, LBN_SELCHANGE), reinterpret_cast<LPARAM>(w.log()));
+  std::wstring text(2048, L'\0');
+  text.resize(static_cast<size_t>(GetWindowTextW(w.details(), text.data(), 2048)));
+  EXPECT_NE(std::wstring::npos, text.find(L"Message:\t0x0401 WM_USER+1\r\n")) << testing::PrintToString(text);
+  EXPECT_NE(std::wstring::npos, text.find(L"Origin:\tposted, or sent by the window's own thread"));
+  EXPECT_NE(std::wstring::npos, text.find(L" ms since the capture started, clock "));
+  // After a burst the pane follows the newest line, which the log selects.
+  SendMessageW(target.hwnd(), WM_MOUSEMOVE, 0, MAKELPARAM(7, 8));
+  PumpFor(100);
+  text.assign(2048, L'\0');
+  text.resize(static_cast<size_t>(GetWindowTextW(w.details(), text.data(), 2048)));
+  EXPECT_NE(std::wstring::npos, text.find(L"Details:\tno keys; x=7 y=8")) << testing::PrintToString(text);
+
+  // The tree's node, once selected, shows the window itself.
+  TestWindow other(nullptr, L"Other");
+  w.RefreshTree();
+  SelectNode(w.FindNode(KeyOf(other.hwnd())));
+  text.assign(2048, L'\0');
+  text.resize(static_cast<size_t>(GetWindowTextW(w.details(), text.data(), 2048)));
+  EXPECT_NE(std::wstring::npos, text.find(L"Class:\tHookwireTestWindow\r\n")) << testing::PrintToString(text);
+  EXPECT_NE(std::wstring::npos, text.find(L"Thread:\t" + std::to_wstring(GetCurrentThreadId()) + L"\r\n"));
+  EXPECT_NE(std::wstring::npos, text.find(L", id " + std::to_wstring(GetCurrentProcessId())));
+
+  CloseAndForget();
+  EXPECT_EQ(L"1", spy::GetSetting(app_, L"Tools", L"Details", L"<absent>"));
+  auto& again = Open();
+  EXPECT_TRUE(IsWindowVisible(again.details())) << "the pane is remembered";
+}
+
+TEST_F(Tools, FilterGroupsReachTheWindowObjectAndAreRemembered) {
+  TestWindow target(nullptr, L"Target");
+  auto& w = Open();
+  SelectNode(w.FindNode(KeyOf(target.hwnd())));
+  ClickToolbar(1);
+  // Leave out the mouse, while spying: the window object is told at once.
+  const auto& groups = spy::MessageGroups();
+  int mouse = -1, text = -1;
+  for (size_t i = 0; i < groups.size(); ++i) {
+    if (std::wstring(groups[i].name) == L"Mouse") mouse = static_cast<int>(i);
+    if (std::wstring(groups[i].name) == L"Text") text = static_cast<int>(i);
+  }
+  ASSERT_GE(mouse, 0);
+  ASSERT_GE(text, 0);
+  w.RunLogCommand(spy::kCmdFilterGroup + mouse);
+  auto watched = [&](LONG m) {
+    VARIANT_BOOL v = VARIANT_FALSE;
+    EXPECT_EQ(S_OK, w.spy_window()->get_WatchMessage(m, &v));
+    return v != VARIANT_FALSE;
+  };
+  EXPECT_FALSE(watched(0xFFFF));
+  EXPECT_FALSE(watched(WM_MOUSEMOVE));
+  EXPECT_FALSE(watched(WM_LBUTTONDOWN));
+  EXPECT_FALSE(watched(WM_SETCURSOR));
+  EXPECT_TRUE(watched(WM_PAINT));
+  EXPECT_TRUE(watched(WM_NULL));
+  EXPECT_TRUE(watched(0xC123));
+  SendMessageW(target.hwnd(), WM_MOUSEMOVE, 0, 0);
+  SendMessageW(target.hwnd(), WM_NULL, 0, 0);
+  EXPECT_EQ(std::vector<std::wstring>{L"WM_NULL, 0, 0"}, ListLines(w.log()));
+
+  // Log only the text messages plus WM_NULL (the selected line's message).
+  SendMessageW(w.log(), LB_SETCURSEL, 0, 0);
+  w.RunLogCommand(spy::kCmdFilterAddSelected);
+  w.RunLogCommand(spy::kCmdFilterGroup + mouse);
+  w.RunLogCommand(spy::kCmdFilterGroup + text);
+  w.RunLogCommand(spy::kCmdFilterInclude);
+  EXPECT_TRUE(watched(WM_SETTEXT));
+  EXPECT_TRUE(watched(WM_GETTEXTLENGTH));
+  EXPECT_TRUE(watched(WM_NULL));
+  EXPECT_FALSE(watched(WM_PAINT));
+  EXPECT_FALSE(watched(WM_MOUSEMOVE));
+  w.RunLogCommand(spy::kCmdClear);
+  SendMessageW(target.hwnd(), WM_USER, 0, 0);
+  SendMessageW(target.hwnd(), WM_GETTEXTLENGTH, 0, 0);
+  EXPECT_EQ(std::vector<std::wstring>{L"WM_GETTEXTLENGTH, 0, 0"}, ListLines(w.log()));
+
+  // Remembered per user, and applied at the next start.
+  CloseAndForget();
+  EXPECT_EQ(L"include", spy::GetSetting(app_, L"Tools", L"FilterMode", L""));
+  EXPECT_EQ(L"Text", spy::GetSetting(app_, L"Tools", L"FilterGroups", L""));
+  EXPECT_EQ(L"WM_NULL", spy::GetSetting(app_, L"Tools", L"FilterMessages", L""));
+  auto& again = Open();
+  EXPECT_TRUE(again.filter().include_only);
+  SelectNode(again.FindNode(KeyOf(target.hwnd())));
+  ClickToolbar(1);
+  VARIANT_BOOL v = VARIANT_TRUE;
+  again.spy_window()->get_WatchMessage(WM_PAINT, &v);
+  EXPECT_FALSE(v);
+  again.spy_window()->get_WatchMessage(WM_NULL, &v);
+  EXPECT_TRUE(v);
+
+  // Unchecking everything is AllMessages again.
+  again.RunLogCommand(spy::kCmdFilterForget);
+  again.spy_window()->get_WatchMessage(0xFFFF, &v);
+  EXPECT_TRUE(v);
+}
+
+TEST_F(Tools, RefreshTreeAddsNewWindowsAndKeepsTheSelectionAndTheCapture) {
+  TestWindow target(nullptr, L"Target");
+  auto& w = Open();
+  SelectNode(w.FindNode(KeyOf(target.hwnd())));
+  ClickToolbar(1);
+  SendMessageW(target.hwnd(), WM_USER, 1, 0);
+  TestWindow later(nullptr, L"Later");
+  EXPECT_EQ(nullptr, w.FindNode(KeyOf(later.hwnd())));
+  SendMessageW(w.tree(), WM_KEYDOWN, VK_F5, 0);
+  EXPECT_NE(nullptr, w.FindNode(KeyOf(later.hwnd())));
+  EXPECT_EQ(w.FindNode(KeyOf(target.hwnd())), Next(w.tree(), nullptr, TVGN_CARET));
+  SendMessageW(target.hwnd(), WM_USER, 2, 0);
+  EXPECT_EQ((std::vector<std::wstring>{L"400, 1, 0", L"400, 2, 0"}), ListLines(w.log()))
+      << "the log goes on as it was";
+}
+
+}  // namespace
+}  // namespace spy_test
+
+namespace spy_test {
+namespace {
+
+TEST_F(Tools, FinderDraggedOverAWindowOutlinesAndSelectsItBuildingTheTreeForANewOne) {
+  TestWindow first(nullptr, L"First");
+  auto& w = Open();
+  EXPECT_EQ(nullptr, w.finder()) << "no finder until it is turned on";
+  w.RunLogCommand(spy::kCmdFinder);
+  ASSERT_NE(nullptr, w.finder());
+  EXPECT_TRUE(IsWindowVisible(w.finder()));
+  EXPECT_EQ(w.toolbar(), GetParent(w.finder()));
+  SelectNode(w.FindNode(KeyOf(first.hwnd())));
+  ClickToolbar(1);
+
+  // A window that came after the tree, in front of everything, away from Snoopet's window.
+  TestWindow later(nullptr, L"Later");
+  RECT form;
+  GetWindowRect(w.hwnd(), &form);
+  SetWindowPos(later.hwnd(), HWND_TOPMOST, form.right - 260, form.bottom - 200, 200, 120, SWP_SHOWWINDOW | SWP_NOACTIVATE);
+  ASSERT_EQ(nullptr, w.FindNode(KeyOf(later.hwnd())));
+  RECT r;
+  GetWindowRect(later.hwnd(), &r);
+  POINT at{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+  ASSERT_EQ(later.hwnd(), WindowFromPoint(at));
+  ScreenToClient(w.finder(), &at);
+  const LPARAM over = MAKELPARAM(at.x, at.y);
+
+  // Dragged over it, then Esc (to the focus, as a key press goes), or the capture lost: nothing chosen.
+  SetFocus(w.log());
+  SendMessageW(w.finder(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(4, 4));
+  EXPECT_EQ(w.finder(), GetCapture());
+  SendMessageW(w.finder(), WM_MOUSEMOVE, MK_LBUTTON, over);
+  EXPECT_EQ(later.hwnd(), w.finder_outlined());
+  SendMessageW(GetFocus(), WM_KEYDOWN, VK_ESCAPE, 0);
+  EXPECT_EQ(nullptr, w.finder_outlined());
+  EXPECT_EQ(nullptr, GetCapture());
+  EXPECT_EQ(w.log(), GetFocus()) << "the focus is back where it was";
+  SendMessageW(w.finder(), WM_LBUTTONUP, 0, over);
+  SendMessageW(w.finder(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(4, 4));
+  SendMessageW(w.finder(), WM_MOUSEMOVE, MK_LBUTTON, over);
+  ReleaseCapture();
+  EXPECT_EQ(nullptr, w.finder_outlined());
+  SendMessageW(w.finder(), WM_LBUTTONUP, 0, over);
+  EXPECT_EQ(w.FindNode(KeyOf(first.hwnd())), Next(w.tree(), nullptr, TVGN_CARET));
+
+  // Released over it: the tree is built anew and the window selected; the log follows it.
+  SendMessageW(w.finder(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(4, 4));
+  SendMessageW(w.finder(), WM_MOUSEMOVE, MK_LBUTTON, over);
+  SendMessageW(w.finder(), WM_LBUTTONUP, 0, over);
+  EXPECT_EQ(nullptr, w.finder_outlined());
+  EXPECT_NE(w.finder(), GetCapture());
+  ASSERT_NE(nullptr, w.FindNode(KeyOf(later.hwnd())));
+  EXPECT_EQ(w.FindNode(KeyOf(later.hwnd())), Next(w.tree(), nullptr, TVGN_CARET));
+  SendMessageW(later.hwnd(), WM_USER, 9, 0);
+  EXPECT_EQ(L"400, 9, 0", ListLines(w.log()).back());
+
+  CloseAndForget();
+  EXPECT_EQ(L"1", spy::GetSetting(app_, L"Tools", L"Finder", L"<absent>"));
+}
+
+}  // namespace
+}  // namespace spy_test
+
+namespace spy_test {
+namespace {
+
+// What a thread timer saw of the open popup menu before it closed it.
+std::vector<std::wstring> g_menu_items;
+void CALLBACK CloseMenu(HWND, UINT, UINT_PTR id, DWORD) {
+  KillTimer(nullptr, id);
+  if (HWND popup = FindWindowW(L"#32768", nullptr); popup && IsWindowVisible(popup)) {
+    auto menu = reinterpret_cast<HMENU>(SendMessageW(popup, MN_GETHMENU, 0, 0));
+    for (int i = 0; menu && i < GetMenuItemCount(menu); ++i) {
+      wchar_t text[128] = {};
+      GetMenuStringW(menu, static_cast<UINT>(i), text, 128, MF_BYPOSITION);
+      g_menu_items.push_back(text);
+    }
+  }
+  EndMenu();
+}
+
+TEST_F(Tools, TheLogsRightClickAndTheSystemMenuOpenTheToolsMenu) {
+  auto& w = Open();
+  // A right click in the log: the list box passes WM_CONTEXTMENU up to the form.
+  g_menu_items.clear();
+  SetTimer(nullptr, 0, 200, CloseMenu);
+  RECT r;
+  GetWindowRect(w.log(), &r);
+  SendMessageW(w.log(), WM_CONTEXTMENU, reinterpret_cast<WPARAM>(w.log()), MAKELPARAM(r.left + 20, r.top + 20));
+  ASSERT_FALSE(g_menu_items.empty()) << "no menu opened";
+  EXPECT_EQ(L"&Pause", g_menu_items.front());
+  EXPECT_NE(g_menu_items.end(), std::find(g_menu_items.begin(), g_menu_items.end(), L"&Details"));
+
+  g_menu_items.clear();
+  SetTimer(nullptr, 0, 200, CloseMenu);
+  SendMessageW(w.hwnd(), WM_SYSCOMMAND, spy::kSysCmdLogMenu, 0);
+  ASSERT_FALSE(g_menu_items.empty()) << "no menu from the system menu";
+  EXPECT_EQ(L"&Pause", g_menu_items.front());
+  HMENU system = GetSystemMenu(w.hwnd(), FALSE);
+  wchar_t text[64] = {};
+  GetMenuStringW(system, spy::kSysCmdLogMenu, text, 64, MF_BYCOMMAND);
+  EXPECT_EQ(std::wstring(L"Log &Tools..."), text);
+  EXPECT_FALSE(w.paused()) << "closing the menu runs nothing";
+}
+
+}  // namespace
+}  // namespace spy_test
+
+namespace spy_test {
+namespace {
+
+TEST_F(Tools, SpyingOnTheMainWindowWithTheDetailsPaneAndTheFinderStaysBounded) {
+  auto& w = Open();
+  w.RunLogCommand(spy::kCmdDetails);
+  w.RunLogCommand(spy::kCmdFinder);
+  SelectNode(w.FindNode(KeyOf(w.hwnd())));
+  ClickToolbar(1);
+  SendMessageW(w.hwnd(), WM_NULL, 1, 0);
+  InvalidateRect(w.details(), nullptr, TRUE);  // the pane repaints: nothing of it is news
+  InvalidateRect(w.finder(), nullptr, TRUE);
+  PumpFor(300);
+  const LRESULT settled = SendMessageW(w.log(), LB_GETCOUNT, 0, 0);
+  PumpFor(300);
+  EXPECT_EQ(settled, SendMessageW(w.log(), LB_GETCOUNT, 0, 0)) << "the log does not grow by itself";
+  EXPECT_LT(settled, 50);
+  // The pane shows the newest line.
+  std::wstring text(2048, L'\0');
+  text.resize(static_cast<size_t>(GetWindowTextW(w.details(), text.data(), 2048)));
+  EXPECT_NE(std::wstring::npos, text.find(L"Number:\t" + std::to_wstring(w.store().At(w.store().size() - 1)->index)))
+      << testing::PrintToString(text);
+}
+
+}  // namespace
+}  // namespace spy_test
