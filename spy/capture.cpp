@@ -99,6 +99,7 @@ void MainWindow::SetSpying(bool on) {
     } else {
       common::Check(m_SpyWindow->put_Subclassed(VARIANT_FALSE), kProgramTitle);
       common::Check(m_SpyWindow->putref_MessageSink(nullptr), kProgramTitle);
+      if (capture_file_ && !capture_file_->Flush()) PostMessageW(hwnd_, kCaptureFileFailed, GetLastError(), 0);
       m_Spying = 0;
       SendMessageW(lstOut_, LB_RESETCONTENT, 0, 0);
       store_.Clear();
@@ -140,14 +141,17 @@ HRESULT MainWindow::Message(LONG Msg, LONG_PTR wParam, LONG_PTR lParam, LONG_PTR
   } depth(sink_depth_);
   COM_METHOD_BEGIN
   ++message_count_;
-  if (paused_) return S_OK;  // the capture goes on; the log waits
+  const bool to_file = capture_file_ && capture_file_->open();
+  if (paused_ && !to_file) return S_OK;  // the capture goes on; the log waits
+  const std::wstring line = FormatMessageLine(Msg, wParam, lParam);
+  LogRecord record = MakeRecord(Msg, wParam, lParam, line);
+  if (to_file && !capture_file_->Append(record)) PostMessageW(hwnd_, kCaptureFileFailed, GetLastError(), 0);
+  if (paused_) return S_OK;
   HoldLogRedraw();
   if (SendMessageW(lstOut_, LB_GETCOUNT, 0, 0) > kLogCap) {
     SendMessageW(lstOut_, LB_DELETESTRING, 0, 0);
     store_.DropFirst();
   }
-  const std::wstring line = FormatMessageLine(Msg, wParam, lParam);
-  LogRecord record = MakeRecord(Msg, wParam, lParam, line);
   LRESULT added = SendMessageW(lstOut_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
   if (added == LB_ERR || added == LB_ERRSPACE) common::Raise(7, kProgramTitle, L"Out of memory");
   store_.Add(std::move(record));

@@ -164,6 +164,8 @@ HMENU MainWindow::BuildLogMenu() const {
   AppendMenuW(menu, MF_STRING | (any ? 0 : MF_GRAYED), kCmdSave, L"&Save As...");
   AppendMenuW(menu, MF_STRING | (sel >= 0 ? 0 : MF_GRAYED), kCmdCopy, L"&Copy\tCtrl+C");
   AppendMenuW(menu, MF_STRING | (any ? 0 : MF_GRAYED), kCmdCopyAll, L"Copy &All");
+  AppendMenuW(menu, MF_STRING | (capture_file_ && capture_file_->open() ? MF_CHECKED : 0), kCmdCaptureFile,
+              L"Capture to &File...");
   AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
   AppendMenuW(menu, MF_STRING | (details_visible_ ? MF_CHECKED : 0), kCmdDetails, L"&Details");
   HMENU sub = CreatePopupMenu();
@@ -228,6 +230,21 @@ void MainWindow::RunLogCommand(int id) {
       }
       break;
     }
+    case kCmdCaptureFile: {
+      if (capture_file_ && capture_file_->open()) {
+        StopCaptureFile();
+        break;
+      }
+      bool csv = false;
+      const std::wstring path = choose_save_path ? choose_save_path(hwnd_, &csv) : std::wstring();
+      if (path.empty()) break;
+      try {
+        StartCaptureFile(path, csv);
+      } catch (const RuntimeError& e) {
+        message_box(hwnd_, SpyErrorText(e), kProgramTitle, MB_OK | MB_ICONEXCLAMATION);
+      }
+      break;
+    }
     case kCmdCopy: CopyLines(false); break;
     case kCmdCopyAll: CopyLines(true); break;
     case kCmdDetails:
@@ -267,6 +284,20 @@ void MainWindow::RunLogCommand(int id) {
 }
 
 void MainWindow::SetPaused(bool on) { paused_ = on; }
+
+void MainWindow::StartCaptureFile(const std::wstring& path, bool csv) {
+  auto file = std::make_unique<CaptureFile>();
+  if (!file->Open(path, csv)) common::Check(HRESULT_FROM_WIN32(GetLastError()), kProgramTitle);
+  capture_file_ = std::move(file);
+}
+
+void MainWindow::StopCaptureFile() {
+  if (!capture_file_) return;
+  const bool ok = capture_file_->Close();
+  const DWORD error = GetLastError();
+  capture_file_.reset();
+  if (!ok) common::Check(HRESULT_FROM_WIN32(error), kProgramTitle);
+}
 
 void MainWindow::ClearLog() {
   ++log_busy_;

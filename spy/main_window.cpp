@@ -543,6 +543,17 @@ LRESULT MainWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case kDestroyMessage:
       DestroyWindow(hwnd_);
       return 0;
+    case kCaptureFileFailed:
+      if (capture_file_ && !capture_file_->open() && !capture_file_->path().empty()) {
+        const std::wstring path = capture_file_->path();
+        capture_file_.reset();
+        wchar_t reason[256] = L"";
+        FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, static_cast<DWORD>(wp), 0,
+                       reason, 256, nullptr);
+        message_box(hwnd_, L"The capture file could not be written and was closed:\r\n" + path + L"\r\n" + reason,
+                    kProgramTitle, MB_OK | MB_ICONEXCLAMATION);
+      }
+      return 0;
     case WM_DESTROY:
       if (redraw_timer_) ReleaseLogRedraw();
       if (m_SpyWindow) {

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <map>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "capture_record.h"
 #include "com_ptr.h"
 #include "hookwire_h.h"
+#include "capture_file.h"
 #include "log_record.h"
 #include "message_decode.h"
 #include "message_filter.h"
@@ -52,10 +54,13 @@ enum LogCommand : int {
   kCmdFilterAddSelected,  // the selected line's message joins the chosen ones
   kCmdFilterForget,       // nothing chosen: every message is logged
   kCmdFinder,             // shows or hides the finder tool on the toolbar
+  kCmdCaptureFile,        // starts or stops streaming every message to a file
   kCmdFilterGroup = 300,  // + the group's index in MessageGroups()
 };
 // The system menu's item that opens the log's menu (below 0xF000, low four bits clear).
 inline constexpr UINT kSysCmdLogMenu = 0x0EF0;
+// Posted when writing the capture file failed (wParam: the error); the box shows outside the sink.
+inline constexpr UINT kCaptureFileFailed = WM_APP + 2;
 
 enum class Pointer { Arrow, SizeWE };
 
@@ -145,6 +150,11 @@ class MainWindow final : public IhkMessageSink {
   // Runs one command of the log's menu.
   void RunLogCommand(int id);
   void SetPaused(bool on);
+  // Streams every message from now on to a file (the log's lines, or CSV), paused or not, until
+  // StopCaptureFile; raises a run-time error when the file cannot be written.
+  void StartCaptureFile(const std::wstring& path, bool csv);
+  void StopCaptureFile();
+  const CaptureFile* capture_file() const noexcept { return capture_file_.get(); }
   void ClearLog();
   // Writes the log's lines as text, or every record as CSV. Raises a run-time error on failure.
   void SaveLog(const std::wstring& path, bool csv) const;
@@ -292,6 +302,7 @@ class MainWindow final : public IhkMessageSink {
   bool details_of_tree_ = false;  // the pane shows the selected tree node, not a log line
   bool paused_ = false;
   LogStore store_{static_cast<size_t>(kLogCap) + 1};
+  std::unique_ptr<CaptureFile> capture_file_;
   MessageFilter filter_;
   common::com_ptr<IhkMessageDetails> capture_details_;  // null when the window object has none
   std::wstring target_class_;

@@ -242,6 +242,56 @@ TEST_F(Tools, SaveWritesTheLinesOrEveryDetailAsCsvAndCopyTakesTheSelectedLine) {
   EXPECT_EQ(lines[1] + L"\r\n", clip);
 }
 
+// A capture file takes every message, past the log's 501 lines and while the log is paused, in
+// order, as lines or as CSV; a file that cannot be written is refused with a box.
+TEST_F(Tools, CaptureFileStreamsEveryMessagePastTheLogsCapAndWhilePaused) {
+  TestWindow target(nullptr, L"Target");
+  auto& w = Open();
+  SelectNode(w.FindNode(KeyOf(target.hwnd())));
+  ClickToolbar(1);
+  const std::wstring txt = TempPath(L"snoopet-capture.txt");
+  w.choose_save_path = [&](HWND, bool* csv) {
+    *csv = false;
+    return txt;
+  };
+  w.RunLogCommand(spy::kCmdCaptureFile);
+  ASSERT_TRUE(w.capture_file() && w.capture_file()->open());
+  const int n = 3000;
+  for (int i = 0; i < n; ++i) {
+    if (i == 1000) w.RunLogCommand(spy::kCmdPause);
+    if (i == 2000) w.RunLogCommand(spy::kCmdPause);
+    SendMessageW(target.hwnd(), WM_USER, static_cast<WPARAM>(i), 0);
+  }
+  w.RunLogCommand(spy::kCmdCaptureFile);  // stops and closes
+  EXPECT_FALSE(w.capture_file());
+  bool bom = true;
+  const std::wstring text = ReadUtf8(txt, &bom);
+  EXPECT_FALSE(bom);
+  std::vector<std::wstring> got;
+  for (size_t at = 0, end; (end = text.find(L"\r\n", at)) != std::wstring::npos; at = end + 2)
+    got.push_back(text.substr(at, end - at));
+  ASSERT_EQ(static_cast<size_t>(n), got.size());
+  for (int i = 0; i < n; i += 499) EXPECT_EQ(w.FormatMessageLine(WM_USER, i, 0), got[static_cast<size_t>(i)]);
+  EXPECT_EQ(w.FormatMessageLine(WM_USER, n - 1, 0), got.back());
+  EXPECT_EQ(w.FormatMessageLine(WM_USER, n - 1, 0), ListLines(w.log()).back());
+
+  const std::wstring csv = TempPath(L"snoopet-capture.csv");
+  w.StartCaptureFile(csv, true);
+  SendMessageW(target.hwnd(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"x, \"y\""));
+  w.StopCaptureFile();
+  const auto rows = ParseCsv(ReadUtf8(csv, &bom));
+  EXPECT_TRUE(bom);
+  ASSERT_EQ(2u, rows.size());
+  EXPECT_EQ(L"Index", rows[0][0]);
+  EXPECT_EQ(L"WM_SETTEXT", rows[1][5]);
+  EXPECT_EQ(w.store().records().back().details, rows[1][10]);
+
+  EXPECT_THROW(w.StartCaptureFile(TempPath(L"no-such-folder\\x.txt"), false), common::RuntimeError);
+  EXPECT_FALSE(w.capture_file());
+  DeleteFileW(txt.c_str());
+  DeleteFileW(csv.c_str());
+}
+
 TEST_F(Tools, DetailsPaneShowsTheSelectedLineAndIsRemembered) {
   TestWindow target(nullptr, L"Target");
   auto& w = Open();
