@@ -122,11 +122,26 @@ HRESULT HookwireWindow::get_LostMessages(LONG* count) noexcept {
 
 namespace {
 
-// FILETIME (UTC) to a DATE in local time, milliseconds kept.
+// FILETIME (UTC) to a DATE in local time, milliseconds kept. The offset of local time is asked
+// for at most once a second (asking the platform costs more than a whole watched message).
 DATE LocalDate(LONGLONG filetime) {
-  FILETIME utc{static_cast<DWORD>(filetime), static_cast<DWORD>(static_cast<ULONGLONG>(filetime) >> 32)}, local{};
-  if (!FileTimeToLocalFileTime(&utc, &local)) local = utc;
-  const LONGLONG t = static_cast<LONGLONG>((static_cast<ULONGLONG>(local.dwHighDateTime) << 32) | local.dwLowDateTime);
+  // Plain Win32 lock, no thread-local storage: the DLL leaves nothing behind when unloaded.
+  static SRWLOCK lock = SRWLOCK_INIT;
+  static LONGLONG offset = 0;
+  static DWORD asked = 0;
+  static bool known = false;
+  const DWORD now = GetTickCount();
+  AcquireSRWLockExclusive(&lock);
+  if (!known || now - asked >= 1000) {
+    FILETIME utc{static_cast<DWORD>(filetime), static_cast<DWORD>(static_cast<ULONGLONG>(filetime) >> 32)}, local{};
+    if (FileTimeToLocalFileTime(&utc, &local)) {
+      offset = static_cast<LONGLONG>((static_cast<ULONGLONG>(local.dwHighDateTime) << 32) | local.dwLowDateTime) - filetime;
+      asked = now;
+      known = true;
+    }
+  }
+  const LONGLONG t = filetime + offset;
+  ReleaseSRWLockExclusive(&lock);
   constexpr double kDaysFrom1601To1899 = 109205.0;  // 1601-01-01 to 1899-12-30
   return static_cast<double>(t) / 864000000000.0 - kDaysFrom1601To1899;
 }

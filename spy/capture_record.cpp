@@ -34,9 +34,6 @@ LogRecord CaptureRecord(const RecordSource& source, uint64_t index, LONG msg, LO
   QueryPerformanceCounter(&now);
   QueryPerformanceFrequency(&freq);
   r.ms = static_cast<double>(now.QuadPart - source.start.QuadPart) * 1000.0 / static_cast<double>(freq.QuadPart);
-  SYSTEMTIME st;
-  GetLocalTime(&st);
-  r.clock = ClockText(st);
 
   CopiedData data;
   bool have_data = false;
@@ -47,15 +44,15 @@ LogRecord CaptureRecord(const RecordSource& source, uint64_t index, LONG msg, LO
     if (SUCCEEDED(d->get_Milliseconds(&ms))) r.ms = ms;
     DATE when = 0;
     if (SUCCEEDED(d->get_Time(&when)) && when >= 0) {
-      // VariantTimeToSystemTime stops at whole seconds (and may round up to the next one): the
-      // milliseconds are taken off first and put back from the fraction of the day.
-      const long long day_ms = std::llround(std::fmod(when, 1.0) * 86400000.0);
-      const double whole = when - static_cast<double>(day_ms % 1000) / 86400000.0;
-      SYSTEMTIME t;
-      if (VariantTimeToSystemTime(whole, &t)) {
-        t.wMilliseconds = static_cast<WORD>(day_ms % 1000);
-        r.clock = ClockText(t);
-      }
+      // Only the time of day is shown: taken straight from the fraction of the day (the
+      // platform's DATE conversion stops at whole seconds, and costs more than the message).
+      const long long day_ms = std::llround(std::fmod(when, 1.0) * 86400000.0) % 86400000;
+      SYSTEMTIME t{};
+      t.wHour = static_cast<WORD>(day_ms / 3600000);
+      t.wMinute = static_cast<WORD>(day_ms / 60000 % 60);
+      t.wSecond = static_cast<WORD>(day_ms / 1000 % 60);
+      t.wMilliseconds = static_cast<WORD>(day_ms % 1000);
+      r.clock = ClockText(t);
     }
     long origin = 0;
     if (SUCCEEDED(d->get_Origin(&origin))) r.origin = OriginText(origin);
@@ -96,7 +93,13 @@ LogRecord CaptureRecord(const RecordSource& source, uint64_t index, LONG msg, LO
       }
       have_data = true;
     }
-  } else if (source.own_thread) {
+  }
+  if (r.clock.empty()) {  // the window object gave no time: Snoopet's own clock
+    SYSTEMTIME st;
+    GetLocalTime(&st);
+    r.clock = ClockText(st);
+  }
+  if (!delivering && source.own_thread) {
     // A window of this thread: the message is being delivered right now, here, so its origin
     // and what lParam points to can be read directly.
     r.origin = OriginText(static_cast<long>(InSendMessageEx(nullptr) & (ISMEX_SEND | ISMEX_NOTIFY | ISMEX_CALLBACK | ISMEX_REPLIED)));

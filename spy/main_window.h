@@ -183,7 +183,6 @@ class MainWindow final : public IhkMessageSink {
     capture_details_ = nullptr;  // what the old object reported about its deliveries goes with it
     m_SpyWindow = std::move(window);
   }
-  _HookwireWindow* SpyWindow() const { return m_SpyWindow.get(); }
   // The text of the spying switch's error box for an error.
   static std::wstring SpyErrorText(const common::RuntimeError& e);
   // What an unhandled failure in an event handler does: by default an error box and the end
