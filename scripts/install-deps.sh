@@ -10,10 +10,16 @@ packages=(cmake make python3 g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-t
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 missing() { local p; for p in "${packages[@]}"; do have "$p" || echo "$p"; done; }
 
-need=($(missing))
-[ ${#need[@]} -eq 0 ] && exit 0
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+# Earlier versions of this script added the i386 architecture to the host. These machines cannot run
+# its packages, and its index alone can break every update: it goes again while nothing of it is installed.
+if dpkg --print-foreign-architectures | grep -qx i386 && ! dpkg-query -W -f='${Architecture}\n' 2>/dev/null | grep -qx i386; then
+  $SUDO dpkg --remove-architecture i386 && echo "install-deps: removed the host's unused i386 architecture"
+fi
+
+need=($(missing))
+[ ${#need[@]} -eq 0 ] && exit 0
 echo "Installing: ${need[*]}"
 for try in 1 2 3; do
   # An index that fails to download (a mirror mid-sync) leaves the others usable: go on regardless.
