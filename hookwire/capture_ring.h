@@ -120,6 +120,13 @@ inline Data* DataAt(void* base, ULONG capacity, ULONG index) {
                                  static_cast<SIZE_T>(index & (capacity - 1)) * kDataSize);
 }
 
+// The time both sides stamp with: FILETIME (UTC), precise.
+inline LONGLONG FileTimeNow() {
+  FILETIME ft;
+  GetSystemTimePreciseAsFileTime(&ft);
+  return static_cast<LONGLONG>((static_cast<ULONGLONG>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime);
+}
+
 inline bool Filtered(const Header* h, UINT msg) {
   if (h->watch_all) return true;
   return msg < 0x10000 && (h->filter[msg >> 5] & (1UL << (msg & 31))) != 0;

@@ -16,10 +16,6 @@ struct MessageDetails {
   bool target64 = sizeof(void*) == 8;
 };
 
-inline LONGLONG FileTimeNow() {
-  FILETIME ft;
-  GetSystemTimePreciseAsFileTime(&ft);
-  return static_cast<LONGLONG>((static_cast<ULONGLONG>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime);
-}
+using ring::FileTimeNow;
 
 }  // namespace hookwire

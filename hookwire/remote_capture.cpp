@@ -11,6 +11,7 @@
 #include "com_server.h"
 #include "hookwire_window.h"
 #include "runtime_error.h"
+#include "unique_handles.h"
 
 namespace hookwire {
 
@@ -302,18 +303,6 @@ void ReleaseReceiverIfUnused() noexcept {
 
 // --- attaching ---------------------------------------------------------------------------
 
-struct Handle {
-  HANDLE h = nullptr;
-  Handle() = default;
-  explicit Handle(HANDLE v) : h(v) {}
-  ~Handle() {
-    if (h) CloseHandle(h);
-  }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  HANDLE release() { return std::exchange(h, nullptr); }
-};
-
 ULONG DuplicateInto(HANDLE process, HANDLE h, DWORD access) {
   HANDLE theirs = nullptr;
   if (!DuplicateHandle(GetCurrentProcess(), h, process, &theirs, access, FALSE, 0)) return 0;
@@ -373,9 +362,9 @@ bool RemoteCapture::Available(HWND target) noexcept {
   if (!target || !GetWindowThreadProcessId(target, &pid) || target == GetDesktopWindow()) return false;
   bool target64 = sizeof(void*) == 8, known = true;
   if (pid != GetCurrentProcessId()) {
-    Handle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
-    if (!process.h) return false;
-    target64 = ProcessIs64Bit(process.h, &known);
+    common::unique_handle_close process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+    if (!process.get()) return false;
+    target64 = ProcessIs64Bit(process.get(), &known);
     if (!known) return false;
   }
   try {
@@ -389,19 +378,19 @@ bool RemoteCapture::Available(HWND target) noexcept {
 RemoteCapture::RemoteCapture(HookwireWindow* owner, HWND target) {
   DWORD pid = 0;
   if (!GetWindowThreadProcessId(target, &pid)) common::Raise(common::errInvalidArgument, kSource, L"The window is gone");
-  Handle process(OpenProcess(PROCESS_DUP_HANDLE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid));
-  if (!process.h)
+  common::unique_handle_close process(OpenProcess(PROCESS_DUP_HANDLE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid));
+  if (!process.get())
     common::Raise(common::errInvalidArgument, kSource, L"The window's program cannot be opened for watching");
   bool known = false;
-  const bool target64 = ProcessIs64Bit(process.h, &known);
+  const bool target64 = ProcessIs64Bit(process.get(), &known);
   if (!known) common::Raise(common::errInvalidArgument, kSource, L"The window's program cannot be opened for watching");
 
   // The buffer: unnamed, so that only the two parties hold it.
-  Handle section(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kSectionSize, nullptr));
-  Handle wake(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-  Handle self(OpenProcess(SYNCHRONIZE, FALSE, GetCurrentProcessId()));
-  void* view = section.h ? MapViewOfFile(section.h, FILE_MAP_ALL_ACCESS, 0, 0, kSectionSize) : nullptr;
-  if (!view || !wake.h || !self.h) {
+  common::unique_handle_close section(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kSectionSize, nullptr));
+  common::unique_handle_close wake(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  common::unique_handle_close self(OpenProcess(SYNCHRONIZE, FALSE, GetCurrentProcessId()));
+  void* view = section.get() ? MapViewOfFile(section.get(), FILE_MAP_ALL_ACCESS, 0, 0, kSectionSize) : nullptr;
+  if (!view || !wake.get() || !self.get()) {
     if (view) UnmapViewOfFile(view);
     common::Raise(common::errInvalidArgument, kSource, L"Out of memory");
   }
@@ -416,13 +405,13 @@ RemoteCapture::RemoteCapture(HookwireWindow* owner, HWND target) {
   h->watcher_pid = GetCurrentProcessId();
   h->mark = kCapacity / 2;
   h->state = kNew;
-  const ULONG their_section = DuplicateInto(process.h, section.h, FILE_MAP_READ | FILE_MAP_WRITE);
-  h->wake_event = DuplicateInto(process.h, wake.h, EVENT_MODIFY_STATE);
-  h->watcher_process = DuplicateInto(process.h, self.h, SYNCHRONIZE);
+  const ULONG their_section = DuplicateInto(process.get(), section.get(), FILE_MAP_READ | FILE_MAP_WRITE);
+  h->wake_event = DuplicateInto(process.get(), wake.get(), EVENT_MODIFY_STATE);
+  h->watcher_process = DuplicateInto(process.get(), self.get(), SYNCHRONIZE);
   auto close_theirs = [&] {
-    CloseIn(process.h, their_section);
-    CloseIn(process.h, h->wake_event);
-    CloseIn(process.h, h->watcher_process);
+    CloseIn(process.get(), their_section);
+    CloseIn(process.get(), h->wake_event);
+    CloseIn(process.get(), h->watcher_process);
   };
   auto fail = [&](const wchar_t* why) {
     // The handles are the target's from the moment it moved the state on; until then ours to close.

@@ -226,9 +226,7 @@ void Attach(HWND hwnd, HANDLE section) {
   h->write_index = 0;
   h->lost = 0;
   h->target_64bit = sizeof(void*) == 8;
-  FILETIME now;
-  GetSystemTimePreciseAsFileTime(&now);
-  h->attached_time = static_cast<LONGLONG>((static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
+  h->attached_time = FileTimeNow();
   s->view = h;
   ++w->sessions;
 }
@@ -316,9 +314,7 @@ LRESULT CALLBACK CaptureProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     if (first) {  // what every watcher's record shares, read once and only for a watched message
       first = false;
       origin = InSendMessageEx(nullptr);
-      FILETIME ft;
-      GetSystemTimePreciseAsFileTime(&ft);
-      time = static_cast<LONGLONG>((static_cast<ULONGLONG>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime);
+      time = FileTimeNow();
     }
     if (Record* r = Write(s, msg, wp, lp, origin, time, unicode))
       pending[n++] = {&s, s.generation, r, r->stamp, DataAt(s.view, s.capacity, static_cast<ULONG>(r->stamp - 1))};
