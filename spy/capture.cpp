@@ -143,16 +143,15 @@ HRESULT MainWindow::Message(LONG Msg, LONG_PTR wParam, LONG_PTR lParam, LONG_PTR
   ++message_count_;
   const bool to_file = capture_file_ && capture_file_->open();
   if (paused_ && !to_file) return S_OK;  // the capture goes on; the log waits
-  const std::wstring line = FormatMessageLine(Msg, wParam, lParam);
-  LogRecord record = MakeRecord(Msg, wParam, lParam, line);
-  if (to_file && !capture_file_->Append(record)) PostMessageW(hwnd_, kCaptureFileFailed, GetLastError(), 0);
+  LogRecord record = MakeRecord(Msg, wParam, lParam, FormatMessageLine(Msg, wParam, lParam));
+  if (to_file && !capture_file_->Append(record, decoder_)) PostMessageW(hwnd_, kCaptureFileFailed, GetLastError(), 0);
   if (paused_) return S_OK;
   HoldLogRedraw();
   if (SendMessageW(lstOut_, LB_GETCOUNT, 0, 0) > kLogCap) {
     SendMessageW(lstOut_, LB_DELETESTRING, 0, 0);
     store_.DropFirst();
   }
-  LRESULT added = SendMessageW(lstOut_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
+  LRESULT added = SendMessageW(lstOut_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(record.line.c_str()));
   if (added == LB_ERR || added == LB_ERRSPACE) common::Raise(7, kProgramTitle, L"Out of memory");
   store_.Add(std::move(record));
   const LRESULT count = SendMessageW(lstOut_, LB_GETCOUNT, 0, 0);
@@ -199,12 +198,13 @@ void MainWindow::NoteTarget(LONG handle) {
   target_ = reinterpret_cast<HWND>(static_cast<LONG_PTR>(handle));
   wchar_t cls[256] = {};
   if (!target_ || !RealGetWindowClassW(target_, cls, 256)) GetClassNameW(target_, cls, 256);
-  target_class_ = cls;
+  target_class_ = std::make_shared<const std::wstring>(cls);
   target_own_thread_ = target_ && GetWindowThreadProcessId(target_, nullptr) == GetCurrentThreadId();
   capture_details_ = nullptr;
   if (m_SpyWindow) m_SpyWindow->QueryInterface(IID_IhkMessageDetails, capture_details_.put_void());
   message_count_ = 0;
   QueryPerformanceCounter(&capture_start_);
+  QueryPerformanceFrequency(&qpc_frequency_);
   details_of_tree_ = false;
 }
 

@@ -36,9 +36,9 @@ bool CaptureFile::Put(const std::wstring& text) {
   return true;
 }
 
-bool CaptureFile::Append(const LogRecord& r) {
+bool CaptureFile::Append(const LogRecord& r, const MessageDecoder& decoder) {
   if (!open()) return false;
-  Put((csv_ ? CsvLine(r) : r.line) + L"\r\n");
+  Put((csv_ ? CsvLine(r, decoder) : r.line) + L"\r\n");
   ++messages_;
   return pending_.size() < kBlock || Flush();
 }

@@ -15,7 +15,7 @@ class CaptureFile {
   // Creates (or empties) the file; false with GetLastError set when it cannot be written.
   bool Open(const std::wstring& path, bool csv);
   // Adds one message; false once a write failed (the file is then closed, nothing more is taken).
-  bool Append(const LogRecord& r);
+  bool Append(const LogRecord& r, const MessageDecoder& decoder);
   // Writes out what is gathered; false when that failed.
   bool Flush();
   // Flushes and closes; false when the last write failed.

@@ -2,63 +2,40 @@
 
 #include <cmath>
 #include <cwchar>
+#include <utility>
 
 namespace spy {
 
-std::wstring OriginText(long flags) {
-  if (flags == 0) return L"posted, or sent by the window's own thread";
-  std::wstring s = L"sent by another thread";
-  if (flags & 2) s += L", SendNotifyMessage";
-  if (flags & 4) s += L", SendMessageCallback";
-  if (flags & 8) s += L", already replied";
-  return s;
-}
-
-std::wstring ClockText(const SYSTEMTIME& t) {
-  wchar_t buf[32];
-  std::swprintf(buf, 32, L"%02u:%02u:%02u.%03u", t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
-  return buf;
-}
-
 LogRecord CaptureRecord(const RecordSource& source, uint64_t index, LONG msg, LONG_PTR wParam, LONG_PTR lParam,
-                        const std::wstring& line) {
+                        std::wstring line) {
   LogRecord r;
   r.index = index;
   r.window = reinterpret_cast<INT_PTR>(source.target);
   r.msg = static_cast<uint32_t>(msg);
   r.wParam = wParam;
   r.lParam = lParam;
-  r.line = line;
-  // What Snoopet knows itself: its own clock.
-  LARGE_INTEGER now, freq;
-  QueryPerformanceCounter(&now);
-  QueryPerformanceFrequency(&freq);
-  r.ms = static_cast<double>(now.QuadPart - source.start.QuadPart) * 1000.0 / static_cast<double>(freq.QuadPart);
-
-  CopiedData data;
-  bool have_data = false;
+  r.line = std::move(line);
+  r.class_name = source.class_name;
   VARIANT_BOOL delivering = VARIANT_FALSE;
   if (source.details && SUCCEEDED(source.details->get_Delivering(&delivering)) && delivering) {
     IhkMessageDetails* d = source.details;
     double ms = 0;
-    if (SUCCEEDED(d->get_Milliseconds(&ms))) r.ms = ms;
+    bool timed = SUCCEEDED(d->get_Milliseconds(&ms));
+    if (timed) r.ms = ms;
     DATE when = 0;
     if (SUCCEEDED(d->get_Time(&when)) && when >= 0) {
       // Only the time of day is shown: taken straight from the fraction of the day (the
       // platform's DATE conversion stops at whole seconds, and costs more than the message).
-      const long long day_ms = std::llround(std::fmod(when, 1.0) * 86400000.0) % 86400000;
-      SYSTEMTIME t{};
-      t.wHour = static_cast<WORD>(day_ms / 3600000);
-      t.wMinute = static_cast<WORD>(day_ms / 60000 % 60);
-      t.wSecond = static_cast<WORD>(day_ms / 1000 % 60);
-      t.wMilliseconds = static_cast<WORD>(day_ms % 1000);
-      r.clock = ClockText(t);
+      r.day_ms = static_cast<int32_t>(std::llround(std::fmod(when, 1.0) * 86400000.0) % 86400000);
     }
     long origin = 0;
-    if (SUCCEEDED(d->get_Origin(&origin))) r.origin = OriginText(origin);
+    if (SUCCEEDED(d->get_Origin(&origin))) r.origin_flags = origin;
     VARIANT_BOOL known = VARIANT_FALSE;
     LONGLONG result = 0;
-    if (SUCCEEDED(d->get_ResultKnown(&known)) && known && SUCCEEDED(d->get_Result(&result))) r.result = FullHex(result);
+    if (SUCCEEDED(d->get_ResultKnown(&known)) && known && SUCCEEDED(d->get_Result(&result))) {
+      r.result_known = true;
+      r.result = result;
+    }
     LONGLONG w64 = 0, l64 = 0;
     if (SUCCEEDED(d->get_WParam64(&w64))) r.wParam = w64;
     if (SUCCEEDED(d->get_LParam64(&l64))) r.lParam = l64;
@@ -66,6 +43,8 @@ LogRecord CaptureRecord(const RecordSource& source, uint64_t index, LONG msg, LO
     if (SUCCEEDED(d->get_LostBefore(&lost))) r.lost_before = lost;
     long kind = 0, count = 0;
     if (SUCCEEDED(d->get_DataKind(&kind)) && kind != kDataNone) {
+      auto copied = std::make_shared<CopiedData>();
+      CopiedData& data = *copied;
       data.kind = kind;
       if (SUCCEEDED(d->get_DataCount(&count)))
         for (long i = 0; i < count && i < 64; ++i) {
@@ -91,24 +70,27 @@ LogRecord CaptureRecord(const RecordSource& source, uint64_t index, LONG msg, LO
         }
         VariantClear(&bytes);
       }
-      have_data = true;
+      r.data = std::move(copied);
     }
+    if (timed && r.day_ms >= 0) return r;
   }
-  if (r.clock.empty()) {  // the window object gave no time: Snoopet's own clock
+  // What the window object did not tell: Snoopet's own clocks.
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  r.ms = static_cast<double>(now.QuadPart - source.start.QuadPart) * 1000.0 /
+         static_cast<double>(source.frequency.QuadPart ? source.frequency.QuadPart : 1);
+  if (r.day_ms < 0) {
     SYSTEMTIME st;
     GetLocalTime(&st);
-    r.clock = ClockText(st);
+    r.day_ms = ((st.wHour * 60 + st.wMinute) * 60 + st.wSecond) * 1000 + st.wMilliseconds;
   }
   if (!delivering && source.own_thread) {
     // A window of this thread: the message is being delivered right now, here, so its origin
     // and what lParam points to can be read directly.
-    r.origin = OriginText(static_cast<long>(InSendMessageEx(nullptr) & (ISMEX_SEND | ISMEX_NOTIFY | ISMEX_CALLBACK | ISMEX_REPLIED)));
-    data = CopyLocalData(static_cast<uint32_t>(msg), static_cast<WPARAM>(wParam), static_cast<LPARAM>(lParam));
-    have_data = data.kind != kDataNone;
+    r.origin_flags = static_cast<long>(InSendMessageEx(nullptr) & (ISMEX_SEND | ISMEX_NOTIFY | ISMEX_CALLBACK | ISMEX_REPLIED));
+    CopiedData data = CopyLocalData(static_cast<uint32_t>(msg), static_cast<WPARAM>(wParam), static_cast<LPARAM>(lParam));
+    if (data.kind != kDataNone) r.data = std::make_shared<const CopiedData>(std::move(data));
   }
-  r.name = source.decoder->Name(r.msg, source.class_name);
-  MessageFacts facts{r.msg, r.wParam, r.lParam, source.class_name, have_data ? &data : nullptr};
-  r.details = source.decoder->Decode(facts);
   return r;
 }
 

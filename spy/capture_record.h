@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "hookwire_h.h"
@@ -16,20 +17,15 @@ namespace spy {
 struct RecordSource {
   IhkMessageDetails* details;  // null: the window object has none
   HWND target;
-  std::wstring class_name;
+  std::shared_ptr<const std::wstring> class_name;
   bool own_thread;             // the target belongs to the calling thread
   LARGE_INTEGER start;         // QueryPerformanceCounter when the capture started
-  const MessageDecoder* decoder;
+  LARGE_INTEGER frequency;     // QueryPerformanceFrequency
 };
 
-// How a window received a message, from HookwireOrigin flags.
-std::wstring OriginText(long flags);
-// "15:04:05.123"
-std::wstring ClockText(const SYSTEMTIME& t);
-
-// Called while the sink's Message runs.
+// Called while the sink's Message runs: takes what is known now, and copies nothing it need not.
 LogRecord CaptureRecord(const RecordSource& source, uint64_t index, LONG msg, LONG_PTR wParam, LONG_PTR lParam,
-                        const std::wstring& line);
+                        std::wstring line);
 
 // Tells the window object which messages to watch: AllMessages without a filter, otherwise
 // each message that passes on its own (before the capture starts, so that one table is published).

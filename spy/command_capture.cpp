@@ -51,8 +51,8 @@ std::optional<HWND> ParseHandle(const std::wstring& text) {
 // Writes each message as it comes: nothing is lost when the capture is ended early.
 class FileSink final : public IhkMessageSink {
  public:
-  FileSink(HANDLE file, bool csv, const MessageNames& names, RecordSource source)
-      : file_(file), csv_(csv), names_(names), source_(std::move(source)) {}
+  FileSink(HANDLE file, bool csv, const MessageNames& names, const MessageDecoder& decoder, RecordSource source)
+      : file_(file), csv_(csv), names_(names), decoder_(decoder), source_(std::move(source)) {}
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     if (!out) return E_POINTER;
@@ -80,7 +80,7 @@ class FileSink final : public IhkMessageSink {
     COM_METHOD_BEGIN
     ++count_;
     const std::wstring line = names_.FormatLine(msg, wParam, lParam);
-    Write(csv_ ? CsvLine(CaptureRecord(source_, count_, msg, wParam, lParam, line)) : line);
+    Write(csv_ ? CsvLine(CaptureRecord(source_, count_, msg, wParam, lParam, line), decoder_) : line);
     COM_METHOD_END(L"Snoopet", IID_IhkMessageSink)
   }
 
@@ -100,6 +100,7 @@ class FileSink final : public IhkMessageSink {
   HANDLE file_;
   bool csv_;
   const MessageNames& names_;
+  const MessageDecoder& decoder_;
   RecordSource source_;
   uint64_t count_ = 0;
   bool write_failed_ = false;
@@ -261,13 +262,14 @@ int RunCommandLineCapture(const std::vector<std::wstring>& args) {
 
   wchar_t cls[256] = {};
   if (!RealGetWindowClassW(target, cls, 256)) GetClassNameW(target, cls, 256);
-  RecordSource source{nullptr, target, cls, GetWindowThreadProcessId(target, nullptr) == GetCurrentThreadId(), {},
-                      &decoder};
+  RecordSource source{nullptr, target, std::make_shared<const std::wstring>(cls),
+                      GetWindowThreadProcessId(target, nullptr) == GetCurrentThreadId(), {}, {}};
+  QueryPerformanceFrequency(&source.frequency);
   com_ptr<IhkMessageDetails> details;
   window->QueryInterface(IID_IhkMessageDetails, details.put_void());
   source.details = details.get();
   QueryPerformanceCounter(&source.start);
-  FileSink sink(file.h, a.csv, names, source);
+  FileSink sink(file.h, a.csv, names, decoder, source);
   if (a.csv) {
     static const char bom[] = "\xEF\xBB\xBF";
     DWORD written = 0;

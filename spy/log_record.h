@@ -1,27 +1,50 @@
 // One logged message with everything known about it, the bounded store of them that runs beside
 // the log list, and the log's text and CSV forms.
+//
+// A record keeps the facts as they were captured; its words (name, clock, origin, the decoded
+// parameters) are made only when someone reads them: the pane, a save, a CSV line. The sink runs
+// for every message, and most lines are never looked at.
 #pragma once
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "message_decode.h"
 
 namespace spy {
 
 struct LogRecord {
   uint64_t index = 0;      // 1 for the first message of the capture (paused ones are counted too)
   double ms = 0;           // milliseconds since the capture started
-  std::wstring clock;      // local clock time, "15:04:05.123"
+  int32_t day_ms = -1;     // local clock time, milliseconds since midnight; -1 when unknown
   int64_t window = 0;      // the watched window
   uint32_t msg = 0;
-  std::wstring name;       // the resolved name
   int64_t wParam = 0, lParam = 0;  // full width when the window object gives them
-  std::wstring origin;     // how the window received it; empty when unknown
-  std::wstring result;     // the return value; empty when unknown
-  std::wstring details;    // the parameters in words
+  long origin_flags = -1;  // HookwireOrigin flags; -1 when unknown
+  bool result_known = false;
+  int64_t result = 0;
   long lost_before = 0;    // messages the capture lost just before this one
+  std::shared_ptr<const CopiedData> data;          // what the parameters pointed to; null: nothing
+  std::shared_ptr<const std::wstring> class_name;  // the watched window's class (one per capture)
   std::wstring line;       // the log's own line text
 };
+
+// A record in words.
+struct RecordText {
+  std::wstring name;     // the resolved name
+  std::wstring clock;    // "15:04:05.123"; empty when unknown
+  std::wstring origin;   // how the window received it; empty when unknown
+  std::wstring result;   // the return value; empty when unknown
+  std::wstring details;  // the parameters in words
+};
+RecordText Describe(const LogRecord& r, const MessageDecoder& decoder);
+
+// How a window received a message, from HookwireOrigin flags.
+std::wstring OriginText(long flags);
+// "15:04:05.123" of a time of day in milliseconds.
+std::wstring ClockText(int32_t day_ms);
 
 // The records of the log's lines, oldest first, never more than `cap`.
 class LogStore {
@@ -47,7 +70,9 @@ class LogStore {
 std::wstring CsvField(const std::wstring& field);
 // The CSV header line and one record's line (no line break at the end).
 std::wstring CsvHeader();
-std::wstring CsvLine(const LogRecord& r);
+std::wstring CsvLine(const LogRecord& r, const MessageDecoder& decoder);
+// The same line of a record already in words.
+std::wstring CsvLine(const LogRecord& r, const RecordText& text);
 // "0x..." of a parameter at its full width.
 std::wstring FullHex(int64_t v);
 
@@ -58,6 +83,6 @@ std::wstring LogText(const std::vector<std::wstring>& lines);
 bool WriteUtf8File(const std::wstring& path, const std::wstring& text, bool byte_order_mark);
 
 // The multi-line text of the details pane for one record.
-std::wstring DetailsText(const LogRecord& r);
+std::wstring DetailsText(const LogRecord& r, const MessageDecoder& decoder);
 
 }  // namespace spy

@@ -100,7 +100,7 @@ void MainWindow::UpdateDetails() {
 
 std::wstring MainWindow::DetailsOfLine(int line) const {
   const LogRecord* r = line >= 0 ? store_.At(static_cast<size_t>(line)) : nullptr;
-  return r ? DetailsText(*r) : std::wstring(L"Select a line of the log to see what is known about its message.");
+  return r ? DetailsText(*r, decoder_) : std::wstring(L"Select a line of the log to see what is known about its message.");
 }
 
 std::wstring MainWindow::DetailsOfWindow(HWND h) const {
@@ -147,9 +147,9 @@ LRESULT CALLBACK MainWindow::DetailsProc(HWND h, UINT msg, WPARAM wp, LPARAM lp)
 
 // --- records --------------------------------------------------------------------------------------
 
-LogRecord MainWindow::MakeRecord(LONG msg, LONG_PTR wParam, LONG_PTR lParam, const std::wstring& line) {
-  RecordSource source{capture_details_.get(), target_, target_class_, target_own_thread_, capture_start_, &decoder_};
-  return CaptureRecord(source, message_count_, msg, wParam, lParam, line);
+LogRecord MainWindow::MakeRecord(LONG msg, LONG_PTR wParam, LONG_PTR lParam, std::wstring line) {
+  RecordSource source{capture_details_.get(), target_, target_class_, target_own_thread_, capture_start_, qpc_frequency_};
+  return CaptureRecord(source, message_count_, msg, wParam, lParam, std::move(line));
 }
 
 // --- commands -------------------------------------------------------------------------------------
@@ -180,9 +180,10 @@ HMENU MainWindow::BuildLogMenu() const {
                 kCmdFilterGroup + static_cast<int>(i), MenuText(groups[i].name).c_str());
   AppendMenuW(sub, MF_SEPARATOR, 0, nullptr);
   for (uint32_t m : filter_.messages)
-    AppendMenuW(sub, MF_STRING | MF_CHECKED | MF_GRAYED, 0, MenuText(decoder_.Name(m, target_class_)).c_str());
+    AppendMenuW(sub, MF_STRING | MF_CHECKED | MF_GRAYED, 0, MenuText(decoder_.Name(m, *target_class_)).c_str());
   const LogRecord* r = sel >= 0 ? store_.At(static_cast<size_t>(sel)) : nullptr;
-  const std::wstring add = r ? L"&Add " + MenuText(r->name) + L" to the checked" : L"&Add the selected line's message";
+  const std::wstring add = r ? L"&Add " + MenuText(Describe(*r, decoder_).name) + L" to the checked"
+                             : L"&Add the selected line's message";
   AppendMenuW(sub, MF_STRING | (r ? 0 : MF_GRAYED), kCmdFilterAddSelected, add.c_str());
   AppendMenuW(sub, MF_STRING | (filter_.Active() ? 0 : MF_GRAYED), kCmdFilterForget, L"&Uncheck everything");
   AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(sub), L"&Filter");
@@ -311,7 +312,7 @@ void MainWindow::SaveLog(const std::wstring& path, bool csv) const {
   std::wstring text;
   if (csv) {
     text = CsvHeader() + L"\r\n";
-    for (const auto& r : store_.records()) text += CsvLine(r) + L"\r\n";
+    for (const auto& r : store_.records()) text += CsvLine(r, decoder_) + L"\r\n";
   } else {
     std::vector<std::wstring> lines;
     const LRESULT n = SendMessageW(lstOut_, LB_GETCOUNT, 0, 0);

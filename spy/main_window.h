@@ -254,7 +254,7 @@ class MainWindow final : public IhkMessageSink {
   void ShowLogMenu(LPARAM at);
   void ApplyFilter();
   void NoteTarget(LONG handle);
-  LogRecord MakeRecord(LONG msg, LONG_PTR wParam, LONG_PTR lParam, const std::wstring& line);
+  LogRecord MakeRecord(LONG msg, LONG_PTR wParam, LONG_PTR lParam, std::wstring line);
 
   void SetSpying(bool on);
   LONG SelectedWindowHandle() const;
@@ -304,11 +304,12 @@ class MainWindow final : public IhkMessageSink {
   std::unique_ptr<CaptureFile> capture_file_;
   MessageFilter filter_;
   common::com_ptr<IhkMessageDetails> capture_details_;  // null when the window object has none
-  std::wstring target_class_;
+  std::shared_ptr<const std::wstring> target_class_ = std::make_shared<const std::wstring>();
   HWND target_ = nullptr;
   bool target_own_thread_ = false;
   uint64_t message_count_ = 0;
   LARGE_INTEGER capture_start_{};
+  LARGE_INTEGER qpc_frequency_{};
 
   Pointer pointer_ = Pointer::Arrow;
   bool loading_ = false;  // Form_Load has set the layout's members: resizes lay out

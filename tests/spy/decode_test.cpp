@@ -26,6 +26,9 @@ struct Controls {
   }
 };
 
+// A logged record with its words, as the details pane shows them.
+struct Seen : spy::LogRecord, spy::RecordText {};
+
 class Watch {
  public:
   // Selects the window's node: with "Spy" pressed, the log follows it.
@@ -33,8 +36,12 @@ class Watch {
     SendMessageW(w.tree(), TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(w.FindNode(KeyOf(target))));
   }
   // The records logged since the last call.
-  std::vector<spy::LogRecord> Take() {
-    std::vector<spy::LogRecord> out(w_.store().records().begin() + static_cast<long>(seen_), w_.store().records().end());
+  std::vector<Seen> Take() {
+    std::vector<Seen> out;
+    for (size_t i = seen_; i < w_.store().size(); ++i) {
+      const spy::LogRecord& r = *w_.store().At(i);
+      out.push_back(Seen{r, spy::Describe(r, w_.decoder())});
+    }
     seen_ = w_.store().size();
     return out;
   }
@@ -44,7 +51,7 @@ class Watch {
   size_t seen_ = 0;
 };
 
-const spy::LogRecord* Find(const std::vector<spy::LogRecord>& records, UINT msg) {
+const Seen* Find(const std::vector<Seen>& records, UINT msg) {
   for (const auto& r : records)
     if (r.msg == msg) return &r;
   return nullptr;

@@ -163,17 +163,18 @@ TEST_F(DetailsSource, WhatTheWindowObjectReportsFillsTheRecordAndTheDecoding) {
 
   ASSERT_EQ(1u, w.store().size());
   const spy::LogRecord& r = *w.store().At(0);
+  const spy::RecordText t = spy::Describe(r, w.decoder());
   EXPECT_EQ(1234.5, r.ms);
-  EXPECT_EQ(L"10:11:12.845", r.clock);
-  EXPECT_EQ(L"sent by another thread, already replied", r.origin);
-  EXPECT_EQ(L"0x7F", r.result);
+  EXPECT_EQ(L"10:11:12.845", t.clock);
+  EXPECT_EQ(L"sent by another thread, already replied", t.origin);
+  EXPECT_EQ(L"0x7F", t.result);
   EXPECT_EQ(0x100000002LL, r.wParam);
   EXPECT_EQ(0x2000000010LL, r.lParam);
   EXPECT_EQ(3, r.lost_before);
-  EXPECT_EQ(L"WM_WINDOWPOSCHANGED", r.name);
-  EXPECT_EQ(L"x=10 y=20 cx=300 cy=200, SWP_NOZORDER | SWP_NOACTIVATE, after NULL", r.details);
+  EXPECT_EQ(L"WM_WINDOWPOSCHANGED", t.name);
+  EXPECT_EQ(L"x=10 y=20 cx=300 cy=200, SWP_NOZORDER | SWP_NOACTIVATE, after NULL", t.details);
   EXPECT_EQ(L"WM_WINDOWPOSCHANGED, 2, 10", ListLines(w.log()).back()) << "the line keeps the sink's parameters";
-  const std::wstring pane = spy::DetailsText(r);
+  const std::wstring pane = spy::DetailsText(r, w.decoder());
   EXPECT_NE(std::wstring::npos, pane.find(L"Lost before:\t3 messages"));
   EXPECT_NE(std::wstring::npos, pane.find(L"wParam:\t0x100000002"));
 
@@ -183,13 +184,13 @@ TEST_F(DetailsSource, WhatTheWindowObjectReportsFillsTheRecordAndTheDecoding) {
   d.values = {0x55, 4};
   d.bytes = {1, 2, 0xAB, 4};
   reporting.Deliver(WM_COPYDATA, 0, 0);
-  EXPECT_EQ(L"NULL; dwData 0x55, 4 bytes: 01 02 AB 04", w.store().At(1)->details);
+  EXPECT_EQ(L"NULL; dwData 0x55, 4 bytes: 01 02 AB 04", spy::Describe(*w.store().At(1), w.decoder()).details);
   d = Delivery{};
   d.kind = spy::kDataText;
   d.text = L"returned text";
   d.wparam = 64;
   reporting.Deliver(WM_GETTEXT, 64, 0);
-  EXPECT_EQ(L"64; \"returned text\"", w.store().At(2)->details);
+  EXPECT_EQ(L"64; \"returned text\"", spy::Describe(*w.store().At(2), w.decoder()).details);
 
   // Outside a delivery nothing is taken from it: Snoopet's own clock, the rest blank.
   d = Delivery{};
@@ -198,10 +199,11 @@ TEST_F(DetailsSource, WhatTheWindowObjectReportsFillsTheRecordAndTheDecoding) {
   d.ms = 99999;
   reporting.Deliver(WM_USER, 0, 0);
   EXPECT_NE(99999, w.store().At(3)->ms);
-  EXPECT_EQ(L"posted, or sent by the window's own thread", w.store().At(3)->origin)
+  const spy::RecordText own = spy::Describe(*w.store().At(3), w.decoder());
+  EXPECT_EQ(L"posted, or sent by the window's own thread", own.origin)
       << "the target is a window of this thread: Snoopet knows that much itself";
-  EXPECT_FALSE(w.store().At(3)->clock.empty());
-  EXPECT_TRUE(w.store().At(3)->result.empty());
+  EXPECT_FALSE(own.clock.empty());
+  EXPECT_TRUE(own.result.empty());
   w.ReplaceSpyWindow(nullptr);
 }
 

@@ -203,24 +203,25 @@ TEST_F(Tools, SaveWritesTheLinesOrEveryDetailAsCsvAndCopyTakesTheSelectedLine) {
   for (size_t i = 1; i < rows.size(); ++i) {
     ASSERT_EQ(11u, rows[i].size()) << "row " << i;
     const spy::LogRecord& r = *w.store().At(i - 1);
+    const spy::RecordText t = spy::Describe(r, w.decoder());
     EXPECT_EQ(std::to_wstring(r.index), rows[i][0]);
-    EXPECT_EQ(r.clock, rows[i][2]);
-    EXPECT_EQ(r.name, rows[i][5]);
-    EXPECT_EQ(r.origin, rows[i][8]);
-    EXPECT_EQ(r.details, rows[i][10]) << "commas and quotes survive the round trip";
+    EXPECT_EQ(t.clock, rows[i][2]);
+    EXPECT_EQ(t.name, rows[i][5]);
+    EXPECT_EQ(t.origin, rows[i][8]);
+    EXPECT_EQ(t.details, rows[i][10]) << "commas and quotes survive the round trip";
   }
   EXPECT_EQ(L"\"a, \\\"b\\\"\"", rows[1][10]);
   EXPECT_EQ(L"WM_USER+9", rows[3][5]);
   EXPECT_EQ(L"0x1234", rows[3][6]);
 
   // A field with a line break in it, written by the same code, read back whole.
-  spy::LogRecord r;
-  r.details = L"two\r\nlines, \"quoted\"";
-  r.name = L"plain";
-  auto one = ParseCsv(spy::CsvLine(r) + L"\r\n");
+  spy::RecordText words;
+  words.details = L"two\r\nlines, \"quoted\"";
+  words.name = L"plain";
+  auto one = ParseCsv(spy::CsvLine(spy::LogRecord{}, words) + L"\r\n");
   ASSERT_EQ(1u, one.size());
   ASSERT_EQ(11u, one[0].size());
-  EXPECT_EQ(r.details, one[0][10]);
+  EXPECT_EQ(words.details, one[0][10]);
   EXPECT_EQ(L"plain", one[0][5]);
 
   // A file that cannot be written: a box says so; nothing is left behind.
@@ -284,7 +285,7 @@ TEST_F(Tools, CaptureFileStreamsEveryMessagePastTheLogsCapAndWhilePaused) {
   ASSERT_EQ(2u, rows.size());
   EXPECT_EQ(L"Index", rows[0][0]);
   EXPECT_EQ(L"WM_SETTEXT", rows[1][5]);
-  EXPECT_EQ(w.store().records().back().details, rows[1][10]);
+  EXPECT_EQ(spy::Describe(w.store().records().back(), w.decoder()).details, rows[1][10]);
 
   EXPECT_THROW(w.StartCaptureFile(TempPath(L"no-such-folder\\x.txt"), false), common::RuntimeError);
   EXPECT_FALSE(w.capture_file());
