@@ -50,6 +50,10 @@ void MainWindow::LoadToolSettings() {
   if (GetSetting(app_, kToolSection, L"Finder", L"0") == L"1") ShowFinder(true);
 }
 
+void MainWindow::LoadLogStyle() {
+  if (GetSetting(app_, kToolSection, L"SeveralLines", L"0") == L"1") SetSeveralLines(true);
+}
+
 // --- the details pane ---------------------------------------------------------------------------
 
 void MainWindow::ShowDetails(bool on) {
@@ -93,7 +97,7 @@ void MainWindow::UpdateDetails() {
       text = DetailsOfWindow(reinterpret_cast<HWND>(static_cast<INT_PTR>(h)));
     }
   } else {
-    text = DetailsOfLine(static_cast<int>(SendMessageW(lstOut_, LB_GETCURSEL, 0, 0)));
+    text = DetailsOfLine(CurrentLine());
   }
   SetWindowTextW(txtDetails_, text.c_str());
 }
@@ -154,16 +158,82 @@ LogRecord MainWindow::MakeRecord(LONG msg, LONG_PTR wParam, LONG_PTR lParam, std
 
 // --- commands -------------------------------------------------------------------------------------
 
+int MainWindow::CurrentLine() const {
+  if (!several_lines_) return static_cast<int>(SendMessageW(lstOut_, LB_GETCURSEL, 0, 0));
+  // Several lines: the one with the focus rectangle, when it is among the selected.
+  const LRESULT caret = SendMessageW(lstOut_, LB_GETCARETINDEX, 0, 0);
+  return caret >= 0 && SendMessageW(lstOut_, LB_GETSEL, static_cast<WPARAM>(caret), 0) > 0 ? static_cast<int>(caret) : -1;
+}
+
+// As the seed's log does with one line: the newest line becomes the selection and is in view.
+void MainWindow::SelectNewestLine(LRESULT count) {
+  SendMessageW(lstOut_, LB_SETSEL, FALSE, -1);
+  SendMessageW(lstOut_, LB_SETSEL, TRUE, count - 1);
+  SendMessageW(lstOut_, LB_SETCARETINDEX, static_cast<WPARAM>(count - 1), FALSE);
+}
+
+bool MainWindow::SetSeveralLines(bool on) {
+  if (on == several_lines_) return true;
+  if (!lstOut_ || (m_Spying && target_ == lstOut_)) return false;
+  ReleaseLogRedraw();  // the held redraw has taken the log's visible style away for a moment
+  ++log_busy_;
+  struct Busy {
+    int& n;
+    ~Busy() { --n; }
+  } busy{log_busy_};
+  RECT r{};
+  GetWindowRect(lstOut_, &r);
+  MapWindowPoints(nullptr, hwnd_, reinterpret_cast<POINT*>(&r), 2);
+  const DWORD style = static_cast<DWORD>(GetWindowLongW(lstOut_, GWL_STYLE));
+  HWND fresh = CreateWindowExW(static_cast<DWORD>(GetWindowLongW(lstOut_, GWL_EXSTYLE)), L"LISTBOX", nullptr,
+                               on ? style | LBS_EXTENDEDSEL : style & ~static_cast<DWORD>(LBS_EXTENDEDSEL), r.left,
+                               r.top, r.right - r.left, r.bottom - r.top, hwnd_,
+                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(GetDlgCtrlID(lstOut_))),
+                               GetModuleHandleW(nullptr), nullptr);
+  if (!fresh) return false;
+  SendMessageW(fresh, WM_SETFONT, SendMessageW(lstOut_, WM_GETFONT, 0, 0), FALSE);
+  // The same lines, the same line selected and the same lines in view.
+  const LRESULT n = SendMessageW(lstOut_, LB_GETCOUNT, 0, 0);
+  for (LRESULT i = 0; i < n; ++i) {
+    const LRESULT len = SendMessageW(lstOut_, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
+    std::wstring s(static_cast<size_t>(std::max<LRESULT>(len, 0)) + 1, L'\0');
+    SendMessageW(lstOut_, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(s.data()));
+    SendMessageW(fresh, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(s.c_str()));
+  }
+  const int line = CurrentLine();
+  const LRESULT top = SendMessageW(lstOut_, LB_GETTOPINDEX, 0, 0);
+  const bool focused = GetFocus() == lstOut_;
+  SetWindowPos(fresh, lstOut_, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);  // the same place in the tab order
+  SetWindowLongPtrW(lstOut_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(log_proc_));
+  DestroyWindow(lstOut_);
+  lstOut_ = fresh;
+  several_lines_ = on;
+  SetWindowLongPtrW(lstOut_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  log_proc_ = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrW(lstOut_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&MainWindow::LogProc)));
+  if (line >= 0) {
+    if (on) SelectNewestLine(line + 1);
+    else SendMessageW(lstOut_, LB_SETCURSEL, static_cast<WPARAM>(line), 0);
+  }
+  SendMessageW(lstOut_, LB_SETTOPINDEX, static_cast<WPARAM>(std::max<LRESULT>(top, 0)), 0);
+  if (focused) SetFocus(lstOut_);
+  if (!nodes_.empty()) RefreshTree();  // the tree lists the new log, not the old one
+  return true;
+}
+
 HMENU MainWindow::BuildLogMenu() const {
   HMENU menu = CreatePopupMenu();
-  const int sel = static_cast<int>(SendMessageW(lstOut_, LB_GETCURSEL, 0, 0));
+  const int sel = CurrentLine();
   const bool any = SendMessageW(lstOut_, LB_GETCOUNT, 0, 0) > 0;
   AppendMenuW(menu, MF_STRING | (paused_ ? MF_CHECKED : 0), kCmdPause, L"&Pause");
   AppendMenuW(menu, MF_STRING | (any ? 0 : MF_GRAYED), kCmdClear, L"C&lear");
   AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
   AppendMenuW(menu, MF_STRING | (any ? 0 : MF_GRAYED), kCmdSave, L"&Save As...");
-  AppendMenuW(menu, MF_STRING | (sel >= 0 ? 0 : MF_GRAYED), kCmdCopy, L"&Copy\tCtrl+C");
+  const bool selected = several_lines_ ? SendMessageW(lstOut_, LB_GETSELCOUNT, 0, 0) > 0 : sel >= 0;
+  AppendMenuW(menu, MF_STRING | (selected ? 0 : MF_GRAYED), kCmdCopy, L"&Copy\tCtrl+C");
   AppendMenuW(menu, MF_STRING | (any ? 0 : MF_GRAYED), kCmdCopyAll, L"Copy &All");
+  AppendMenuW(menu, MF_STRING | (several_lines_ ? MF_CHECKED : 0) | (m_Spying && target_ == lstOut_ ? MF_GRAYED : 0),
+              kCmdSeveralLines, L"Select Se&veral Lines");
   AppendMenuW(menu, MF_STRING | (capture_file_ && capture_file_->open() ? MF_CHECKED : 0), kCmdCaptureFile,
               L"Capture to &File...");
   AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
@@ -197,7 +267,7 @@ void MainWindow::ShowLogMenu(LPARAM at) {
   POINT pt{GET_X_LPARAM(at), GET_Y_LPARAM(at)};
   if (at == -1) {  // from the keyboard: at the selected line
     RECT r{};
-    const LRESULT sel = SendMessageW(lstOut_, LB_GETCURSEL, 0, 0);
+    const LRESULT sel = CurrentLine();
     if (sel < 0 || SendMessageW(lstOut_, LB_GETITEMRECT, static_cast<WPARAM>(sel), reinterpret_cast<LPARAM>(&r)) == LB_ERR)
       GetClientRect(lstOut_, &r);
     pt = {r.left + 8, r.bottom};
@@ -248,6 +318,10 @@ void MainWindow::RunLogCommand(int id) {
     }
     case kCmdCopy: CopyLines(false); break;
     case kCmdCopyAll: CopyLines(true); break;
+    case kCmdSeveralLines:
+      if (SetSeveralLines(!several_lines_))
+        SaveSetting(app_, kToolSection, L"SeveralLines", several_lines_ ? L"1" : L"0");
+      break;
     case kCmdDetails:
       ShowDetails(!details_visible_);
       SaveSetting(app_, kToolSection, L"Details", details_visible_ ? L"1" : L"0");
@@ -265,7 +339,7 @@ void MainWindow::RunLogCommand(int id) {
       break;
     }
     case kCmdFilterAddSelected: {
-      const int sel = static_cast<int>(SendMessageW(lstOut_, LB_GETCURSEL, 0, 0));
+      const int sel = CurrentLine();
       const LogRecord* r = sel >= 0 ? store_.At(static_cast<size_t>(sel)) : nullptr;
       if (!r) break;
       MessageFilter f = filter_;
@@ -333,7 +407,7 @@ bool MainWindow::CopyLines(bool all) const {
   const LRESULT n = SendMessageW(lstOut_, LB_GETCOUNT, 0, 0);
   const LRESULT sel = SendMessageW(lstOut_, LB_GETCURSEL, 0, 0);
   for (LRESULT i = 0; i < n; ++i) {
-    if (!all && i != sel) continue;
+    if (!all && (several_lines_ ? SendMessageW(lstOut_, LB_GETSEL, static_cast<WPARAM>(i), 0) <= 0 : i != sel)) continue;
     const LRESULT len = SendMessageW(lstOut_, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
     std::wstring s(static_cast<size_t>(std::max<LRESULT>(len, 0)) + 1, L'\0');
     SendMessageW(lstOut_, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(s.data()));

@@ -289,6 +289,8 @@ void MainWindow::Form_Load() {
   m_SplitterRight = m_SplitterPos + 2 * m_Gap;
   m_SplitterState = 0;
   m_Spying = 0;
+  // The log is made anew when it selects several lines: before the tree lists it.
+  LoadLogStyle();
   // 8.-9.
   FillWindowTree();
   LoadMessageNames();

@@ -55,6 +55,7 @@ enum LogCommand : int {
   kCmdFilterForget,       // nothing chosen: every message is logged
   kCmdFinder,             // shows or hides the finder tool on the toolbar
   kCmdCaptureFile,        // starts or stops streaming every message to a file
+  kCmdSeveralLines,       // lets the log select several lines at once (for Copy)
   kCmdFilterGroup = 300,  // + the group's index in MessageGroups()
 };
 // The system menu's item that opens the log's menu (below 0xF000, low four bits clear).
@@ -158,8 +159,12 @@ class MainWindow final : public IhkMessageSink {
   void ClearLog();
   // Writes the log's lines as text, or every record as CSV. Raises a run-time error on failure.
   void SaveLog(const std::wstring& path, bool csv) const;
-  // Puts the selected line (or every line) on the clipboard as text.
+  // Puts the selected lines (or every line) on the clipboard as text.
   bool CopyLines(bool all) const;
+  // The log selects several lines at once (shift and control clicks) when on; the list box is
+  // made anew with its lines. False when it cannot be now (Snoopet is watching its own log).
+  bool SetSeveralLines(bool on);
+  bool several_lines() const noexcept { return several_lines_; }
   void ShowDetails(bool on);
   void ShowFinder(bool on);
   // Selects a window's node, building the tree anew when the window is not in it yet. False
@@ -249,9 +254,12 @@ class MainWindow final : public IhkMessageSink {
 
   // --- the tools (log_tools.cpp) ---
   void LoadToolSettings();
+  void LoadLogStyle();
   void LayoutDetails();
   void UpdateDetails();
   void ShowLogMenu(LPARAM at);
+  int CurrentLine() const;           // the line the pane and the menu speak of; -1 for none
+  void SelectNewestLine(LRESULT count);
   void ApplyFilter();
   void NoteTarget(LONG handle);
   LogRecord MakeRecord(LONG msg, LONG_PTR wParam, LONG_PTR lParam, std::wstring line);
@@ -300,6 +308,7 @@ class MainWindow final : public IhkMessageSink {
   bool details_visible_ = false;
   bool details_of_tree_ = false;  // the pane shows the selected tree node, not a log line
   bool paused_ = false;
+  bool several_lines_ = false;
   LogStore store_{static_cast<size_t>(kLogCap) + 1};
   std::unique_ptr<CaptureFile> capture_file_;
   MessageFilter filter_;

@@ -108,6 +108,7 @@ TEST_F(Tools, NothingTurnedOnLeavesTheSeedsWindowItsLinesAndItsSettings) {
   EXPECT_EQ(2, SendMessageW(w.toolbar(), TB_BUTTONCOUNT, 0, 0));
   EXPECT_FALSE(w.details_visible());
   EXPECT_FALSE(w.paused());
+  EXPECT_EQ(0, GetWindowLongW(w.log(), GWL_STYLE) & (LBS_EXTENDEDSEL | LBS_MULTIPLESEL)) << "one line at a time";
 
   SelectNode(w.FindNode(KeyOf(target.hwnd())));
   ClickToolbar(1);
@@ -241,6 +242,56 @@ TEST_F(Tools, SaveWritesTheLinesOrEveryDetailAsCsvAndCopyTakesTheSelectedLine) {
   if (data) GlobalUnlock(data);
   CloseClipboard();
   EXPECT_EQ(lines[1] + L"\r\n", clip);
+}
+
+// Several lines: the log is made anew with its lines and its place; Copy takes the selected
+// lines; new lines still select the newest; the choice is remembered, and refused while Snoopet
+// watches its own log (that window would go away under the capture).
+TEST_F(Tools, SeveralLinesCanBeSelectedAndCopiedAndTheChoiceIsRemembered) {
+  TestWindow target(nullptr, L"Target");
+  auto& w = Open();
+  SelectNode(w.FindNode(KeyOf(target.hwnd())));
+  ClickToolbar(1);
+  for (int i = 0; i < 6; ++i) SendMessageW(target.hwnd(), WM_USER, static_cast<WPARAM>(i), 0);
+  const auto lines = ListLines(w.log());
+  const HWND before = w.log();
+  const spy::TwipsRect place = w.ControlRect(before);
+  w.RunLogCommand(spy::kCmdSeveralLines);
+  ASSERT_TRUE(w.several_lines());
+  EXPECT_FALSE(IsWindow(before));
+  EXPECT_NE(0, GetWindowLongW(w.log(), GWL_STYLE) & LBS_EXTENDEDSEL);
+  EXPECT_EQ(lines, ListLines(w.log()));
+  EXPECT_EQ(place.left, w.ControlRect(w.log()).left);
+  EXPECT_EQ(place.height, w.ControlRect(w.log()).height);
+  EXPECT_EQ(w.tree(), GetNextWindow(w.log(), GW_HWNDNEXT)) << "the log keeps its place in the tab order";
+  EXPECT_NE(nullptr, w.FindNode(KeyOf(w.log()))) << "the tree lists the new log";
+
+  SendMessageW(w.log(), LB_SETSEL, FALSE, -1);
+  SendMessageW(w.log(), LB_SELITEMRANGE, TRUE, MAKELPARAM(1, 3));
+  ASSERT_TRUE(w.CopyLines(false));
+  ASSERT_TRUE(OpenClipboard(nullptr));
+  HANDLE data = GetClipboardData(CF_UNICODETEXT);
+  std::wstring clip = data ? static_cast<const wchar_t*>(GlobalLock(data)) : L"";
+  if (data) GlobalUnlock(data);
+  CloseClipboard();
+  EXPECT_EQ(lines[1] + L"\r\n" + lines[2] + L"\r\n" + lines[3] + L"\r\n", clip);
+
+  SendMessageW(target.hwnd(), WM_USER, 99, 0);  // still logged, and the newest line alone is selected
+  EXPECT_EQ(w.FormatMessageLine(WM_USER, 99, 0), ListLines(w.log()).back());
+  EXPECT_EQ(1, SendMessageW(w.log(), LB_GETSELCOUNT, 0, 0));
+  EXPECT_GT(SendMessageW(w.log(), LB_GETSEL, lines.size(), 0), 0);
+
+  CloseAndForget();
+  EXPECT_EQ(L"1", spy::GetSetting(app_, L"Tools", L"SeveralLines", L"<absent>"));
+  auto& again = Open();
+  EXPECT_NE(0, GetWindowLongW(again.log(), GWL_STYLE) & LBS_EXTENDEDSEL) << "remembered";
+  SelectNode(again.FindNode(KeyOf(again.log())));
+  ClickToolbar(1);
+  EXPECT_FALSE(again.SetSeveralLines(false)) << "the watched log stays";
+  EXPECT_TRUE(again.several_lines());
+  ClickToolbar(1);
+  EXPECT_TRUE(again.SetSeveralLines(false));
+  EXPECT_EQ(0, GetWindowLongW(again.log(), GWL_STYLE) & LBS_EXTENDEDSEL);
 }
 
 // A capture file takes every message, past the log's 501 lines and while the log is paused, in
