@@ -150,7 +150,7 @@ void MenuTour::Check() {
     return;
   }
   const std::wstring file = folder_ + L"\\" + stop.name + L".bmp";
-  const bool saved = SaveScreen(file);
+  const bool saved = common::SaveScreen(file);
   if (missing.empty() && saved) {
     Log(L"ok    " + stop.name + L": " + std::to_wstring(count) + L" items painted by the component");
     const std::wstring name = stop.name.size() > 3 ? stop.name.substr(3) : stop.name;  // without "NN "

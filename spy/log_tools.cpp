@@ -235,7 +235,7 @@ HMENU MainWindow::BuildLogMenu() const {
   AppendMenuW(menu, MF_STRING | (several_lines_ ? MF_CHECKED : 0) | (m_Spying && target_ == lstOut_ ? MF_GRAYED : 0),
               kCmdSeveralLines, L"Select Se&veral Lines");
   AppendMenuW(menu, MF_STRING | (capture_file_ && capture_file_->open() ? MF_CHECKED : 0), kCmdCaptureFile,
-              L"Capture to &File...");
+              L"Capt&ure to File...");
   AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
   AppendMenuW(menu, MF_STRING | (details_visible_ ? MF_CHECKED : 0), kCmdDetails, L"&Details");
   HMENU sub = CreatePopupMenu();

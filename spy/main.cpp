@@ -3,9 +3,12 @@
 // `Snoopet.exe /demo <ready-file>` is used by scripts/main.sh only: the program selects its
 // own main window, presses "Spy", makes some traffic for it, writes the number of logged
 // lines to <ready-file> and waits until that file is gone (a screenshot has been taken) before
-// it exits: 0 when lines were logged, 1 otherwise. With /tools after the file the details pane is
-// shown too; the log is paused at the end, a line with decoded parameters is selected and the finder
-// tool is dragged over the tree.
+// it exits: 0 when lines were logged, 1 otherwise. With /tools after the file it shows the tools
+// one view after another, each announced in <ready-file> as "<lines> <view>" and left when the
+// file is gone: "details" (the pane with a decoded line, a filter on, the finder dragged over the
+// tree), "menu" (several lines selected, the log's menu with its Filter submenu open) and
+// "window" (the finder dropped on the toolbar: its node and what is known of it). The user's
+// settings are left as they were.
 #include <windows.h>
 #include <ole2.h>
 #include <shellapi.h>
@@ -18,6 +21,7 @@
 #include "command_capture.h"
 #include "hex.h"
 #include "main_window.h"
+#include "screen_capture.h"
 
 namespace {
 
@@ -28,6 +32,8 @@ struct Demo {
   int step = 0;
   int status = 1;
   DWORD waiting_since = 0;
+  bool waiting = false;
+  spy::MessageFilter user_filter;  // put back at the end
 };
 Demo* g_demo = nullptr;
 
@@ -41,10 +47,42 @@ void ClickButton(HWND toolbar, int index) {
   SendMessageW(toolbar, WM_LBUTTONUP, 0, at);
 }
 
+// Tells the script that a view is ready for its screenshot. The tools' views are taken here, from
+// inside (<ready-file>.bmp): a screenshot of the X display shows the platform's popup menus black.
+void Announce(Demo& d, const char* view) {
+  const LRESULT lines = CountLines();
+  if (lines > 0) d.status = 0;
+  if (d.tools) common::SaveScreen(d.ready_file + L".bmp");
+  if (FILE* f = _wfopen(d.ready_file.c_str(), L"w")) {
+    std::fprintf(f, "%ld %s\n", static_cast<long>(lines), view);
+    std::fclose(f);
+  }
+  d.waiting = true;
+  d.waiting_since = GetTickCount();
+}
+
+// The finder pressed and moved over a window (its centre), as a drag by the user.
+void DragFinderOver(spy::MainWindow& w, HWND over, bool drop) {
+  RECT r;
+  GetWindowRect(over, &r);
+  POINT at{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+  ScreenToClient(w.finder(), &at);
+  SendMessageW(w.finder(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(4, 4));
+  SendMessageW(w.finder(), WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(at.x, at.y));
+  if (drop) SendMessageW(w.finder(), WM_LBUTTONUP, 0, MAKELPARAM(at.x, at.y));
+}
+
 void CALLBACK DemoStep(HWND, UINT, UINT_PTR, DWORD) {
   Demo& d = *g_demo;
   spy::MainWindow& w = *d.window;
   if (w.closed()) return;
+  if (d.waiting) {
+    // The script takes the screenshot and removes the file; a minute at most.
+    const bool gone = GetFileAttributesW(d.ready_file.c_str()) == INVALID_FILE_ATTRIBUTES;
+    if (!gone && GetTickCount() - d.waiting_since < 60000) return;
+    if (!gone) d.status = 1;
+    d.waiting = false;
+  }
   const int step = d.step++;
   if (step == 0) {
     // Select the program's own main window in the tree and press "Spy".
@@ -54,26 +92,15 @@ void CALLBACK DemoStep(HWND, UINT, UINT_PTR, DWORD) {
       SendMessageW(w.tree(), TVM_ENSUREVISIBLE, 0, reinterpret_cast<LPARAM>(node));
       SendMessageW(w.tree(), WM_HSCROLL, MAKEWPARAM(SB_THUMBPOSITION, 0), 0);  // pictures and lines in view
     }
-    if (d.tools) {  // not stored: the user's settings stay as they are
+    if (d.tools) {  // not stored: the user's settings stay as they are (the filter is put back)
       w.ShowDetails(true);
       w.ShowFinder(true);
+      d.user_filter = w.filter();
+      spy::MessageFilter f;
+      f.SetGroups(L"Mouse");  // the flood of mouse moves and hit tests left out
+      w.SetFilter(f);
     }
     ClickButton(w.toolbar(), 1);
-    return;
-  }
-  if (step == 46 && d.tools) {
-    // Pause, then select the newest line whose parameters say something.
-    w.SetPaused(true);
-    const auto& records = w.store().records();
-    if (records.empty()) return;
-    size_t pick = records.size() - 1;
-    for (size_t i = records.size(); i-- > 0;)
-      if (records[i].msg == WM_WINDOWPOSCHANGED) {
-        pick = i;
-        break;
-      }
-    SendMessageW(w.log(), LB_SETCURSEL, pick, 0);
-    SendMessageW(w.hwnd(), WM_COMMAND, MAKEWPARAM(102, LBN_SELCHANGE), reinterpret_cast<LPARAM>(w.log()));
     return;
   }
   if (step <= 40) {
@@ -88,32 +115,61 @@ void CALLBACK DemoStep(HWND, UINT, UINT_PTR, DWORD) {
     SendMessageW(w.hwnd(), WM_GETTEXTLENGTH, 0, 0);
     return;
   }
-  if (step == 47 && d.tools && w.finder()) {
-    // The finder dragged over the tree: the tree is outlined in the screenshot.
-    RECT r;
-    GetWindowRect(w.tree(), &r);
-    POINT at{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
-    ScreenToClient(w.finder(), &at);
-    SendMessageW(w.finder(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(4, 4));
-    SendMessageW(w.finder(), WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(at.x, at.y));
+  if (!d.tools) {
+    if (step == 46) Announce(d, "log");
+    else if (step > 46) ClickButton(w.toolbar(), 0);  // "Exit"
     return;
   }
-  if (step == 48) {
-    const LRESULT lines = CountLines();
-    d.status = lines > 0 ? 0 : 1;
-    if (FILE* f = _wfopen(d.ready_file.c_str(), L"w")) {
-      std::fprintf(f, "%ld\n", static_cast<long>(lines));
-      std::fclose(f);
+  switch (step) {
+    case 46: {
+      // Pause, then select the newest line whose parameters say something.
+      w.SetPaused(true);
+      const auto& records = w.store().records();
+      if (records.empty()) return;
+      size_t pick = records.size() - 1;
+      for (size_t i = records.size(); i-- > 0;)
+        if (records[i].msg == WM_WINDOWPOSCHANGED) {
+          pick = i;
+          break;
+        }
+      SendMessageW(w.log(), LB_SETCURSEL, pick, 0);
+      SendMessageW(w.hwnd(), WM_COMMAND, MAKEWPARAM(102, LBN_SELCHANGE), reinterpret_cast<LPARAM>(w.log()));
+      return;
     }
-    d.waiting_since = GetTickCount();
-    return;
-  }
-  if (step > 48) {
-    const bool gone = GetFileAttributesW(d.ready_file.c_str()) == INVALID_FILE_ATTRIBUTES;
-    if (gone || GetTickCount() - d.waiting_since > 60000) {
-      if (CountLines() == 0) d.status = 1;
+    case 47:  // the finder dragged over the tree: the tree is outlined
+      if (w.finder()) DragFinderOver(w, w.tree(), false);
+      return;
+    case 48: Announce(d, "details"); return;
+    case 49: {
+      // The drag given up (Esc); several lines selected, up to the one in the pane.
+      SendMessageW(w.finder(), WM_KEYDOWN, VK_ESCAPE, 0);
+      const LRESULT line = SendMessageW(w.log(), LB_GETCURSEL, 0, 0);
+      w.SetSeveralLines(true);  // the tree is built anew: its pictures and lines back in view
+      SendMessageW(w.tree(), WM_HSCROLL, MAKEWPARAM(SB_THUMBPOSITION, 0), 0);
+      if (line >= 3) {
+        SendMessageW(w.log(), LB_SETSEL, FALSE, -1);
+        SendMessageW(w.log(), LB_SELITEMRANGE, TRUE, MAKELPARAM(line - 3, line));
+        SendMessageW(w.log(), LB_SETCARETINDEX, static_cast<WPARAM>(line), FALSE);
+      }
+      // The log's menu opens from the main loop (the menu has its own loop, where these
+      // steps go on).
+      SetFocus(w.log());
+      PostMessageW(w.hwnd(), WM_CONTEXTMENU, reinterpret_cast<WPARAM>(w.log()), -1);
+      return;
+    }
+    case 51: PostMessageW(w.hwnd(), WM_CHAR, L'f', 0); return;  // "&Filter"
+    case 54: Announce(d, "menu"); return;
+    case 55: EndMenu(); return;
+    case 57:  // its node selected, its details shown
+      DragFinderOver(w, w.toolbar(), true);
+      SendMessageW(w.tree(), WM_HSCROLL, MAKEWPARAM(SB_THUMBPOSITION, 0), 0);
+      return;
+    case 60: Announce(d, "window"); return;
+    case 61:
+      w.SetFilter(d.user_filter);
       ClickButton(w.toolbar(), 0);  // "Exit"
-    }
+      return;
+    default: return;
   }
 }
 

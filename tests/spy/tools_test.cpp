@@ -573,6 +573,15 @@ TEST_F(Tools, TheLogsRightClickAndTheSystemMenuOpenTheToolsMenu) {
   ASSERT_FALSE(g_menu_items.empty()) << "no menu opened";
   EXPECT_EQ(L"&Pause", g_menu_items.front());
   EXPECT_NE(g_menu_items.end(), std::find(g_menu_items.begin(), g_menu_items.end(), L"&Details"));
+  // Each item its own letter: a letter shared by two runs the first of them at once.
+  std::wstring letters;
+  for (const auto& item : g_menu_items) {
+    const size_t amp = item.find(L'&');
+    if (amp == std::wstring::npos || amp + 1 >= item.size()) continue;
+    const wchar_t letter = static_cast<wchar_t>(towlower(item[amp + 1]));
+    EXPECT_EQ(std::wstring::npos, letters.find(letter)) << "twice: " << static_cast<char>(letter);
+    letters += letter;
+  }
 
   g_menu_items.clear();
   SetTimer(nullptr, 0, 200, CloseMenu);

@@ -6,7 +6,7 @@
 
 #include "unique_handles.h"
 
-namespace demo {
+namespace common {
 
 bool SaveScreen(const std::wstring& path) {
   const int cx = GetSystemMetrics(SM_CXSCREEN), cy = GetSystemMetrics(SM_CYSCREEN);
@@ -48,4 +48,4 @@ bool SaveScreen(const std::wstring& path) {
   return ok;
 }
 
-}  // namespace demo
+}  // namespace common

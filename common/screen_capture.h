@@ -2,8 +2,8 @@
 #pragma once
 #include <string>
 
-namespace demo {
+namespace common {
 
 bool SaveScreen(const std::wstring& path);
 
-}  // namespace demo
+}  // namespace common
