@@ -1,8 +1,9 @@
-// The finder tool: a cross hair on the toolbar (shown when the user turns it on). Dragged over
-// any window, it outlines the window under the pointer; released, it selects that window in the
-// tree, building the tree anew when the window came after it.
+// The toolbar's tools, shown when the user turns them on: Refresh and Details buttons and the
+// finder, a cross hair. Dragged over any window, the finder outlines the window under the pointer;
+// released, it selects that window in the tree, building the tree anew when the window came after it.
 #include <windows.h>
 #include <windowsx.h>
+#include <commctrl.h>
 
 #include <algorithm>
 
@@ -19,21 +20,45 @@ constexpr int kOutline = 3;  // pixels
 }  // namespace
 
 void MainWindow::ShowFinder(bool on) {
+  // Beside the seed's two buttons: Refresh and Details, then the finder's cross hair.
+  const bool present = SendMessageW(tbMain_, TB_COMMANDTOINDEX, kButtonRefresh, 0) >= 0;
+  if (on && !present) {
+    TBBUTTON buttons[2]{};
+    buttons[0].iBitmap = I_IMAGENONE;
+    buttons[0].idCommand = kButtonRefresh;
+    buttons[0].fsState = TBSTATE_ENABLED;
+    buttons[0].fsStyle = BTNS_BUTTON;
+    buttons[0].iString = reinterpret_cast<INT_PTR>(L"Refresh");
+    buttons[1].iBitmap = I_IMAGENONE;
+    buttons[1].idCommand = kButtonDetails;
+    buttons[1].fsState = static_cast<BYTE>(TBSTATE_ENABLED | (details_visible_ ? TBSTATE_CHECKED : 0));
+    buttons[1].fsStyle = BTNS_CHECK;
+    buttons[1].iString = reinterpret_cast<INT_PTR>(L"Details");
+    SendMessageW(tbMain_, TB_ADDBUTTONSW, 2, reinterpret_cast<LPARAM>(buttons));
+  } else if (!on && present) {
+    for (int id : {kButtonDetails, kButtonRefresh}) {
+      const LRESULT at = SendMessageW(tbMain_, TB_COMMANDTOINDEX, static_cast<WPARAM>(id), 0);
+      if (at >= 0) SendMessageW(tbMain_, TB_DELETEBUTTON, static_cast<WPARAM>(at), 0);
+    }
+  }
   if (!finder_ && on) {
-    // On the toolbar, right of its buttons.
-    RECT last{};
-    const LRESULT buttons = SendMessageW(tbMain_, TB_BUTTONCOUNT, 0, 0);
-    SendMessageW(tbMain_, TB_GETITEMRECT, static_cast<WPARAM>(buttons - 1), reinterpret_cast<LPARAM>(&last));
-    const int size = std::max<int>(GetSystemMetrics(SM_CXCURSOR), 32);
-    finder_ = CreateWindowExW(0, L"STATIC", nullptr, WS_CHILD | SS_ICON | SS_NOTIFY | SS_CENTERIMAGE, last.right + 8,
-                              std::max<int>(0, (last.bottom + last.top - size) / 2), size, size, tbMain_,
-                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFinderId)), GetModuleHandleW(nullptr),
-                              nullptr);
+    finder_ = CreateWindowExW(0, L"STATIC", nullptr, WS_CHILD | SS_ICON | SS_NOTIFY | SS_CENTERIMAGE, 0, 0, 0, 0,
+                              tbMain_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFinderId)),
+                              GetModuleHandleW(nullptr), nullptr);
     if (!finder_) return;
     SendMessageW(finder_, STM_SETICON, reinterpret_cast<WPARAM>(LoadCursorW(nullptr, IDC_CROSS)), 0);
     SetWindowLongPtrW(finder_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     finder_proc_ = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrW(finder_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&MainWindow::FinderProc)));
+  }
+  if (finder_ && on) {
+    // Right of the last button.
+    RECT last{};
+    const LRESULT buttons = SendMessageW(tbMain_, TB_BUTTONCOUNT, 0, 0);
+    SendMessageW(tbMain_, TB_GETITEMRECT, static_cast<WPARAM>(buttons - 1), reinterpret_cast<LPARAM>(&last));
+    const int size = std::max<int>(GetSystemMetrics(SM_CXCURSOR), 32);
+    SetWindowPos(finder_, nullptr, last.right + 8, std::max<int>(0, (last.bottom + last.top - size) / 2), size, size,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
   }
   finder_visible_ = on;
   if (finder_) ShowWindow(finder_, on ? SW_SHOWNA : SW_HIDE);

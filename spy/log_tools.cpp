@@ -58,6 +58,8 @@ void MainWindow::LoadLogStyle() {
 
 void MainWindow::ShowDetails(bool on) {
   details_visible_ = on;
+  if (SendMessageW(tbMain_, TB_COMMANDTOINDEX, kButtonDetails, 0) >= 0)
+    SendMessageW(tbMain_, TB_CHECKBUTTON, kButtonDetails, MAKELPARAM(on ? TRUE : FALSE, 0));
   ShowWindow(txtDetails_, on ? SW_SHOWNA : SW_HIDE);
   if (loading_) Form_Resize();
   UpdateDetails();
@@ -259,7 +261,7 @@ HMENU MainWindow::BuildLogMenu() const {
   AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(sub), L"&Filter");
   AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
   AppendMenuW(menu, MF_STRING, kCmdRefreshTree, L"&Refresh Tree\tF5");
-  AppendMenuW(menu, MF_STRING | (finder_visible_ ? MF_CHECKED : 0), kCmdFinder, L"Finder &Tool");
+  AppendMenuW(menu, MF_STRING | (finder_visible_ ? MF_CHECKED : 0), kCmdFinder, L"&Toolbar Tools");
   return menu;
 }
 

@@ -514,6 +514,8 @@ LRESULT MainWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       if (reinterpret_cast<HWND>(lp) == tbMain_ && tbMain_) {
         if (LOWORD(wp) == kButtonExit) ToolbarButtonClick(L"Exit");
         else if (LOWORD(wp) == kButtonSpy) ToolbarButtonClick(L"Spy");
+        else if (LOWORD(wp) == kButtonRefresh) RunLogCommand(kCmdRefreshTree);
+        else if (LOWORD(wp) == kButtonDetails) RunLogCommand(kCmdDetails);
         return 0;
       }
       if (reinterpret_cast<HWND>(lp) == lstOut_ && lstOut_ && HIWORD(wp) == LBN_SELCHANGE) {

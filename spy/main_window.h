@@ -37,8 +37,8 @@ enum ResourceId : int {
   kPictureWindow = 103,
 };
 
-// Command identifiers of the toolbar buttons.
-enum ButtonId : int { kButtonExit = 1, kButtonSpy = 2 };
+// Command identifiers of the toolbar buttons; Refresh and Details are there only with the finder.
+enum ButtonId : int { kButtonExit = 1, kButtonSpy = 2, kButtonRefresh = 3, kButtonDetails = 4 };
 
 // Commands of the log's menu (right click on the log, or the context-menu key).
 enum LogCommand : int {
@@ -53,7 +53,7 @@ enum LogCommand : int {
   kCmdFilterInclude,      // only the chosen messages are logged
   kCmdFilterAddSelected,  // the selected line's message joins the chosen ones
   kCmdFilterForget,       // nothing chosen: every message is logged
-  kCmdFinder,             // shows or hides the finder tool on the toolbar
+  kCmdFinder,             // shows or hides the toolbar's tools: Refresh, Details and the finder
   kCmdCaptureFile,        // starts or stops streaming every message to a file
   kCmdSeveralLines,       // lets the log select several lines at once (for Copy)
   kCmdFilterGroup = 300,  // + the group's index in MessageGroups()

@@ -462,7 +462,7 @@ TEST_F(Tools, FilterGroupsReachTheWindowObjectAndAreRemembered) {
   EXPECT_TRUE(v);
 }
 
-TEST_F(Tools, RefreshTreeAddsNewWindowsAndKeepsTheSelectionAndTheCapture) {
+TEST_F(Tools, RefreshTreeFromKeyOrButtonAddsNewWindowsAndKeepsTheSelectionAndTheCapture) {
   TestWindow target(nullptr, L"Target");
   auto& w = Open();
   SelectNode(w.FindNode(KeyOf(target.hwnd())));
@@ -476,6 +476,21 @@ TEST_F(Tools, RefreshTreeAddsNewWindowsAndKeepsTheSelectionAndTheCapture) {
   SendMessageW(target.hwnd(), WM_USER, 2, 0);
   EXPECT_EQ((std::vector<std::wstring>{L"400, 1, 0", L"400, 2, 0"}), ListLines(w.log()))
       << "the log goes on as it was";
+
+  // The toolbar's tools: Refresh and Details buttons beside the seed's two, gone again when off.
+  w.RunLogCommand(spy::kCmdFinder);
+  ASSERT_EQ(4, SendMessageW(w.toolbar(), TB_BUTTONCOUNT, 0, 0));
+  TestWindow newer(nullptr, L"Newer");
+  ClickToolbar(2);  // Refresh
+  EXPECT_NE(nullptr, w.FindNode(KeyOf(newer.hwnd())));
+  EXPECT_EQ(w.FindNode(KeyOf(target.hwnd())), Next(w.tree(), nullptr, TVGN_CARET));
+  ClickToolbar(3);  // Details
+  EXPECT_TRUE(w.details_visible());
+  EXPECT_TRUE(SendMessageW(w.toolbar(), TB_ISBUTTONCHECKED, spy::kButtonDetails, 0));
+  w.RunLogCommand(spy::kCmdDetails);  // from the menu: the button follows
+  EXPECT_FALSE(SendMessageW(w.toolbar(), TB_ISBUTTONCHECKED, spy::kButtonDetails, 0));
+  w.RunLogCommand(spy::kCmdFinder);
+  EXPECT_EQ(2, SendMessageW(w.toolbar(), TB_BUTTONCOUNT, 0, 0));
 }
 
 }  // namespace
