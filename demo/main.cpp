@@ -7,6 +7,7 @@
 #include <ole2.h>
 #include <shellapi.h>
 
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -148,7 +149,10 @@ int Run(const std::wstring& tour_folder, bool alpha) {
   demo::DemoMenu menu(WindowProc);
   g_app.menu = &menu;
   g_app.window = menu.window();
-  if (!g_app.window) return 3;
+  if (!g_app.window) {
+    std::fprintf(stderr, "GlypharyDemo: the window could not be made (error %lu)\n", GetLastError());
+    return 3;
+  }
   g_app.status = CreateStatusWindowW(WS_CHILD | WS_VISIBLE, L"Ready", g_app.window, 1);
   CreateEditor();
   Layout();
@@ -213,7 +217,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
 
   INITCOMMONCONTROLSEX icc{sizeof icc, ICC_BAR_CLASSES};
   InitCommonControlsEx(&icc);
-  if (FAILED(OleInitialize(nullptr))) return 3;
+  if (const HRESULT hr = OleInitialize(nullptr); FAILED(hr)) {
+    std::fprintf(stderr, "GlypharyDemo: OleInitialize failed (0x%08lX)\n", static_cast<unsigned long>(hr));
+    return 3;
+  }
   int code = 0;
   try {
     code = Run(tour_folder, alpha);
