@@ -53,15 +53,28 @@ com_ptr<ITypeInfo> FindEnumeration(ITypeLib* library, const wchar_t* name) {
 
 }  // namespace
 
-std::wstring ParamHex(LONG_PTR value) {
-  if (value == static_cast<LONG_PTR>(static_cast<int32_t>(value))) return common::Hex(static_cast<int32_t>(value));
+namespace {
+
+// Appends ParamHex(value) without a string of its own: the log's line is made for every message.
+void AppendParamHex(std::wstring& out, LONG_PTR value) {
   static const wchar_t digits[] = L"0123456789ABCDEF";
-  auto v = static_cast<unsigned long long>(value);
-  std::wstring s;
+  // A value that fits in 32 bits (sign-extended) reads as its eight-digit two's complement at most.
+  const bool narrow = value == static_cast<LONG_PTR>(static_cast<int32_t>(value));
+  auto v = narrow ? static_cast<unsigned long long>(static_cast<uint32_t>(value)) : static_cast<unsigned long long>(value);
+  wchar_t buf[16];
+  size_t i = 16;
   do {
-    s.insert(s.begin(), digits[v & 0xF]);
+    buf[--i] = digits[v & 0xF];
     v >>= 4;
   } while (v);
+  out.append(buf + i, 16 - i);
+}
+
+}  // namespace
+
+std::wstring ParamHex(LONG_PTR value) {
+  std::wstring s;
+  AppendParamHex(s, value);
   return s;
 }
 
@@ -105,11 +118,19 @@ const std::wstring& MessageNames::Name(int32_t msg) const {
 }
 
 std::wstring MessageNames::FormatLine(int32_t msg, LONG_PTR wParam, LONG_PTR lParam) const {
-  std::wstring line = msg < kCount ? Name(msg) : common::Hex(msg);
+  std::wstring line;
+  if (msg < kCount) {
+    const std::wstring& name = Name(msg);  // raises for a negative number, as the table read does
+    line.reserve(name.size() + 36);
+    line += name;
+  } else {
+    line.reserve(44);
+    AppendParamHex(line, msg);
+  }
   line += L", ";
-  line += ParamHex(wParam);
+  AppendParamHex(line, wParam);
   line += L", ";
-  line += ParamHex(lParam);
+  AppendParamHex(line, lParam);
   return line;
 }
 
