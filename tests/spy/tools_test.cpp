@@ -94,6 +94,17 @@ std::wstring TempPath(const wchar_t* name) {
   return std::wstring(dir) + name;
 }
 
+// The text on the clipboard; empty when there is none.
+std::wstring ClipboardText() {
+  if (!OpenClipboard(nullptr)) return L"(clipboard not opened)";
+  HANDLE data = GetClipboardData(CF_UNICODETEXT);
+  const wchar_t* text = data ? static_cast<const wchar_t*>(GlobalLock(data)) : nullptr;
+  std::wstring clip = text ? text : L"";
+  if (text) GlobalUnlock(data);
+  CloseClipboard();
+  return clip;
+}
+
 TEST_F(Tools, NothingTurnedOnLeavesTheSeedsWindowItsLinesAndItsSettings) {
   TestWindow target(nullptr, L"Target");
   auto& w = Open();
@@ -236,12 +247,7 @@ TEST_F(Tools, SaveWritesTheLinesOrEveryDetailAsCsvAndCopyTakesTheSelectedLine) {
   // Copy: the selected line as text on the clipboard.
   SendMessageW(w.log(), LB_SETCURSEL, 1, 0);
   ASSERT_TRUE(w.CopyLines(false));
-  ASSERT_TRUE(OpenClipboard(nullptr));
-  HANDLE data = GetClipboardData(CF_UNICODETEXT);
-  std::wstring clip = data ? static_cast<const wchar_t*>(GlobalLock(data)) : L"";
-  if (data) GlobalUnlock(data);
-  CloseClipboard();
-  EXPECT_EQ(lines[1] + L"\r\n", clip);
+  EXPECT_EQ(lines[1] + L"\r\n", ClipboardText());
 }
 
 // Several lines: the log is made anew with its lines and its place; Copy takes the selected
@@ -269,12 +275,7 @@ TEST_F(Tools, SeveralLinesCanBeSelectedAndCopiedAndTheChoiceIsRemembered) {
   SendMessageW(w.log(), LB_SETSEL, FALSE, -1);
   SendMessageW(w.log(), LB_SELITEMRANGE, TRUE, MAKELPARAM(1, 3));
   ASSERT_TRUE(w.CopyLines(false));
-  ASSERT_TRUE(OpenClipboard(nullptr));
-  HANDLE data = GetClipboardData(CF_UNICODETEXT);
-  std::wstring clip = data ? static_cast<const wchar_t*>(GlobalLock(data)) : L"";
-  if (data) GlobalUnlock(data);
-  CloseClipboard();
-  EXPECT_EQ(lines[1] + L"\r\n" + lines[2] + L"\r\n" + lines[3] + L"\r\n", clip);
+  EXPECT_EQ(lines[1] + L"\r\n" + lines[2] + L"\r\n" + lines[3] + L"\r\n", ClipboardText());
 
   SendMessageW(target.hwnd(), WM_USER, 99, 0);  // still logged, and the newest line alone is selected
   EXPECT_EQ(w.FormatMessageLine(WM_USER, 99, 0), ListLines(w.log()).back());
