@@ -1,5 +1,6 @@
 // Spying on windows of the test's own thread: the switch, the log, its cap and its bounds.
 #include "spy_fixture.h"
+#include "stand_in.h"
 
 #include <algorithm>
 #include <cstring>
@@ -12,26 +13,8 @@ using Capture = SpyTest;
 using testing_support::TestWindow;
 
 // A spy object whose every use of hWnd fails with error 91 from source "S", description "D".
-class FailingWindow final : public _HookwireWindow {
+class FailingWindow final : public testing_support::StandInWindow {
  public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID__HookwireWindow) {
-      *out = this;
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
-  ULONG STDMETHODCALLTYPE Release() override { return --refs; }
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* n) override { *n = 0; return S_OK; }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE get_hWnd(LONG* v) override { *v = 0; return S_OK; }
   HRESULT STDMETHODCALLTYPE put_hWnd(LONG) override {
     common::com_ptr<ICreateErrorInfo> create;
     CreateErrorInfo(create.put());
@@ -41,20 +24,6 @@ class FailingWindow final : public _HookwireWindow {
     SetErrorInfo(0, info.get());
     return static_cast<HRESULT>(0x800A005BUL);
   }
-  HRESULT STDMETHODCALLTYPE CallPrevWndProc(LONG, LONG_PTR, LONG_PTR, LONG_PTR*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_Caption(BSTR*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_hMenu(LONG*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_Children(_HookwireWindows**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE AttachDesktop() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_Subclassed(VARIANT_BOOL*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE put_Subclassed(VARIANT_BOOL) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE get_WatchMessage(LONG, VARIANT_BOOL*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE put_WatchMessage(LONG, VARIANT_BOOL) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE get_MessageSink(IhkMessageSink**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE putref_MessageSink(IhkMessageSink*) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE get_CannotSubclass(VARIANT_BOOL* v) override { *v = VARIANT_FALSE; return S_OK; }
-  HRESULT STDMETHODCALLTYPE get_ClassName(BSTR*) override { return E_NOTIMPL; }
-  ULONG refs = 1;
 };
 
 TEST_F(Capture, LogsTheMessagesOfAWindowOfThisThreadInOrderWithNamesAndHex) {

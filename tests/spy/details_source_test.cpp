@@ -2,6 +2,7 @@
 // declares it) reaches the records: a window object that reports chosen values stands in for
 // Hookwire's.
 #include "spy_fixture.h"
+#include "stand_in.h"
 
 #include <cstring>
 
@@ -27,25 +28,10 @@ struct Delivery {
   std::vector<BYTE> bytes;
 };
 
-class ReportedDetails final : public IhkMessageDetails {
+class ReportedDetails final
+    : public testing_support::StandIn<IhkMessageDetails, IID_IhkMessageDetails, IID_IhkCaptureInfo> {
  public:
   Delivery now;
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IhkCaptureInfo || iid == IID_IhkMessageDetails) {
-      *out = static_cast<IhkMessageDetails*>(this);
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* n) override { *n = 0; return S_OK; }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-    return E_NOTIMPL;
-  }
   HRESULT STDMETHODCALLTYPE get_LostMessages(LONG* v) override { *v = 0; return S_OK; }
   HRESULT STDMETHODCALLTYPE get_Delivering(VARIANT_BOOL* v) override {
     *v = now.delivering ? VARIANT_TRUE : VARIANT_FALSE;
@@ -90,7 +76,7 @@ class ReportedDetails final : public IhkMessageDetails {
 };
 
 // Takes the sink and hands it messages as a capture would.
-class ReportingWindow final : public _HookwireWindow {
+class ReportingWindow final : public testing_support::StandInWindow {
  public:
   ReportedDetails details;
   IhkMessageSink* sink = nullptr;
@@ -102,37 +88,12 @@ class ReportingWindow final : public _HookwireWindow {
   }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID__HookwireWindow) {
-      *out = static_cast<_HookwireWindow*>(this);
-      return S_OK;
-    }
-    if (iid == IID_IhkMessageDetails || iid == IID_IhkCaptureInfo) return details.QueryInterface(iid, out);
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* n) override { *n = 0; return S_OK; }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-    return E_NOTIMPL;
+    if (out && (iid == IID_IhkMessageDetails || iid == IID_IhkCaptureInfo)) return details.QueryInterface(iid, out);
+    return StandInWindow::QueryInterface(iid, out);
   }
   HRESULT STDMETHODCALLTYPE get_hWnd(LONG* v) override { *v = hwnd; return S_OK; }
   HRESULT STDMETHODCALLTYPE put_hWnd(LONG v) override { hwnd = v; return S_OK; }
-  HRESULT STDMETHODCALLTYPE CallPrevWndProc(LONG, LONG_PTR, LONG_PTR, LONG_PTR*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_Caption(BSTR*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_hMenu(LONG*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_Children(_HookwireWindows**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE AttachDesktop() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_Subclassed(VARIANT_BOOL*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE put_Subclassed(VARIANT_BOOL) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE get_WatchMessage(LONG, VARIANT_BOOL*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE put_WatchMessage(LONG, VARIANT_BOOL) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE get_MessageSink(IhkMessageSink**) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE putref_MessageSink(IhkMessageSink* s) override { sink = s; return S_OK; }
-  HRESULT STDMETHODCALLTYPE get_CannotSubclass(VARIANT_BOOL* v) override { *v = VARIANT_FALSE; return S_OK; }
-  HRESULT STDMETHODCALLTYPE get_ClassName(BSTR*) override { return E_NOTIMPL; }
 };
 
 TEST_F(DetailsSource, WhatTheWindowObjectReportsFillsTheRecordAndTheDecoding) {

@@ -43,25 +43,6 @@ LRESULT CALLBACK TestWindow::Proc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
   return DefWindowProcW(h, msg, wp, lp);
 }
 
-HRESULT Sink::QueryInterface(REFIID iid, void** out) {
-  if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IhkMessageSink) {
-    *out = static_cast<IhkMessageSink*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *out = nullptr;
-  return E_NOINTERFACE;
-}
-
-ULONG Sink::Release() { return static_cast<ULONG>(--refs_); }
-HRESULT Sink::GetTypeInfoCount(UINT* n) {
-  *n = 0;
-  return S_OK;
-}
-HRESULT Sink::GetTypeInfo(UINT, LCID, ITypeInfo**) { return E_NOTIMPL; }
-HRESULT Sink::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) { return E_NOTIMPL; }
-HRESULT Sink::Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) { return E_NOTIMPL; }
-
 HRESULT Sink::Message(LONG msg, LONG_PTR wp, LONG_PTR lp, LONG_PTR* result) {
   received.push_back(msg);
   return handler ? handler(msg, wp, lp, result) : S_OK;

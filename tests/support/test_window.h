@@ -8,6 +8,7 @@
 
 #include "com_ptr.h"
 #include "hookwire_h.h"
+#include "stand_in.h"
 
 namespace testing_support {
 
@@ -34,7 +35,7 @@ class TestWindow {
 };
 
 // An IhkMessageSink whose Message runs a callback; by default it records and does nothing else.
-class Sink : public IhkMessageSink {
+class Sink : public StandIn<IhkMessageSink, IID_IhkMessageSink> {
  public:
   using Handler = std::function<HRESULT(LONG msg, LONG_PTR wp, LONG_PTR lp, LONG_PTR* result)>;
   Sink() = default;
@@ -42,19 +43,8 @@ class Sink : public IhkMessageSink {
 
   std::vector<LONG> received;
   Handler handler;
-  LONG refs() const { return refs_; }
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs_); }
-  ULONG STDMETHODCALLTYPE Release() override;
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* n) override;
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override;
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override;
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override;
   HRESULT STDMETHODCALLTYPE Message(LONG msg, LONG_PTR wp, LONG_PTR lp, LONG_PTR* result) override;
-
- private:
-  LONG refs_ = 1;  // owned by the test (a stack or heap object), never deleted by Release
 };
 
 common::com_ptr<_HookwireWindow> NewHookwireWindow();
