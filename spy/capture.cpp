@@ -155,7 +155,7 @@ HRESULT MainWindow::Message(LONG Msg, LONG_PTR wParam, LONG_PTR lParam, LONG_PTR
   if (added == LB_ERR || added == LB_ERRSPACE) common::Raise(7, kProgramTitle, L"Out of memory");
   store_.Add(std::move(record));
   const LRESULT count = SendMessageW(lstOut_, LB_GETCOUNT, 0, 0);
-  if (several_lines_) SelectNewestLine(count);
+  if (several_lines_) SelectOnlyLine(count - 1);
   else SendMessageW(lstOut_, LB_SETCURSEL, static_cast<WPARAM>(count - 1), 0);
   COM_METHOD_END(kProgramTitle, IID_IhkMessageSink)
 }

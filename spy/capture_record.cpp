@@ -1,7 +1,6 @@
 #include "capture_record.h"
 
 #include <cmath>
-#include <cwchar>
 #include <utility>
 
 namespace spy {

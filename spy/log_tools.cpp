@@ -167,11 +167,11 @@ int MainWindow::CurrentLine() const {
   return caret >= 0 && SendMessageW(lstOut_, LB_GETSEL, static_cast<WPARAM>(caret), 0) > 0 ? static_cast<int>(caret) : -1;
 }
 
-// As the seed's log does with one line: the newest line becomes the selection and is in view.
-void MainWindow::SelectNewestLine(LRESULT count) {
+// As the seed's log does with one line: that line alone is selected, and in view.
+void MainWindow::SelectOnlyLine(LRESULT line) {
   SendMessageW(lstOut_, LB_SETSEL, FALSE, -1);
-  SendMessageW(lstOut_, LB_SETSEL, TRUE, count - 1);
-  SendMessageW(lstOut_, LB_SETCARETINDEX, static_cast<WPARAM>(count - 1), FALSE);
+  SendMessageW(lstOut_, LB_SETSEL, TRUE, line);
+  SendMessageW(lstOut_, LB_SETCARETINDEX, static_cast<WPARAM>(line), FALSE);
 }
 
 bool MainWindow::SetSeveralLines(bool on) {
@@ -197,10 +197,7 @@ bool MainWindow::SetSeveralLines(bool on) {
   // The same lines, the same line selected and the same lines in view.
   const LRESULT n = SendMessageW(lstOut_, LB_GETCOUNT, 0, 0);
   for (LRESULT i = 0; i < n; ++i) {
-    const LRESULT len = SendMessageW(lstOut_, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
-    std::wstring s(static_cast<size_t>(std::max<LRESULT>(len, 0)) + 1, L'\0');
-    SendMessageW(lstOut_, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(s.data()));
-    SendMessageW(fresh, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(s.c_str()));
+    SendMessageW(fresh, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(LogLine(i).c_str()));
   }
   const int line = CurrentLine();
   const LRESULT top = SendMessageW(lstOut_, LB_GETTOPINDEX, 0, 0);
@@ -214,7 +211,7 @@ bool MainWindow::SetSeveralLines(bool on) {
   log_proc_ = reinterpret_cast<WNDPROC>(
       SetWindowLongPtrW(lstOut_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&MainWindow::LogProc)));
   if (line >= 0) {
-    if (on) SelectNewestLine(line + 1);
+    if (on) SelectOnlyLine(line);
     else SendMessageW(lstOut_, LB_SETCURSEL, static_cast<WPARAM>(line), 0);
   }
   SendMessageW(lstOut_, LB_SETTOPINDEX, static_cast<WPARAM>(std::max<LRESULT>(top, 0)), 0);
@@ -292,32 +289,16 @@ void MainWindow::RunLogCommand(int id) {
   switch (id) {
     case kCmdPause: SetPaused(!paused_); break;
     case kCmdClear: ClearLog(); break;
-    case kCmdSave: {
-      bool csv = false;
-      const std::wstring path = choose_save_path ? choose_save_path(hwnd_, &csv) : std::wstring();
-      if (path.empty()) break;
-      try {
-        SaveLog(path, csv);
-      } catch (const RuntimeError& e) {
-        message_box(hwnd_, SpyErrorText(e), kProgramTitle, MB_OK | MB_ICONEXCLAMATION);
-      }
+    case kCmdSave:
+      WithChosenFile([this](const std::wstring& path, bool csv) { SaveLog(path, csv); });
       break;
-    }
-    case kCmdCaptureFile: {
+    case kCmdCaptureFile:
       if (capture_file_ && capture_file_->open()) {
-        StopCaptureFile();
+        TellFailure([this] { StopCaptureFile(); });  // its last block may fail to go out
         break;
       }
-      bool csv = false;
-      const std::wstring path = choose_save_path ? choose_save_path(hwnd_, &csv) : std::wstring();
-      if (path.empty()) break;
-      try {
-        StartCaptureFile(path, csv);
-      } catch (const RuntimeError& e) {
-        message_box(hwnd_, SpyErrorText(e), kProgramTitle, MB_OK | MB_ICONEXCLAMATION);
-      }
+      WithChosenFile([this](const std::wstring& path, bool csv) { StartCaptureFile(path, csv); });
       break;
-    }
     case kCmdCopy: CopyLines(false); break;
     case kCmdCopyAll: CopyLines(true); break;
     case kCmdSeveralLines:
@@ -360,6 +341,20 @@ void MainWindow::RunLogCommand(int id) {
   }
 }
 
+void MainWindow::TellFailure(const std::function<void()>& step) {
+  try {
+    step();
+  } catch (const RuntimeError& e) {
+    message_box(hwnd_, SpyErrorText(e), kProgramTitle, MB_OK | MB_ICONEXCLAMATION);
+  }
+}
+
+void MainWindow::WithChosenFile(const std::function<void(const std::wstring& path, bool csv)>& use) {
+  bool csv = false;
+  const std::wstring path = choose_save_path ? choose_save_path(hwnd_, &csv) : std::wstring();
+  if (!path.empty()) TellFailure([&] { use(path, csv); });
+}
+
 void MainWindow::SetPaused(bool on) { paused_ = on; }
 
 void MainWindow::StartCaptureFile(const std::wstring& path, bool csv) {
@@ -384,6 +379,15 @@ void MainWindow::ClearLog() {
   UpdateDetails();
 }
 
+std::wstring MainWindow::LogLine(LRESULT i) const {
+  const LRESULT len = SendMessageW(lstOut_, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
+  if (len <= 0) return {};
+  std::wstring s(static_cast<size_t>(len) + 1, L'\0');
+  const LRESULT got = SendMessageW(lstOut_, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(s.data()));
+  s.resize(static_cast<size_t>(std::clamp<LRESULT>(got, 0, len)));
+  return s;
+}
+
 void MainWindow::SaveLog(const std::wstring& path, bool csv) const {
   std::wstring text;
   if (csv) {
@@ -392,13 +396,7 @@ void MainWindow::SaveLog(const std::wstring& path, bool csv) const {
   } else {
     std::vector<std::wstring> lines;
     const LRESULT n = SendMessageW(lstOut_, LB_GETCOUNT, 0, 0);
-    for (LRESULT i = 0; i < n; ++i) {
-      const LRESULT len = SendMessageW(lstOut_, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
-      std::wstring s(static_cast<size_t>(std::max<LRESULT>(len, 0)) + 1, L'\0');
-      SendMessageW(lstOut_, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(s.data()));
-      s.resize(static_cast<size_t>(std::max<LRESULT>(len, 0)));
-      lines.push_back(std::move(s));
-    }
+    for (LRESULT i = 0; i < n; ++i) lines.push_back(LogLine(i));
     text = LogText(lines);
   }
   if (!WriteUtf8File(path, text, csv)) common::Check(HRESULT_FROM_WIN32(GetLastError()), kProgramTitle);
@@ -410,11 +408,7 @@ bool MainWindow::CopyLines(bool all) const {
   const LRESULT sel = SendMessageW(lstOut_, LB_GETCURSEL, 0, 0);
   for (LRESULT i = 0; i < n; ++i) {
     if (!all && (several_lines_ ? SendMessageW(lstOut_, LB_GETSEL, static_cast<WPARAM>(i), 0) <= 0 : i != sel)) continue;
-    const LRESULT len = SendMessageW(lstOut_, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
-    std::wstring s(static_cast<size_t>(std::max<LRESULT>(len, 0)) + 1, L'\0');
-    SendMessageW(lstOut_, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(s.data()));
-    s.resize(static_cast<size_t>(std::max<LRESULT>(len, 0)));
-    text += s + L"\r\n";
+    text += LogLine(i) + L"\r\n";
   }
   if (text.empty() || !OpenClipboard(hwnd_)) return false;
   bool ok = false;

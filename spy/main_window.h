@@ -258,8 +258,13 @@ class MainWindow final : public IhkMessageSink {
   void LayoutDetails();
   void UpdateDetails();
   void ShowLogMenu(LPARAM at);
+  // Runs a step of a command; a run-time error it raises is told in a box (the program goes on).
+  void TellFailure(const std::function<void()>& step);
+  // Asks for a file (and whether CSV) and hands it to `use`; nothing when the user cancels.
+  void WithChosenFile(const std::function<void(const std::wstring& path, bool csv)>& use);
   int CurrentLine() const;           // the line the pane and the menu speak of; -1 for none
-  void SelectNewestLine(LRESULT count);
+  void SelectOnlyLine(LRESULT line);  // several lines selectable: this one alone
+  std::wstring LogLine(LRESULT i) const;  // the text of one line of the log
   void ApplyFilter();
   void NoteTarget(LONG handle);
   LogRecord MakeRecord(LONG msg, LONG_PTR wParam, LONG_PTR lParam, std::wstring line);

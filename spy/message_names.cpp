@@ -55,10 +55,11 @@ com_ptr<ITypeInfo> FindEnumeration(ITypeLib* library, const wchar_t* name) {
 
 namespace {
 
-// Appends ParamHex(value) without a string of its own: the log's line is made for every message.
+// Appends a parameter as the log writes it: the 32-bit rules (upper case, no prefix, no leading
+// zeros, a negative value as eight digits); a 64-bit value that is not a sign-extended 32-bit one
+// keeps all its significant digits. No string of its own: the log's line is made for every message.
 void AppendParamHex(std::wstring& out, LONG_PTR value) {
   static const wchar_t digits[] = L"0123456789ABCDEF";
-  // A value that fits in 32 bits (sign-extended) reads as its eight-digit two's complement at most.
   const bool narrow = value == static_cast<LONG_PTR>(static_cast<int32_t>(value));
   auto v = narrow ? static_cast<unsigned long long>(static_cast<uint32_t>(value)) : static_cast<unsigned long long>(value);
   wchar_t buf[16];
@@ -71,12 +72,6 @@ void AppendParamHex(std::wstring& out, LONG_PTR value) {
 }
 
 }  // namespace
-
-std::wstring ParamHex(LONG_PTR value) {
-  std::wstring s;
-  AppendParamHex(s, value);
-  return s;
-}
 
 void MessageNames::LoadRegistered() {
   com_ptr<ITypeLib> library;

@@ -10,11 +10,6 @@
 
 namespace spy {
 
-// Hexadecimal text of a message parameter: the 32-bit rules (upper case, no prefix, no
-// leading zeros, a negative value as eight digits). A 64-bit value that is not a sign-extended
-// 32-bit one keeps all its significant digits.
-std::wstring ParamHex(LONG_PTR value);
-
 class MessageNames {
  public:
   static constexpr int32_t kCount = 1024;
