@@ -4,11 +4,11 @@ WOW_ROOT="$WOW_CACHE/wow32-trixie"
 WOW_ROOT_VERSION=1
 mkdir -p "$WOW_CACHE"
 
-# The Debian mirror the host itself uses.
+# The Debian mirror the host itself uses, from its apt configuration (one-line and deb822 sources);
+# nothing when the host names none.
 wow_mirror() {
-  local m
-  m="$(grep -rhoE 'https?://[^ ]*/debian/?( |$)' /etc/apt/sources.list /etc/apt/sources.list.d/ 2>/dev/null | head -n 1 | tr -d ' ')"
-  echo "${m:-http://deb.debian.org/debian}"
+  grep -rhoE 'https?://[^ ]*/debian/?( |$)' /etc/apt/sources.list /etc/apt/sources.list.d/ 2>/dev/null \
+    | head -n 1 | tr -d ' '
 }
 
 # Every mount made under the root, deepest first.

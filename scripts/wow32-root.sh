@@ -25,6 +25,7 @@ if root_sound; then exit 0; fi
 
 command -v debootstrap >/dev/null || { echo "wow32 root: debootstrap is not installed" >&2; exit 1; }
 mirror="$(wow_mirror)"
+[ -n "$mirror" ] || { echo "wow32 root: the host's apt configuration (/etc/apt/sources.list, /etc/apt/sources.list.d/) names no Debian mirror to make the root from; add the one this machine uses" >&2; exit 1; }
 echo "Making the 32-bit Wine root in $WOW_ROOT from $mirror (once per machine: a few minutes, about 2 GB)"
 wow_unmount_all
 rm -rf --one-file-system "$WOW_ROOT.new"
