@@ -8,7 +8,7 @@ mkdir -p "$WOW_CACHE"
 # nothing when the host names none.
 wow_mirror() {
   grep -rhoE 'https?://[^ ]*/debian/?( |$)' /etc/apt/sources.list /etc/apt/sources.list.d/ 2>/dev/null \
-    | head -n 1 | tr -d ' '
+    | head -n 1 | tr -d ' ' || true
 }
 
 # Every mount made under the root, deepest first.
