@@ -7,7 +7,7 @@
 #      nothing under HKEY_LOCAL_MACHINE's classes; the client creates the classes when this Wine
 #      sees per-user classes (this one does not: reported, see README); msiexec /x; nothing left
 #   3. per machine (ALLUSERS=1): a lower version first, then this one over it (the upgrade
-#      removes the lower one); the client creates each class by ProgID and runs its round; the
+#      removes the lower one; the lower one then refuses to go over it); the client creates each class by ProgID and runs its round; the
 #      servers' own DllRegisterServer changes nothing the package wrote; Snoopet's settings are
 #      written; msiexec /x; the settings are all that is left
 # The prefix lives in build/<arch>/package-test (kept when the test fails). KEEP_PACKAGE_PREFIX=1
@@ -133,6 +133,9 @@ uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 msiexec /i "$(winpath "$package")" /qn ALLUSERS=1 || fail "msiexec /i $version over $lower (exit $?)"
 [ -z "$(regvalue "$uninstall_key\\$old_code" DisplayVersion)" ] || fail "the upgrade left $lower installed"
 [ "$(regvalue "$uninstall_key\\$new_code" DisplayVersion)" = "$version" ] || fail "$version is not installed after the upgrade"
+msiexec /i "$(winpath "$work/old/Hookwire-$lower.msi")" /qn ALLUSERS=1 && fail "$lower installed over $version"
+[ "$(regvalue "$uninstall_key\\$new_code" DisplayVersion)" = "$version" ] || fail "trying $lower over $version removed $version"
+[ -z "$(regvalue "$uninstall_key\\$old_code" DisplayVersion)" ] || fail "$lower was installed over $version"
 snapshot machine-installed
 snap diff "$work/before.snap" "$work/machine-installed.snap" >"$work/machine-installed.diff"
 grep -qE '^\+ (REG|KEY) HKCU\\Software\\Classes\\' "$work/machine-installed.diff" && fail "per machine: class registration under HKCU"
