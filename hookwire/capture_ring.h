@@ -120,10 +120,28 @@ inline Data* DataAt(void* base, ULONG capacity, ULONG index) {
                                  static_cast<SIZE_T>(index & (capacity - 1)) * kDataSize);
 }
 
-// The time both sides stamp with: FILETIME (UTC), precise.
+// The clock both sides stamp with: FILETIME (UTC). GetSystemTimePreciseAsFileTime came with
+// Windows 8, after our floor: it is looked up in kernel32 at run time, and where it is absent
+// GetSystemTimeAsFileTime (the timer's resolution, about 1 to 16 ms) stands in.
+using FileTimeClock = void(WINAPI*)(LPFILETIME);
+
+inline FileTimeClock ResolveFileTimeClock(HMODULE kernel) {
+  FARPROC precise = kernel ? GetProcAddress(kernel, "GetSystemTimePreciseAsFileTime") : nullptr;
+  return precise ? reinterpret_cast<FileTimeClock>(reinterpret_cast<void*>(precise)) : &GetSystemTimeAsFileTime;
+}
+
+// Constant-initialised (the hook DLL has no static constructors); two threads that race on the
+// first look-up find the same function.
+inline FileTimeClock g_file_time_clock = nullptr;
+
 inline LONGLONG FileTimeNow() {
+  FileTimeClock clock = __atomic_load_n(&g_file_time_clock, __ATOMIC_ACQUIRE);
+  if (!clock) {
+    clock = ResolveFileTimeClock(GetModuleHandleW(L"kernel32.dll"));
+    __atomic_store_n(&g_file_time_clock, clock, __ATOMIC_RELEASE);
+  }
   FILETIME ft;
-  GetSystemTimePreciseAsFileTime(&ft);
+  clock(&ft);
   return static_cast<LONGLONG>((static_cast<ULONGLONG>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime);
 }
 

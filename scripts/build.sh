@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, then configures and builds everything: the shipped 32-bit binaries in
-# build/win32 and the 64-bit build of the same sources in build/win64.
+# build/win32, the 64-bit build of the same sources in build/win64, and from both the installer
+# package build/dist/<Product>-<version>.msi.
 set -euo pipefail
 bash "$(dirname "${BASH_SOURCE[0]}")/install-deps.sh"
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
@@ -20,3 +21,7 @@ build_one "$BUILD64" toolchain-mingw64.cmake
 # and companion: both go beside both builds' binaries (what we ship carries all four).
 cp -p "$BUILD64/bin/HookwireHook64.dll" "$BUILD64/bin/HookwireAgent64.exe" "$BUILD32/bin/"
 cp -p "$BUILD32/bin/HookwireHook32.dll" "$BUILD32/bin/HookwireAgent32.exe" "$BUILD64/bin/"
+
+# The package holds both builds' files.
+cmake --build "$BUILD32" --target package_msi -- --no-print-directory 2>&1 | { grep -vE '^\[ *[0-9]+%\] (Built|Generating)' || true; }
+exit "${PIPESTATUS[0]}"

@@ -6,7 +6,8 @@
 set -uo pipefail
 
 packages=(cmake make python3 g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools libwine-dev
-          xvfb xauth x11-apps x11-utils imagemagick googletest debootstrap util-linux)
+          xvfb xauth x11-apps x11-utils imagemagick googletest debootstrap util-linux
+          wixl msitools)
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 missing() { local p; for p in "${packages[@]}"; do have "$p" || echo "$p"; done; }
 
