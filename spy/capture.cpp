@@ -92,7 +92,6 @@ void MainWindow::SetSpying(bool on) {
       if (cannot || IsOwnLog(h)) {
         common::Check(m_SpyWindow->putref_MessageSink(nullptr), kProgramTitle);
         common::Check(m_SpyWindow->put_hWnd(0), kProgramTitle);
-        target_ = nullptr;  // nothing is watched: a filter change has nothing to re-watch
       } else {
         ApplyFilter();  // AllMessages unless the user has chosen a filter
         common::Check(m_SpyWindow->putref_MessageSink(this), kProgramTitle);
@@ -272,9 +271,12 @@ void MainWindow::NoteTarget(LONG handle) {
   lost_noted_ = 0;
   lost_unshown_ = 0;
   // A capture file that runs on into another window's messages says so.
-  if (target_ && capture_file_ && capture_file_->open() && capture_file_->last_window() != reinterpret_cast<INT_PTR>(target_) &&
-      !capture_file_->Append(WindowHeader(reinterpret_cast<INT_PTR>(target_)), decoder_))
-    CaptureFileFailed();
+  if (target_ && capture_file_ && capture_file_->open() && capture_file_->last_window() != reinterpret_cast<INT_PTR>(target_)) {
+    ++log_busy_;  // reading the caption sends the window a message: no news for the log
+    const LogRecord header = WindowHeader(reinterpret_cast<INT_PTR>(target_));
+    --log_busy_;
+    if (!capture_file_->Append(header, decoder_)) CaptureFileFailed();
+  }
   QueryPerformanceCounter(&capture_start_);
   QueryPerformanceFrequency(&qpc_frequency_);
   details_of_tree_ = false;

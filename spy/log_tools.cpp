@@ -412,8 +412,12 @@ void MainWindow::StartCaptureFile(const std::wstring& path, bool csv) {
   auto file = std::make_unique<CaptureFile>();
   if (!file->Open(path, csv)) common::Check(HRESULT_FROM_WIN32(GetLastError()), kProgramTitle);
   capture_file_ = std::move(file);
-  if (m_Spying && target_ && !capture_file_->Append(WindowHeader(reinterpret_cast<INT_PTR>(target_)), decoder_))
-    CaptureFileFailed();
+  if (m_Spying && target_) {
+    ++log_busy_;  // reading the caption sends the window a message: no news for the log
+    const LogRecord header = WindowHeader(reinterpret_cast<INT_PTR>(target_));
+    --log_busy_;
+    if (!capture_file_->Append(header, decoder_)) CaptureFileFailed();
+  }
   StartFlushTimer();
 }
 
@@ -523,6 +527,9 @@ void MainWindow::SetFilter(MessageFilter filter) {
   SaveSetting(app_, kToolSection, L"FilterMessages",
               filter_.MessagesText([this](uint32_t m) { return m < WM_USER ? decoder_.Name(m, L"") : std::wstring(); }));
   if (!m_SpyWindow || !m_Spying || !target_) return;
+  // Only a window being watched is watched anew (on the desktop nothing is).
+  LONG watched = 0;
+  if (FAILED(m_SpyWindow->get_hWnd(&watched)) || !watched) return;
   // A window being watched takes the new filter at once; its log stays.
   try {
     common::Check(m_SpyWindow->put_Subclassed(VARIANT_FALSE), kProgramTitle);

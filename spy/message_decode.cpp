@@ -750,6 +750,7 @@ std::wstring MessageDecoder::Decode(const MessageFacts& m) const {
     const auto key = static_cast<uint32_t>(m.lParam & 0xFFFF);
     return L"SC_KEYMENU; " + (key ? L"key " + CharText(key) : std::wstring(L"no key (F10 or Alt alone)"));
   }
+  if (m.msg == WM_MENUSELECT && (wu >> 16) == 0xFFFF && m.lParam == 0) return L"menu closed";
   if (m.msg == WM_CONTEXTMENU && static_cast<int32_t>(m.lParam & 0xFFFFFFFF) == -1)
     return window_text_(m.wParam) + L"; from the keyboard";
   std::wstring w = one(row->w, m.wParam);

@@ -30,7 +30,7 @@ struct NamedBit {
 #define B(x) {static_cast<uint32_t>(x), L## #x}
 const NamedBit kStyles[] = {
     B(WS_POPUP), B(WS_CHILD), B(WS_MINIMIZE), B(WS_VISIBLE), B(WS_DISABLED), B(WS_CLIPSIBLINGS),
-    B(WS_CLIPCHILDREN), B(WS_MAXIMIZE), B(WS_BORDER), B(WS_DLGFRAME), B(WS_VSCROLL), B(WS_HSCROLL),
+    B(WS_CLIPCHILDREN), B(WS_MAXIMIZE), B(WS_CAPTION), B(WS_BORDER), B(WS_DLGFRAME), B(WS_VSCROLL), B(WS_HSCROLL),
     B(WS_SYSMENU), B(WS_THICKFRAME), B(WS_GROUP), B(WS_TABSTOP),
 };
 const NamedBit kTopLevelBoxes[] = {B(WS_MINIMIZEBOX), B(WS_MAXIMIZEBOX)};  // the same bits as group / tab stop
@@ -51,7 +51,7 @@ template <size_t N>
 std::wstring BitNames(const NamedBit (&bits)[N], uint32_t value, uint32_t* rest) {
   std::wstring out;
   for (const auto& b : bits)
-    if (value & b.bit) {
+    if ((value & b.bit) == b.bit && (*rest & b.bit)) {
       out += (out.empty() ? L"" : L" | ") + std::wstring(b.name);
       *rest &= ~b.bit;
     }

@@ -180,8 +180,8 @@ TEST_F(Decode, EverydayMessagesReadAsTheirParametersMean) {
       {WM_GETDLGCODE, VK_TAB, 0, L"VK_TAB; 0x0"},
       {WM_PRINT, 0x42, PRF_CLIENT | PRF_CHILDREN, L"0x42; PRF_CLIENT | PRF_CHILDREN"},
       {WM_COMMAND, MAKEWPARAM(3, BN_CLICKED), reinterpret_cast<LPARAM>(button), L"id 3, code BN_CLICKED; *"},
-      {WM_COMMAND, MAKEWPARAM(40, 0), 0, L"id 40, code 0 (menu)"},
-      {WM_COMMAND, MAKEWPARAM(41, 1), 0, L"id 41, code 1 (accelerator)"},
+      {WM_COMMAND, MAKEWPARAM(40, 0), 0, L"id 40, code 0 (menu); NULL"},
+      {WM_COMMAND, MAKEWPARAM(41, 1), 0, L"id 41, code 1 (accelerator); NULL"},
   };
   // Decoded as the pane reads a record of them (sending some of them for real would close the
   // window or open its menu).

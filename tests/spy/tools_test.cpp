@@ -253,6 +253,7 @@ TEST_F(Tools, SeveralLinesCanBeSelectedAndCopiedAndTheChoiceIsRemembered) {
 // order, as lines or as CSV; a file that cannot be written is refused with a box.
 TEST_F(Tools, CaptureFileStreamsEveryMessagePastTheLogsCapAndWhilePaused) {
   TestWindow target(nullptr, L"Target");
+  const std::wstring header = L"=== " + spy::MessageDecoder::DescribeWindow(reinterpret_cast<INT_PTR>(target.hwnd())) + L" ===";
   auto& w = Open();
   SelectNode(w.FindNode(KeyOf(target.hwnd())));
   ClickToolbar(1);
@@ -279,7 +280,7 @@ TEST_F(Tools, CaptureFileStreamsEveryMessagePastTheLogsCapAndWhilePaused) {
     got.push_back(text.substr(at, end - at));
   // The file names the window first.
   ASSERT_FALSE(got.empty());
-  EXPECT_EQ(L"=== " + spy::MessageDecoder::DescribeWindow(reinterpret_cast<INT_PTR>(target.hwnd())) + L" ===", got[0]);
+  EXPECT_EQ(header, got[0]);
   got.erase(got.begin());
   ASSERT_EQ(static_cast<size_t>(n), got.size());
   for (int i = 0; i < n; i += 499) EXPECT_EQ(w.FormatMessageLine(WM_USER, i, 0), got[static_cast<size_t>(i)]);
@@ -295,7 +296,7 @@ TEST_F(Tools, CaptureFileStreamsEveryMessagePastTheLogsCapAndWhilePaused) {
   ASSERT_EQ(3u, rows.size());
   EXPECT_EQ(L"Index", rows[0][0]);
   EXPECT_EQ(L"", rows[1][0]) << "the window's row has no message";
-  EXPECT_EQ(0u, rows[1][10].find(L"=== "));
+  EXPECT_EQ(0u, rows[1][10].find(L"'=== ")) << "read as text by a spreadsheet";
   EXPECT_EQ(L"WM_SETTEXT", rows[2][5]);
   EXPECT_EQ(spy::Describe(w.store().records().back(), w.decoder()).details, rows[2][10]);
 
@@ -464,7 +465,7 @@ TEST_F(Tools, CsvCellsAreNeverFormulasAndParametersKeepTheirProgramsWidth) {
     if (r.msg == WM_STYLECHANGED) changed = &r;
   ASSERT_NE(nullptr, changed);
   const std::wstring row = spy::CsvLine(*changed, w.decoder());
-  EXPECT_NE(std::wstring::npos, row.find(L",GWL_STYLE; old ")) << row;
+  EXPECT_NE(std::wstring::npos, row.find(L",\"GWL_STYLE; old ")) << row;
   EXPECT_EQ(std::wstring::npos, row.find(L",-16")) << row;
 
   SendMessageW(target.hwnd(), WM_USER, static_cast<WPARAM>(0xFFFFFFFFu), -2);
@@ -473,9 +474,10 @@ TEST_F(Tools, CsvCellsAreNeverFormulasAndParametersKeepTheirProgramsWidth) {
   ASSERT_EQ(1u, cells.size());
   EXPECT_EQ(L"0xFFFFFFFF", cells[0][6]);
   EXPECT_EQ(sizeof(void*) == 4 ? L"0xFFFFFFFE" : L"0xFFFFFFFFFFFFFFFE", cells[0][7]);
+  EXPECT_EQ(L"400, FFFFFFFF, FFFFFFFE", ListLines(w.log()).back()) << "the log's line as it was";
+  ClickToolbar(1);  // the pane's text reads the window's caption
   const std::wstring pane = spy::DetailsText(r, w.decoder());
   EXPECT_NE(std::wstring::npos, pane.find(L"wParam:\t0xFFFFFFFF\r\n")) << pane;
-  EXPECT_EQ(L"400, FFFFFFFF, FFFFFFFE", ListLines(w.log()).back()) << "the log's line as it was";
 }
 
 // A filter or a pause that holds the log back shows in the caption, also when it comes from the

