@@ -77,6 +77,7 @@ bool MainWindow::IsOwnLog(LONG handle) const {
 void MainWindow::SetSpying(bool on) {
   try {
     if (!m_SpyWindow) common::Raise(common::errObjectNotSet, kProgramTitle);
+    FinishCapture();  // before the window object lets go of the window (and of its count)
     if (on) {
       m_Spying = -1;
       SendMessageW(lstOut_, LB_RESETCONTENT, 0, 0);
@@ -99,7 +100,7 @@ void MainWindow::SetSpying(bool on) {
     } else {
       common::Check(m_SpyWindow->put_Subclassed(VARIANT_FALSE), kProgramTitle);
       common::Check(m_SpyWindow->putref_MessageSink(nullptr), kProgramTitle);
-      if (capture_file_ && !capture_file_->Flush()) PostMessageW(hwnd_, kCaptureFileFailed, GetLastError(), 0);
+      if (capture_file_ && !capture_file_->Flush()) CaptureFileFailed();
       m_Spying = 0;
       SendMessageW(lstOut_, LB_RESETCONTENT, 0, 0);
       store_.Clear();
@@ -109,6 +110,43 @@ void MainWindow::SetSpying(bool on) {
   } catch (const RuntimeError& e) {
     message_box(hwnd_, SpyErrorText(e), kProgramTitle, MB_OK);
   }
+}
+
+void MainWindow::FinishCapture() {
+  if (!target_ || !m_SpyWindow || !m_Spying) return;
+  LONG total = 0;
+  if (capture_details_ && SUCCEEDED(capture_details_->get_LostMessages(&total))) {
+    const long tail = static_cast<long>(total - lost_baseline_) - lost_noted_;
+    if (tail > 0) NoteLoss(tail, nullptr);
+  }
+  if (capture_file_ && !capture_file_->Flush()) CaptureFileFailed();
+}
+
+void MainWindow::CaptureFileFailed() { PostMessageW(hwnd_, kCaptureFileFailed, GetLastError(), 0); }
+
+void MainWindow::NoteLoss(long count, const LogRecord* next) {
+  lost_noted_ += count;
+  LogRecord loss = next ? LossRecord(count, next->window, next->ms, next->day_ms)
+                        : LossRecord(count, reinterpret_cast<INT_PTR>(target_), 0, -1);
+  if (!next) {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    loss.ms = static_cast<double>(now.QuadPart - capture_start_.QuadPart) * 1000.0 /
+              static_cast<double>(qpc_frequency_.QuadPart ? qpc_frequency_.QuadPart : 1);
+    SYSTEMTIME st;
+    GetLocalTime(&st);
+    loss.day_ms = ((st.wHour * 60 + st.wMinute) * 60 + st.wSecond) * 1000 + st.wMilliseconds;
+  }
+  if (count > 0 && capture_file_ && capture_file_->open() && !capture_file_->Append(loss, decoder_))
+    CaptureFileFailed();
+  if (paused_ || !next) {
+    lost_unshown_ += count;  // the log's line comes with the next line it shows
+    return;
+  }
+  loss.lost_before = count + lost_unshown_;
+  loss.line = LossLine(loss.lost_before);
+  lost_unshown_ = 0;
+  AddLogLine(std::move(loss));
 }
 
 // --- the sink ---------------------------------------------------------------------------------
@@ -142,12 +180,36 @@ HRESULT MainWindow::Message(LONG Msg, LONG_PTR wParam, LONG_PTR lParam, LONG_PTR
   COM_METHOD_BEGIN
   ++message_count_;
   const bool to_file = capture_file_ && capture_file_->open();
-  if (paused_ && !to_file) return S_OK;  // the capture goes on; the log waits
-  LogRecord record = MakeRecord(Msg, wParam, lParam, FormatMessageLine(Msg, wParam, lParam));
-  if (to_file && !capture_file_->Append(record, decoder_)) PostMessageW(hwnd_, kCaptureFileFailed, GetLastError(), 0);
+  if (paused_ && !to_file) {
+    // The capture goes on, the log waits; messages lost meanwhile still count.
+    long lost = 0;
+    VARIANT_BOOL delivering = VARIANT_FALSE;
+    if (capture_details_ && SUCCEEDED(capture_details_->get_Delivering(&delivering)) && delivering &&
+        SUCCEEDED(capture_details_->get_LostBefore(&lost)) && lost > 0) {
+      message_count_ += static_cast<uint64_t>(lost);
+      lost_noted_ += lost;
+      lost_unshown_ += lost;
+    }
+    return S_OK;
+  }
+  LogRecord record = MakeRecord(Msg, wParam, lParam, LineOf(Msg, wParam, lParam));
+  if (record.lost_before > 0) {
+    // The numbers go on past the messages that never came.
+    message_count_ += static_cast<uint64_t>(record.lost_before);
+    record.index = message_count_;
+    NoteLoss(record.lost_before, &record);
+  } else if (lost_unshown_ > 0 && !paused_) {
+    NoteLoss(0, &record);
+  }
+  if (to_file && !capture_file_->Append(record, decoder_)) CaptureFileFailed();
   if (paused_) return S_OK;
+  AddLogLine(std::move(record));
+  COM_METHOD_END(kProgramTitle, IID_IhkMessageSink)
+}
+
+void MainWindow::AddLogLine(LogRecord record) {
   HoldLogRedraw();
-  if (SendMessageW(lstOut_, LB_GETCOUNT, 0, 0) > kLogCap) {
+  while (SendMessageW(lstOut_, LB_GETCOUNT, 0, 0) > log_cap_) {
     SendMessageW(lstOut_, LB_DELETESTRING, 0, 0);
     store_.DropFirst();
   }
@@ -157,7 +219,6 @@ HRESULT MainWindow::Message(LONG Msg, LONG_PTR wParam, LONG_PTR lParam, LONG_PTR
   const LRESULT count = SendMessageW(lstOut_, LB_GETCOUNT, 0, 0);
   if (several_lines_) SelectOnlyLine(count - 1);
   else SendMessageW(lstOut_, LB_SETCURSEL, static_cast<WPARAM>(count - 1), 0);
-  COM_METHOD_END(kProgramTitle, IID_IhkMessageSink)
 }
 
 // The log repaints once after a burst of lines instead of once per line. The list box's own
@@ -204,6 +265,18 @@ void MainWindow::NoteTarget(LONG handle) {
   capture_details_ = nullptr;
   if (m_SpyWindow) m_SpyWindow->QueryInterface(IID_IhkMessageDetails, capture_details_.put_void());
   message_count_ = 0;
+  target32_ = WindowOf32BitProgram(target_);
+  lost_baseline_ = 0;
+  if (capture_details_) capture_details_->get_LostMessages(&lost_baseline_);
+  lost_noted_ = 0;
+  lost_unshown_ = 0;
+  // A capture file that runs on into another window's messages says so.
+  if (target_ && capture_file_ && capture_file_->open() && capture_file_->last_window() != reinterpret_cast<INT_PTR>(target_)) {
+    ++log_busy_;  // reading the caption sends the window a message: no news for the log
+    const LogRecord header = WindowHeader(reinterpret_cast<INT_PTR>(target_));
+    --log_busy_;
+    if (!capture_file_->Append(header, decoder_)) CaptureFileFailed();
+  }
   QueryPerformanceCounter(&capture_start_);
   QueryPerformanceFrequency(&qpc_frequency_);
   details_of_tree_ = false;

@@ -15,6 +15,7 @@ LogRecord CaptureRecord(const RecordSource& source, uint64_t index, LONG msg, LO
   r.lParam = lParam;
   r.line = std::move(line);
   r.class_name = source.class_name;
+  r.target32 = source.target32;
   VARIANT_BOOL delivering = VARIANT_FALSE;
   if (source.details && SUCCEEDED(source.details->get_Delivering(&delivering)) && delivering) {
     IhkMessageDetails* d = source.details;
@@ -91,6 +92,23 @@ LogRecord CaptureRecord(const RecordSource& source, uint64_t index, LONG msg, LO
     if (data.kind != kDataNone) r.data = std::make_shared<const CopiedData>(std::move(data));
   }
   return r;
+}
+
+bool WindowOf32BitProgram(HWND window) {
+  if (sizeof(void*) == 4) {
+    // This program is a 32-bit one: its own windows are too, and so is everything on a 32-bit system.
+    BOOL self_wow = FALSE;
+    if (!IsWow64Process(GetCurrentProcess(), &self_wow) || !self_wow) return true;
+  }
+  DWORD pid = 0;
+  if (!window || !GetWindowThreadProcessId(window, &pid)) return sizeof(void*) == 4;
+  if (pid == GetCurrentProcessId()) return sizeof(void*) == 4;
+  HANDLE p = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  if (!p) return false;
+  BOOL wow = FALSE;
+  const bool is32 = IsWow64Process(p, &wow) && wow;
+  CloseHandle(p);
+  return is32;
 }
 
 HRESULT WatchThrough(_HookwireWindow* window, const MessageFilter& filter) {

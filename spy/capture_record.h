@@ -21,7 +21,11 @@ struct RecordSource {
   bool own_thread;             // the target belongs to the calling thread
   LARGE_INTEGER start;         // QueryPerformanceCounter when the capture started
   LARGE_INTEGER frequency;     // QueryPerformanceFrequency
+  bool target32 = false;       // the window's program is a 32-bit one
 };
+
+// Whether a window belongs to a 32-bit program (its parameters are 32 bits wide).
+bool WindowOf32BitProgram(HWND window);
 
 // Called while the sink's Message runs: takes what is known now, and copies nothing it need not.
 LogRecord CaptureRecord(const RecordSource& source, uint64_t index, LONG msg, LONG_PTR wParam, LONG_PTR lParam,

@@ -5,7 +5,9 @@
 
 #include <cwchar>
 #include <cwctype>
+#include <algorithm>
 
+#include "capture_file.h"
 #include "capture_record.h"
 #include "com_ptr.h"
 #include "hex.h"
@@ -20,21 +22,18 @@ namespace spy {
 
 namespace {
 
-void WriteError(const std::wstring& text) {
-  const std::wstring line = L"Snoopet: " + text + L"\r\n";
-  HANDLE h = GetStdHandle(STD_ERROR_HANDLE);
+void WriteTo(DWORD which, const std::wstring& text) {
+  HANDLE h = GetStdHandle(which);
   if (!h || h == INVALID_HANDLE_VALUE) {
-    if (AttachConsole(ATTACH_PARENT_PROCESS)) h = GetStdHandle(STD_ERROR_HANDLE);
+    if (AttachConsole(ATTACH_PARENT_PROCESS)) h = GetStdHandle(which);
     if (!h || h == INVALID_HANDLE_VALUE) return;
   }
-  const int n = WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), nullptr, 0, nullptr, nullptr);
+  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
   std::string bytes(static_cast<size_t>(n > 0 ? n : 0), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), bytes.data(), n, nullptr, nullptr);
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), n, nullptr, nullptr);
   DWORD written = 0;
   WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
-
-std::wstring Utf8Line(const std::wstring& text) { return text + L"\r\n"; }
 
 bool Same(const std::wstring& a, const wchar_t* b) { return CompareStringOrdinal(a.c_str(), -1, b, -1, TRUE) == CSTR_EQUAL; }
 
@@ -48,10 +47,10 @@ std::optional<HWND> ParseHandle(const std::wstring& text) {
   return reinterpret_cast<HWND>(static_cast<INT_PTR>(std::wcstoull(digits.c_str(), nullptr, 16)));
 }
 
-// Writes each message as it comes: nothing is lost when the capture is ended early.
+// Hands each message to the capture file (whole lines, written at least once a second).
 class FileSink final : public IhkMessageSink {
  public:
-  FileSink(HANDLE file, bool csv, const MessageNames& names, const MessageDecoder& decoder, RecordSource source)
+  FileSink(CaptureFile& file, bool csv, const MessageNames& names, const MessageDecoder& decoder, RecordSource source)
       : file_(file), csv_(csv), names_(names), decoder_(decoder), source_(std::move(source)) {}
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
@@ -79,84 +78,166 @@ class FileSink final : public IhkMessageSink {
   HRESULT STDMETHODCALLTYPE Message(LONG msg, LONG_PTR wParam, LONG_PTR lParam, LONG_PTR*) override {
     COM_METHOD_BEGIN
     ++count_;
-    const std::wstring line = names_.FormatLine(msg, wParam, lParam);
-    Write(csv_ ? CsvLine(CaptureRecord(source_, count_, msg, wParam, lParam, line), decoder_) : line);
+    std::wstring line = names_.FormatLine(msg, wParam, lParam);
+    LogRecord r;
+    if (csv_) {
+      r = CaptureRecord(source_, count_, msg, wParam, lParam, std::move(line));
+    } else {
+      r.line = std::move(line);
+      r.window = reinterpret_cast<INT_PTR>(source_.target);
+      VARIANT_BOOL delivering = VARIANT_FALSE;
+      long lost = 0;
+      if (source_.details && SUCCEEDED(source_.details->get_Delivering(&delivering)) && delivering &&
+          SUCCEEDED(source_.details->get_LostBefore(&lost)))
+        r.lost_before = lost;
+    }
+    if (r.lost_before > 0) {
+      lost_ += r.lost_before;
+      count_ += static_cast<uint64_t>(r.lost_before);  // the numbers go on past the gap
+      r.index = count_;
+      Put(LossRecord(r.lost_before, r.window, r.ms, r.day_ms));
+    }
+    Put(r);
     COM_METHOD_END(L"Snoopet", IID_IhkMessageSink)
   }
 
-  void Write(const std::wstring& text) {
-    const std::wstring line = Utf8Line(text);
-    const int n = WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), nullptr, 0, nullptr, nullptr);
-    std::string bytes(static_cast<size_t>(n > 0 ? n : 0), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), bytes.data(), n, nullptr, nullptr);
-    DWORD written = 0;
-    if (!WriteFile(file_, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) || written != bytes.size())
+  void Put(const LogRecord& r) {
+    if (!file_.open()) return;
+    if (!file_.Append(r, decoder_)) {
       write_failed_ = true;
+      write_error_ = GetLastError();
+    }
+  }
+  void Flush() {
+    if (file_.open() && !file_.FlushIfDue()) {
+      write_failed_ = true;
+      write_error_ = GetLastError();
+    }
   }
   bool write_failed() const { return write_failed_; }
-  uint64_t count() const { return count_; }
+  DWORD write_error() const { return write_error_; }
+  long lost() const { return lost_; }
 
  private:
-  HANDLE file_;
+  CaptureFile& file_;
   bool csv_;
   const MessageNames& names_;
   const MessageDecoder& decoder_;
   RecordSource source_;
   uint64_t count_ = 0;
+  long lost_ = 0;
   bool write_failed_ = false;
+  DWORD write_error_ = 0;
   long refs_ = 1;
 };
 
-struct FileHandle {
-  HANDLE h = INVALID_HANDLE_VALUE;
-  ~FileHandle() {
-    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+// Splits a filter list at commas (and semicolons), blanks trimmed.
+std::vector<std::wstring> FilterItems(const std::wstring& list) {
+  // A group's menu name may hold a comma: it is taken whole first.
+  std::wstring text = list;
+  for (const auto& g : MessageGroups()) {
+    const std::wstring name = g.name;
+    if (name.find(L',') == std::wstring::npos) continue;
+    for (size_t at; (at = text.find(name)) != std::wstring::npos;) text.replace(at, name.size(), g.id);
   }
-};
+  std::vector<std::wstring> items;
+  std::wstring cur;
+  for (wchar_t c : text + L",") {
+    if (c != L',' && c != L';') {
+      cur += c;
+      continue;
+    }
+    const size_t b = cur.find_first_not_of(L" \t"), e = cur.find_last_not_of(L" \t");
+    if (b != std::wstring::npos) items.push_back(cur.substr(b, e - b + 1));
+    cur.clear();
+  }
+  return items;
+}
+
+// What a filter item can be without the names: a group, a number, or a name's shape.
+bool LooksLikeFilterItem(const std::wstring& item) {
+  if (FindGroup(item)) return true;
+  if (item.size() > 2 && item[0] == L'0' && (item[1] == L'x' || item[1] == L'X')) {
+    for (size_t i = 2; i < item.size(); ++i)
+      if (!std::iswxdigit(item[i])) return false;
+    return item.size() <= 6;
+  }
+  for (wchar_t c : item)
+    if (!(std::iswalnum(c) || c == L'_' || c == L'+')) return false;
+  return !item.empty() && !std::iswdigit(item[0]);
+}
 
 }  // namespace
 
+std::wstring UsageText() {
+  return L"Snoopet.exe                       opens the window\r\n"
+         L"Snoopet.exe /capture <handle | class> [/caption <text>] /out <file>\r\n"
+         L"            [/seconds N | /untilclosed] [/filter <list> | /only <list>] [/csv]\r\n"
+         L"  <handle>     hexadecimal (0x1A02C); otherwise a top-level window of that class (* any)\r\n"
+         L"  /seconds N   how long to watch: more than 0, at most 86400 (default 10); the capture\r\n"
+         L"               also ends when the window closes; /untilclosed waits for that alone\r\n"
+         L"  <list>       groups (Mouse, Keyboard, Paint, NonClient, Focus, Position, Menu, Clipboard,\r\n"
+         L"               Text, Scrolling, Timer, Commands, Creation, User, Registered), message names\r\n"
+         L"               (WM_TIMER) or numbers (0xC0A1), separated by commas\r\n"
+         L"  /csv         every detail, comma separated; otherwise the log's lines\r\n"
+         L"Switches may start with / or -. Exit codes: 0 done, 2 bad arguments, 3 no such window,\r\n"
+         L"4 the window cannot be watched, 5 the file cannot be written, 6 Hookwire is not registered,\r\n"
+         L"7 messages were lost (the file marks where), 8 OLE failed.\r\n";
+}
+
+void WriteError(const std::wstring& text) { WriteTo(STD_ERROR_HANDLE, L"Snoopet: " + text + L"\r\n"); }
+void WriteOutput(const std::wstring& text) { WriteTo(STD_OUTPUT_HANDLE, text); }
+
+bool IsSwitch(const std::wstring& arg, const wchar_t* name) {
+  return arg.size() > 1 && (arg[0] == L'/' || arg[0] == L'-') && Same(arg.substr(1), name);
+}
+
 std::optional<std::wstring> ParseCaptureArgs(const std::vector<std::wstring>& args, CaptureArgs* out) {
   CaptureArgs a;
-  if (args.empty() || args[0].empty() || args[0][0] == L'/')
+  if (args.empty() || args[0].empty() || args[0][0] == L'/' || (args[0][0] == L'-' && args[0].size() > 1))
     return std::wstring(L"/capture needs a window: a hexadecimal handle or a class name");
   a.window = args[0];
-  bool have_out = false;
+  bool have_out = false, have_seconds = false;
   for (size_t i = 1; i < args.size(); ++i) {
     const std::wstring& s = args[i];
-    auto value = [&](const wchar_t* what) -> std::optional<std::wstring> {
-      if (i + 1 >= args.size()) return std::nullopt;
-      (void)what;
-      return args[++i];
-    };
-    if (Same(s, L"/csv")) {
+    if (IsSwitch(s, L"csv")) {
       a.csv = true;
-    } else if (Same(s, L"/out") || Same(s, L"/caption") || Same(s, L"/seconds") || Same(s, L"/filter") ||
-               Same(s, L"/only")) {
-      auto v = value(s.c_str());
-      if (!v) return s + L" needs a value";
-      if (Same(s, L"/out")) {
-        a.out = *v;
-        have_out = !v->empty();
-      } else if (Same(s, L"/caption")) {
-        a.caption = *v;
-        a.has_caption = true;
-      } else if (Same(s, L"/seconds")) {
-        wchar_t* end = nullptr;
-        const double n = std::wcstod(v->c_str(), &end);
-        if (v->empty() || (end && *end) || !(n > 0 && n <= 86400)) return L"/seconds takes a number from 0 to 86400: " + *v;
-        a.seconds = n;
-      } else if (Same(s, L"/filter")) {
-        a.filter = *v;
-      } else {
-        a.only = *v;
-      }
-    } else {
+      continue;
+    }
+    if (IsSwitch(s, L"untilclosed")) {
+      a.until_closed = true;
+      continue;
+    }
+    if (!(IsSwitch(s, L"out") || IsSwitch(s, L"caption") || IsSwitch(s, L"seconds") || IsSwitch(s, L"filter") ||
+          IsSwitch(s, L"only")))
       return L"unknown argument: " + s;
+    if (i + 1 >= args.size()) return s + L" needs a value";
+    const std::wstring& v = args[++i];
+    if (IsSwitch(s, L"out")) {
+      a.out = v;
+      have_out = !v.empty();
+    } else if (IsSwitch(s, L"caption")) {
+      a.caption = v;
+      a.has_caption = true;
+    } else if (IsSwitch(s, L"seconds")) {
+      wchar_t* end = nullptr;
+      const double n = std::wcstod(v.c_str(), &end);
+      if (v.empty() || (end && *end) || !(n > 0 && n <= 86400))
+        return L"/seconds takes a number of seconds more than 0 and at most 86400 (such as 10 or 0.5), not " + v +
+               L"; /untilclosed watches until the window closes";
+      a.seconds = n;
+      have_seconds = true;
+    } else if (IsSwitch(s, L"filter")) {
+      a.filter = v;
+    } else {
+      a.only = v;
     }
   }
   if (!have_out) return std::wstring(L"/out <file> is missing");
   if (!a.filter.empty() && !a.only.empty()) return std::wstring(L"/filter and /only cannot be combined");
+  if (have_seconds && a.until_closed) return std::wstring(L"/seconds and /untilclosed cannot be combined");
+  for (const auto& item : FilterItems(a.only.empty() ? a.filter : a.only))
+    if (!LooksLikeFilterItem(item)) return L"unknown message or group in the filter: " + item;
   *out = std::move(a);
   return std::nullopt;
 }
@@ -165,8 +246,7 @@ int RunCommandLineCapture(const std::vector<std::wstring>& args) {
   CaptureArgs a;
   if (auto error = ParseCaptureArgs(args, &a)) {
     WriteError(*error);
-    WriteError(L"usage: Snoopet.exe /capture <handle | class> [/caption <text>] /out <file> [/seconds N] "
-               L"[/filter <groups and messages> | /only <groups and messages>] [/csv]");
+    WriteTo(STD_ERROR_HANDLE, UsageText());
     return kCaptureBadArguments;
   }
 
@@ -181,22 +261,17 @@ int RunCommandLineCapture(const std::vector<std::wstring>& args) {
     return m < static_cast<uint32_t>(MessageNames::kCount) ? names.Name(static_cast<int32_t>(m)) : std::wstring();
   });
 
-  // The filter: group names, message names and 0x numbers.
+  // The filter: groups, message names and 0x numbers; every name is known before Hookwire's
+  // window object is made.
   MessageFilter filter;
-  const std::wstring& list = a.only.empty() ? a.filter : a.only;
   filter.include_only = !a.only.empty();
   {
-    std::wstring groups, messages, cur;
-    auto take = [&] {
-      size_t b = cur.find_first_not_of(L" "), e = cur.find_last_not_of(L" ");
-      if (b == std::wstring::npos) return true;
-      const std::wstring item = cur.substr(b, e - b + 1);
-      cur.clear();
-      for (const auto& g : MessageGroups())
-        if (Same(item, g.name)) {
-          groups += (groups.empty() ? L"" : L",") + item;
-          return true;
-        }
+    std::wstring groups;
+    for (const auto& item : FilterItems(a.only.empty() ? a.filter : a.only)) {
+      if (const MessageGroup* g = FindGroup(item)) {
+        groups += (groups.empty() ? L"" : L",") + std::wstring(g->id);
+        continue;
+      }
       MessageFilter probe;
       probe.SetMessages(item, [&](const std::wstring& name) -> std::optional<uint32_t> {
         for (uint32_t m = 0; m < WM_USER; ++m)
@@ -205,17 +280,10 @@ int RunCommandLineCapture(const std::vector<std::wstring>& args) {
       });
       if (probe.messages.empty()) {
         WriteError(L"unknown message or group in the filter: " + item);
-        return false;
+        WriteTo(STD_ERROR_HANDLE, UsageText());
+        return kCaptureBadArguments;
       }
       filter.messages.push_back(probe.messages[0]);
-      return true;
-    };
-    for (wchar_t c : list + L",") {
-      if (c == L',' || c == L';') {
-        if (!take()) return kCaptureBadArguments;
-      } else {
-        cur += c;
-      }
     }
     filter.SetGroups(groups);
   }
@@ -253,9 +321,8 @@ int RunCommandLineCapture(const std::vector<std::wstring>& args) {
     return kCaptureNotWatchable;
   }
 
-  FileHandle file;
-  file.h = CreateFileW(a.out.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file.h == INVALID_HANDLE_VALUE) {
+  CaptureFile file;
+  if (!file.Open(a.out, a.csv)) {
     WriteError(L"cannot write " + a.out + L" (error " + std::to_wstring(GetLastError()) + L")");
     return kCaptureCannotWrite;
   }
@@ -263,19 +330,16 @@ int RunCommandLineCapture(const std::vector<std::wstring>& args) {
   wchar_t cls[256] = {};
   if (!RealGetWindowClassW(target, cls, 256)) GetClassNameW(target, cls, 256);
   RecordSource source{nullptr, target, std::make_shared<const std::wstring>(cls),
-                      GetWindowThreadProcessId(target, nullptr) == GetCurrentThreadId(), {}, {}};
+                      GetWindowThreadProcessId(target, nullptr) == GetCurrentThreadId(), {}, {},
+                      WindowOf32BitProgram(target)};
   QueryPerformanceFrequency(&source.frequency);
   com_ptr<IhkMessageDetails> details;
   window->QueryInterface(IID_IhkMessageDetails, details.put_void());
   source.details = details.get();
+  LONG lost_at_start = 0;
+  if (details) details->get_LostMessages(&lost_at_start);
   QueryPerformanceCounter(&source.start);
-  FileSink sink(file.h, a.csv, names, decoder, source);
-  if (a.csv) {
-    static const char bom[] = "\xEF\xBB\xBF";
-    DWORD written = 0;
-    WriteFile(file.h, bom, 3, &written, nullptr);
-    sink.Write(CsvHeader());
-  }
+  FileSink sink(file, a.csv, names, decoder, source);
 
   hr = WatchThrough(window.get(), filter);
   if (SUCCEEDED(hr)) hr = window->putref_MessageSink(&sink);
@@ -287,23 +351,45 @@ int RunCommandLineCapture(const std::vector<std::wstring>& args) {
   }
 
   // The messages come through this thread's message queue (the hook reports back to it).
-  const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(a.seconds * 1000);
-  for (;;) {
-    const ULONGLONG now = GetTickCount64();
-    if (now >= end || !IsWindow(target)) break;
-    MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(std::min<ULONGLONG>(end - now, 100)), QS_ALLINPUT,
-                                MWMO_INPUTAVAILABLE);
-    MSG m;
-    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&m);
-      DispatchMessageW(&m);
+  auto pump = [&](ULONGLONG until, bool while_window) {
+    for (;;) {
+      const ULONGLONG now = GetTickCount64();
+      if (now >= until || (while_window && !IsWindow(target))) break;
+      MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(std::min<ULONGLONG>(until - now, 100)), QS_ALLINPUT,
+                                  MWMO_INPUTAVAILABLE);
+      MSG m;
+      while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&m);
+        DispatchMessageW(&m);
+      }
+      sink.Flush();
     }
-  }
+  };
+  pump(a.until_closed ? ~0ULL : GetTickCount64() + static_cast<ULONGLONG>(a.seconds * 1000), true);
+  // What the target wrote just before the end is still taken.
+  pump(GetTickCount64() + 250, false);
   window->put_Subclassed(VARIANT_FALSE);
   window->putref_MessageSink(nullptr);
-  if (sink.write_failed()) {
-    WriteError(L"writing " + a.out + L" failed");
+  LONG lost_total = 0;
+  if (details) details->get_LostMessages(&lost_total);
+  const long lost = std::max<long>(static_cast<long>(lost_total - lost_at_start), sink.lost());
+  if (lost > sink.lost()) {
+    LogRecord tail = LossRecord(lost - sink.lost(), reinterpret_cast<INT_PTR>(target), 0, -1);
+    sink.Put(tail);
+  }
+  const bool closed = file.Close();
+  const DWORD close_error = closed ? 0 : GetLastError();
+  if (sink.write_failed() || !closed) {
+    WriteError(L"writing " + a.out + L" failed (error " +
+               std::to_wstring(sink.write_failed() ? sink.write_error() : close_error) +
+               L"); the file ends with the last whole line written");
     return kCaptureCannotWrite;
+  }
+  if (lost > 0) {
+    WriteError(std::to_wstring(lost) + (lost == 1 ? L" message was" : L" messages were") +
+               L" not captured (Snoopet could not take them in time); lines \"--- N messages not captured\" in " +
+               a.out + L" mark where");
+    return kCaptureLostMessages;
   }
   return kCaptureDone;
 }

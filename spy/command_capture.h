@@ -7,14 +7,16 @@
 
 namespace spy {
 
-// Exit codes of a capture from the command line.
+// Exit codes of Snoopet.exe (the window's run ends with 0, or 1 after a fatal error).
 enum CaptureExit : int {
   kCaptureDone = 0,        // the window was watched for the time asked
-  kCaptureBadArguments = 2,
+  kCaptureBadArguments = 2,  // unknown switch, missing or bad value (usage on standard error)
   kCaptureNoWindow = 3,    // no such window
   kCaptureNotWatchable = 4,  // the window exists but cannot be watched (the desktop, another bitness ...)
   kCaptureCannotWrite = 5,   // the output file cannot be written
   kCaptureNoHookwire = 6,    // Hookwire is not registered or failed
+  kCaptureLostMessages = 7,  // the capture ran, but messages were lost (the file marks where)
+  kOleFailed = 8,            // OLE could not be initialised
 };
 
 struct CaptureArgs {
@@ -23,10 +25,20 @@ struct CaptureArgs {
   bool has_caption = false;
   std::wstring out;
   double seconds = 10;
+  bool until_closed = false;  // /untilclosed: no time limit, the capture ends with the window
   std::wstring filter;        // groups and messages to leave out
   std::wstring only;          // groups and messages to log alone
   bool csv = false;
 };
+
+// The usage text (several lines, no "Snoopet:" prefix).
+std::wstring UsageText();
+// A line "Snoopet: <text>" on standard error (the parent's console when there is no handle).
+void WriteError(const std::wstring& text);
+// Text on standard output as it is.
+void WriteOutput(const std::wstring& text);
+// Whether an argument is a switch (starts with / or -) of this name, given without its sign.
+bool IsSwitch(const std::wstring& arg, const wchar_t* name);
 
 // The arguments after "/capture" (the first one is the window). Returns the error text, or
 // nothing when the arguments are good.

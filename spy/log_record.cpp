@@ -14,7 +14,11 @@ void LogStore::Add(LogRecord r) {
   records_.push_back(std::move(r));
 }
 
-std::wstring CsvField(const std::wstring& field) {
+std::wstring CsvField(const std::wstring& text) {
+  std::wstring field = text;
+  if (!field.empty() && (field[0] == L'=' || field[0] == L'+' || field[0] == L'-' || field[0] == L'@' ||
+                         field[0] == L'\t' || field[0] == L'\r'))
+    field.insert(field.begin(), L'\'');
   if (field.find_first_of(L",\"\r\n") == std::wstring::npos) return field;
   std::wstring out = L"\"";
   for (wchar_t c : field) {
@@ -24,10 +28,26 @@ std::wstring CsvField(const std::wstring& field) {
   return out + L"\"";
 }
 
-std::wstring FullHex(int64_t v) {
+std::wstring FullHex(int64_t v, bool bits32) {
   wchar_t buf[24];
-  std::swprintf(buf, 24, L"0x%llX", static_cast<unsigned long long>(v));
+  if (bits32) std::swprintf(buf, 24, L"0x%08lX", static_cast<unsigned long>(static_cast<uint32_t>(v)));
+  else std::swprintf(buf, 24, L"0x%llX", static_cast<unsigned long long>(v));
   return buf;
+}
+
+std::wstring LossLine(long count) {
+  return L"--- " + std::to_wstring(count) + (count == 1 ? L" message not captured" : L" messages not captured");
+}
+
+LogRecord LossRecord(long count, int64_t window, double ms, int32_t day_ms) {
+  LogRecord r;
+  r.kind = RecordKind::Loss;
+  r.lost_before = count;
+  r.window = window;
+  r.ms = ms;
+  r.day_ms = day_ms;
+  r.line = LossLine(count);
+  return r;
 }
 
 namespace {
@@ -41,7 +61,7 @@ std::wstring Milliseconds(double ms) {
 }  // namespace
 
 std::wstring CsvHeader() {
-  return L"Index,Time (ms),Clock time,Window,Message,Name,wParam,lParam,Origin,Result,Details";
+  return L"Index,Time (ms),Clock time,Window,Message,Name,wParam,lParam,Origin,Result,Details,LostBefore";
 }
 
 std::wstring OriginText(long flags) {
@@ -69,18 +89,45 @@ RecordText Describe(const LogRecord& r, const MessageDecoder& decoder) {
   t.name = decoder.Name(r.msg, cls);
   t.clock = ClockText(r.day_ms);
   t.origin = OriginText(r.origin_flags);
-  if (r.result_known) t.result = FullHex(r.result);
+  if (r.result_known) t.result = FullHex(r.result, r.target32);
   MessageFacts facts{r.msg, r.wParam, r.lParam, cls, r.data.get()};
   t.details = decoder.Decode(facts);
   return t;
 }
 
-std::wstring CsvLine(const LogRecord& r, const MessageDecoder& decoder) { return CsvLine(r, Describe(r, decoder)); }
+LogRecord WindowHeader(int64_t window) {
+  LogRecord r;
+  r.kind = RecordKind::Window;
+  r.window = window;
+  SYSTEMTIME st;
+  GetLocalTime(&st);
+  r.day_ms = ((st.wHour * 60 + st.wMinute) * 60 + st.wSecond) * 1000 + st.wMilliseconds;
+  r.line = L"=== " + MessageDecoder::DescribeWindow(window) + L" ===";
+  return r;
+}
+
+std::wstring CsvLine(const LogRecord& r, const MessageDecoder& decoder) {
+  if (r.kind != RecordKind::Message) return CsvLine(r, RecordText{});
+  return CsvLine(r, Describe(r, decoder));
+}
 
 std::wstring CsvLine(const LogRecord& r, const RecordText& t) {
+  if (r.kind != RecordKind::Message) {
+    // A row of its own where messages went missing (the count in words and in the LostBefore
+    // column; rows of messages carry 0 there, so the column adds up) or the window changes.
+    const bool loss = r.kind == RecordKind::Loss;
+    const std::wstring fields[] = {L"", loss ? Milliseconds(r.ms) : L"", ClockText(r.day_ms), FullHex(r.window),
+                                   L"", L"", L"", L"", L"", L"", r.line, loss ? std::to_wstring(r.lost_before) : L""};
+    std::wstring out;
+    for (const auto& f : fields) {
+      if (&f != fields) out += L',';
+      out += CsvField(f);
+    }
+    return out;
+  }
   const std::wstring fields[] = {std::to_wstring(r.index), Milliseconds(r.ms), t.clock, FullHex(r.window),
-                                 MessageHex(r.msg), t.name, FullHex(r.wParam), FullHex(r.lParam), t.origin, t.result,
-                                 t.details};
+                                 MessageHex(r.msg), t.name, ParamHex(r, r.wParam), ParamHex(r, r.lParam), t.origin,
+                                 t.result, t.details, L"0"};
   std::wstring out;
   for (const auto& f : fields) {
     if (&f != fields) out += L',';
@@ -119,6 +166,10 @@ bool WriteUtf8File(const std::wstring& path, const std::wstring& text, bool byte
 }
 
 std::wstring DetailsText(const LogRecord& r, const MessageDecoder& decoder) {
+  if (r.kind == RecordKind::Window) return r.line;
+  if (r.kind == RecordKind::Loss)
+    return r.line + L"\r\nThe watched program could not hand these messages over: Snoopet did not take them in "
+                    L"time. Clock " + (r.day_ms >= 0 ? ClockText(r.day_ms) : std::wstring(L"(not known)"));
   const RecordText t = Describe(r, decoder);
   std::wstring s;
   s += L"Message:\t" + MessageHex(r.msg) + L" " + t.name + L"\r\n";
@@ -128,8 +179,8 @@ std::wstring DetailsText(const LogRecord& r, const MessageDecoder& decoder) {
   s += L"Window:\t" + MessageDecoder::DescribeWindow(r.window) + L"\r\n";
   s += L"Origin:\t" + (t.origin.empty() ? std::wstring(L"(not known)") : t.origin) + L"\r\n";
   s += L"Result:\t" + (t.result.empty() ? std::wstring(L"(not known)") : t.result) + L"\r\n";
-  s += L"wParam:\t" + FullHex(r.wParam) + L"\r\n";
-  s += L"lParam:\t" + FullHex(r.lParam) + L"\r\n";
+  s += L"wParam:\t" + ParamHex(r, r.wParam) + L"\r\n";
+  s += L"lParam:\t" + ParamHex(r, r.lParam) + L"\r\n";
   if (r.lost_before > 0) s += L"Lost before:\t" + std::to_wstring(r.lost_before) + L" messages\r\n";
   s += L"Details:\t" + (t.details.empty() ? std::wstring(L"-") : t.details);
   return s;

@@ -15,7 +15,15 @@
 
 namespace spy {
 
+// What a line of the log stands for: a message, or messages the capture could not keep.
+enum class RecordKind : uint8_t {
+  Message,
+  Loss,    // lost_before holds how many; no message facts
+  Window,  // a capture file's header where the watched window changes; line names the window
+};
+
 struct LogRecord {
+  RecordKind kind = RecordKind::Message;
   uint64_t index = 0;      // 1 for the first message of the capture (paused ones are counted too)
   double ms = 0;           // milliseconds since the capture started
   int32_t day_ms = -1;     // local clock time, milliseconds since midnight; -1 when unknown
@@ -26,10 +34,20 @@ struct LogRecord {
   bool result_known = false;
   int64_t result = 0;
   long lost_before = 0;    // messages the capture lost just before this one
+  bool target32 = false;   // the window's program is a 32-bit one: parameters are 32 bits wide
   std::shared_ptr<const CopiedData> data;          // what the parameters pointed to; null: nothing
   std::shared_ptr<const std::wstring> class_name;  // the watched window's class (one per capture)
   std::wstring line;       // the log's own line text
 };
+
+// The line that stands where messages were lost: "--- 123 messages not captured".
+std::wstring LossLine(long count);
+// A loss record of `count` messages for the log, a capture file or a CSV.
+LogRecord LossRecord(long count, int64_t window, double ms, int32_t day_ms);
+
+// The header a capture file writes where the watched window changes:
+// "=== 0x000A0B0C Notepad \"Untitled\" ===".
+LogRecord WindowHeader(int64_t window);
 
 // A record in words.
 struct RecordText {
@@ -58,6 +76,10 @@ class LogStore {
   }
   size_t size() const { return records_.size(); }
   size_t cap() const { return cap_; }
+  void set_cap(size_t cap) {
+    cap_ = cap;
+    while (records_.size() > cap_) records_.pop_front();
+  }
   const LogRecord* At(size_t i) const { return i < records_.size() ? &records_[i] : nullptr; }
   const std::deque<LogRecord>& records() const { return records_; }
 
@@ -66,15 +88,18 @@ class LogStore {
   std::deque<LogRecord> records_;
 };
 
-// A field as CSV writes it: quoted (quotes doubled) when it holds a comma, a quote or a line break.
+// A field as CSV writes it: quoted (quotes doubled) when it holds a comma, a quote or a line break;
+// a field that a spreadsheet would take for a formula (= + - @ first) starts with an apostrophe.
 std::wstring CsvField(const std::wstring& field);
 // The CSV header line and one record's line (no line break at the end).
 std::wstring CsvHeader();
 std::wstring CsvLine(const LogRecord& r, const MessageDecoder& decoder);
 // The same line of a record already in words.
 std::wstring CsvLine(const LogRecord& r, const RecordText& text);
-// "0x..." of a parameter at its full width.
-std::wstring FullHex(int64_t v);
+// "0x..." of a parameter at its full width; a 32-bit program's values in eight digits, zero-extended.
+std::wstring FullHex(int64_t v, bool bits32 = false);
+// A record's parameter as FullHex writes it for its window.
+inline std::wstring ParamHex(const LogRecord& r, int64_t v) { return FullHex(v, r.target32); }
 
 // The text of a log save: the lines as they are, each ending in CR LF.
 std::wstring LogText(const std::vector<std::wstring>& lines);

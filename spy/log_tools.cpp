@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <cwchar>
+#include <map>
 
 #include "hex.h"
 #include "main_window.h"
@@ -46,7 +47,12 @@ void MainWindow::LoadToolSettings() {
                           if (decoder_.Name(m, L"") == name) return m;
                         return std::nullopt;
                       });
+  UpdateCaption();
   if (GetSetting(app_, kToolSection, L"Details", L"0") == L"1") ShowDetails(true);
+  if (GetSetting(app_, kToolSection, L"OnTop", L"0") == L"1") SetOnTop(true);
+  if (GetSetting(app_, kToolSection, L"Decimal", L"0") == L"1") SetDecimal(true);
+  const int lines = _wtoi(GetSetting(app_, kToolSection, L"LogLines", L"501").c_str());
+  if (lines > 1 && lines != kLogCap + 1) SetLogLength(std::min(lines, 1000000));
   if (GetSetting(app_, kToolSection, L"Finder", L"0") == L"1") ShowFinder(true);
 }
 
@@ -142,6 +148,8 @@ LRESULT CALLBACK MainWindow::DetailsProc(HWND h, UINT msg, WPARAM wp, LPARAM lp)
   auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(h, GWLP_USERDATA));
   if (!self || !self->details_proc_) return DefWindowProcW(h, msg, wp, lp);
   if (msg == WM_MOUSEMOVE) self->SetPointer(Pointer::Arrow);
+  if (msg == WM_KEYDOWN && self->WindowKey(h, wp)) return 0;
+  if (msg == WM_CHAR && wp == L'\t') return 0;
   // Like the log: what the pane sends while it paints itself is not logged.
   const bool own = msg == WM_PAINT || msg == WM_NCPAINT || msg == WM_ERASEBKGND || msg == WM_SETTEXT ||
                    msg == WM_PRINTCLIENT || msg == WM_SYNCPAINT;
@@ -154,7 +162,8 @@ LRESULT CALLBACK MainWindow::DetailsProc(HWND h, UINT msg, WPARAM wp, LPARAM lp)
 // --- records --------------------------------------------------------------------------------------
 
 LogRecord MainWindow::MakeRecord(LONG msg, LONG_PTR wParam, LONG_PTR lParam, std::wstring line) {
-  RecordSource source{capture_details_.get(), target_, target_class_, target_own_thread_, capture_start_, qpc_frequency_};
+  RecordSource source{capture_details_.get(), target_, target_class_, target_own_thread_, capture_start_, qpc_frequency_,
+                      target32_};
   return CaptureRecord(source, message_count_, msg, wParam, lParam, std::move(line));
 }
 
@@ -245,7 +254,7 @@ HMENU MainWindow::BuildLogMenu() const {
   AppendMenuW(sub, MF_SEPARATOR, 0, nullptr);
   const auto& groups = MessageGroups();
   for (size_t i = 0; i < groups.size(); ++i)
-    AppendMenuW(sub, MF_STRING | (filter_.HasGroup(groups[i].name) ? MF_CHECKED : 0),
+    AppendMenuW(sub, MF_STRING | (filter_.HasGroup(groups[i].id) ? MF_CHECKED : 0),
                 kCmdFilterGroup + static_cast<int>(i), MenuText(groups[i].name).c_str());
   AppendMenuW(sub, MF_SEPARATOR, 0, nullptr);
   for (uint32_t m : filter_.messages)
@@ -257,8 +266,20 @@ HMENU MainWindow::BuildLogMenu() const {
   AppendMenuW(sub, MF_STRING | (filter_.Active() ? 0 : MF_GRAYED), kCmdFilterForget, L"&Uncheck everything");
   AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(sub), L"&Filter");
   AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  AppendMenuW(menu, MF_STRING | (any ? 0 : MF_GRAYED), kCmdFindInLog, L"Fi&nd in the Log...\tCtrl+F");
+  HMENU length = CreatePopupMenu();
+  for (size_t i = 0; i < std::size(kLogLengths); ++i)
+    AppendMenuW(length, MF_STRING | MFT_RADIOCHECK | (log_length() == kLogLengths[i] ? MF_CHECKED : 0),
+                kCmdLogLength + static_cast<int>(i), (std::to_wstring(kLogLengths[i]) + L" lines").c_str());
+  AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(length), L"Log Len&gth");
+  AppendMenuW(menu, MF_STRING | (decimal_ ? MF_CHECKED : 0), kCmdDecimal, L"Deci&mal Parameters");
+  AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
   AppendMenuW(menu, MF_STRING, kCmdRefreshTree, L"&Refresh Tree\tF5");
+  AppendMenuW(menu, MF_STRING, kCmdFindWindow, L"Find a &Window...\tCtrl+F in the tree");
+  AppendMenuW(menu, MF_STRING, kCmdInspect, L"&Inspect the Selected Window...\tCtrl+I");
+  AppendMenuW(menu, MF_STRING, kCmdHighlight, L"&Highlight the Selected Window\tCtrl+H");
   AppendMenuW(menu, MF_STRING | (finder_visible_ ? MF_CHECKED : 0), kCmdFinder, L"&Toolbar Tools");
+  AppendMenuW(menu, MF_STRING | (on_top_ ? MF_CHECKED : 0), kCmdOnTop, L"Always on T&op");
   return menu;
 }
 
@@ -282,12 +303,29 @@ void MainWindow::ShowLogMenu(LPARAM at) {
 void MainWindow::RunLogCommand(int id) {
   if (id >= kCmdFilterGroup && id < kCmdFilterGroup + static_cast<int>(MessageGroups().size())) {
     MessageFilter f = filter_;
-    f.ToggleGroup(MessageGroups()[static_cast<size_t>(id - kCmdFilterGroup)].name);
+    f.ToggleGroup(MessageGroups()[static_cast<size_t>(id - kCmdFilterGroup)].id);
     SetFilter(std::move(f));
+    return;
+  }
+  if (id >= kCmdLogLength && id < kCmdLogLength + static_cast<int>(std::size(kLogLengths))) {
+    SetLogLength(kLogLengths[id - kCmdLogLength]);
+    SaveSetting(app_, kToolSection, L"LogLines", std::to_wstring(log_length()));
     return;
   }
   switch (id) {
     case kCmdPause: SetPaused(!paused_); break;
+    case kCmdInspect: ShowInspector(); break;
+    case kCmdFindWindow: ShowFindBox(false); break;
+    case kCmdFindInLog: ShowFindBox(true); break;
+    case kCmdHighlight: HighlightSelectedWindow(); break;
+    case kCmdOnTop:
+      SetOnTop(!on_top_);
+      SaveSetting(app_, kToolSection, L"OnTop", on_top_ ? L"1" : L"0");
+      break;
+    case kCmdDecimal:
+      SetDecimal(!decimal_);
+      SaveSetting(app_, kToolSection, L"Decimal", decimal_ ? L"1" : L"0");
+      break;
     case kCmdClear: ClearLog(); break;
     case kCmdSave:
       WithChosenFile([this](const std::wstring& path, bool csv) { SaveLog(path, csv); });
@@ -355,15 +393,68 @@ void MainWindow::WithChosenFile(const std::function<void(const std::wstring& pat
   if (!path.empty()) TellFailure([&] { use(path, csv); });
 }
 
-void MainWindow::SetPaused(bool on) { paused_ = on; }
+void MainWindow::SetPaused(bool on) {
+  paused_ = on;
+  UpdateCaption();
+}
+
+// The caption says what holds the log back, where the user looks: "(filtered)", "(paused)".
+void MainWindow::UpdateCaption() {
+  std::wstring caption = kCaption;
+  if (filter_.Active()) caption += L" (filtered)";
+  if (paused_) caption += L" (paused)";
+  wchar_t now[128] = {};
+  GetWindowTextW(hwnd_, now, 128);
+  if (caption != now) SetWindowTextW(hwnd_, caption.c_str());
+}
 
 void MainWindow::StartCaptureFile(const std::wstring& path, bool csv) {
   auto file = std::make_unique<CaptureFile>();
   if (!file->Open(path, csv)) common::Check(HRESULT_FROM_WIN32(GetLastError()), kProgramTitle);
   capture_file_ = std::move(file);
+  if (m_Spying && target_) {
+    ++log_busy_;  // reading the caption sends the window a message: no news for the log
+    const LogRecord header = WindowHeader(reinterpret_cast<INT_PTR>(target_));
+    --log_busy_;
+    if (!capture_file_->Append(header, decoder_)) CaptureFileFailed();
+  }
+  StartFlushTimer();
+}
+
+namespace {
+std::map<UINT_PTR, MainWindow*>& FlushTimers() {
+  static std::map<UINT_PTR, MainWindow*> timers;
+  return timers;
+}
+}  // namespace
+
+// A thread timer, not one of the window's: a watched main window sees no WM_TIMER of it.
+void MainWindow::StartFlushTimer() {
+  if (flush_timer_) return;
+  flush_timer_ = SetTimer(nullptr, 0, CaptureFile::kMaxWaitMs / 4, &MainWindow::FlushTimerProc);
+  if (flush_timer_) FlushTimers()[flush_timer_] = this;
+}
+
+void MainWindow::StopFlushTimer() {
+  if (!flush_timer_) return;
+  KillTimer(nullptr, flush_timer_);
+  FlushTimers().erase(flush_timer_);
+  flush_timer_ = 0;
+}
+
+void CALLBACK MainWindow::FlushTimerProc(HWND, UINT, UINT_PTR id, DWORD) {
+  auto it = FlushTimers().find(id);
+  if (it == FlushTimers().end()) {
+    KillTimer(nullptr, id);
+    return;
+  }
+  MainWindow* self = it->second;
+  if (self->capture_file_ && self->capture_file_->open() && !self->capture_file_->FlushIfDue())
+    self->CaptureFileFailed();
 }
 
 void MainWindow::StopCaptureFile() {
+  StopFlushTimer();
   if (!capture_file_) return;
   const bool ok = capture_file_->Close();
   const DWORD error = GetLastError();
@@ -430,11 +521,15 @@ bool MainWindow::CopyLines(bool all) const {
 
 void MainWindow::SetFilter(MessageFilter filter) {
   filter_ = std::move(filter);
+  UpdateCaption();
   SaveSetting(app_, kToolSection, L"FilterMode", filter_.include_only ? L"include" : L"exclude");
   SaveSetting(app_, kToolSection, L"FilterGroups", filter_.GroupsText());
   SaveSetting(app_, kToolSection, L"FilterMessages",
               filter_.MessagesText([this](uint32_t m) { return m < WM_USER ? decoder_.Name(m, L"") : std::wstring(); }));
   if (!m_SpyWindow || !m_Spying || !target_) return;
+  // Only a window being watched is watched anew (on the desktop nothing is).
+  LONG watched = 0;
+  if (FAILED(m_SpyWindow->get_hWnd(&watched)) || !watched) return;
   // A window being watched takes the new filter at once; its log stays.
   try {
     common::Check(m_SpyWindow->put_Subclassed(VARIANT_FALSE), kProgramTitle);

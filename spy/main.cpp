@@ -176,26 +176,48 @@ void CALLBACK DemoStep(HWND, UINT, UINT_PTR, DWORD) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int show) {
-  if (FAILED(OleInitialize(nullptr))) return 3;
   int argc = 0;
   LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-  if (argv && argc >= 2 && lstrcmpiW(argv[1], L"/capture") == 0) {
+  std::vector<std::wstring> args;
+  for (int i = 1; argv && i < argc; ++i) args.emplace_back(argv[i]);
+  if (argv) LocalFree(argv);
+  // Anything the program does not know ends it with the usage: a script must never be left
+  // waiting on a window nobody sees.
+  enum class Mode { Window, Capture, Demo } mode = Mode::Window;
+  Demo demo;
+  if (!args.empty()) {
+    std::wstring unknown = args[0];
+    if (spy::IsSwitch(args[0], L"?") || spy::IsSwitch(args[0], L"help")) {
+      spy::WriteOutput(spy::UsageText());
+      return 0;
+    }
+    if (spy::IsSwitch(args[0], L"capture")) {
+      mode = Mode::Capture;
+    } else if (spy::IsSwitch(args[0], L"demo") && args.size() >= 2) {
+      mode = Mode::Demo;
+      demo.ready_file = args[1];
+      for (size_t i = 2; i < args.size() && mode == Mode::Demo; ++i) {
+        if (spy::IsSwitch(args[i], L"tools")) demo.tools = true;
+        else unknown = args[i], mode = Mode::Window;
+      }
+    }
+    if (mode == Mode::Window) {
+      spy::WriteError(L"unknown argument: " + unknown);
+      spy::WriteError(L"usage:\r\n" + spy::UsageText());
+      return spy::kCaptureBadArguments;
+    }
+  }
+  if (FAILED(OleInitialize(nullptr))) {
+    spy::WriteError(L"OLE could not be initialised");
+    return spy::kOleFailed;
+  }
+  if (mode == Mode::Capture) {
     // A capture from the command line: no window of Snoopet's own.
-    std::vector<std::wstring> args(argv + 2, argv + argc);
-    LocalFree(argv);
-    const int code = spy::RunCommandLineCapture(args);
+    const int code = spy::RunCommandLineCapture(std::vector<std::wstring>(args.begin() + 1, args.end()));
     OleUninitialize();
     return code;
   }
-  Demo demo;
-  if (argv && argc >= 3 && lstrcmpiW(argv[1], L"/demo") == 0) {
-    demo.ready_file = argv[2];
-    for (int i = 3; i < argc; ++i) {
-      if (lstrcmpiW(argv[i], L"/tools") == 0) demo.tools = true;
-    }
-    g_demo = &demo;
-  }
-  if (argv) LocalFree(argv);
+  if (mode == Mode::Demo) g_demo = &demo;
 
   int status = 0;
   {

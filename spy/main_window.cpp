@@ -101,6 +101,7 @@ MainWindow::MainWindow(MainWindowOptions options)
 
 MainWindow::~MainWindow() {
   if (redraw_timer_) ReleaseLogRedraw();
+  StopFlushTimer();
   if (m_SpyWindow) {
     m_SpyWindow->putref_MessageSink(nullptr);
     m_SpyWindow->put_Subclassed(VARIANT_FALSE);
@@ -152,6 +153,11 @@ void MainWindow::CreateControls() {
   buttons[1].iString = reinterpret_cast<INT_PTR>(L"Spy");
   SendMessageW(tbMain_, TB_ADDBUTTONSW, 2, reinterpret_cast<LPARAM>(buttons));
   SendMessageW(tbMain_, TB_AUTOSIZE, 0, 0);
+  // The toolbar takes the focus in the window's Tab round: arrows choose a button, Space or
+  // Enter presses it.
+  SetWindowLongPtrW(tbMain_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  toolbar_proc_ = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrW(tbMain_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&MainWindow::ToolbarProc)));
 
   // lstOut, the message log.
   lstOut_ = create(WS_EX_CLIENTEDGE, L"LISTBOX", WS_VSCROLL | WS_TABSTOP | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT, 2760,
@@ -199,6 +205,8 @@ void MainWindow::CreateControls() {
 void MainWindow::Show(int command) {
   ShowWindow(hwnd_, command);
   UpdateWindow(hwnd_);
+  // The keyboard starts in the tree, where a window is chosen.
+  if (GetActiveWindow() == hwnd_ && !IsChild(hwnd_, GetFocus())) SetFocus(tvWindows_);
 }
 
 // --- attributes -----------------------------------------------------------------------------
@@ -392,6 +400,13 @@ void MainWindow::MoveSplitter(float x) {
 
 void MainWindow::Close() {
   if (unloaded_) return;
+  // A capture file is complete whichever way the program goes (close box, Exit, logoff).
+  FinishCapture();
+  if (capture_file_) {
+    capture_file_->Close();
+    capture_file_.reset();
+  }
+  StopFlushTimer();
   Form_QueryUnload();
   Form_Unload();
   unloaded_ = true;
@@ -445,6 +460,7 @@ std::wstring MainWindow::FatalErrorText(const RuntimeError& e) {
 
 std::function<void(const RuntimeError&)>& MainWindow::FatalErrorHandler() {
   static std::function<void(const RuntimeError&)> handler = [](const RuntimeError& e) {
+    CaptureFile::FlushAll();  // what a capture file holds is written before the program goes
     MessageBoxW(nullptr, FatalErrorText(e).c_str(), kProgramTitle, MB_OK | MB_ICONERROR | MB_TASKMODAL);
     ExitProcess(1);
   };
@@ -538,9 +554,27 @@ LRESULT MainWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       break;
     case WM_NOTIFY:
       return OnNotify(reinterpret_cast<const NMHDR*>(lp));
+    case WM_ACTIVATE:
+      // As a dialog does: the focus goes back to the control that had it, never to the bare window.
+      if (LOWORD(wp) == WA_INACTIVE) {
+        HWND f = GetFocus();
+        if (f && IsChild(hwnd_, f)) focus_child_ = f;
+        return 0;
+      }
+      if (!HIWORD(wp)) {
+        SetFocus(focus_child_ && IsWindow(focus_child_) && IsWindowVisible(focus_child_) ? focus_child_ : tvWindows_);
+        return 0;
+      }
+      break;
+    case WM_SETFOCUS:
+      if (tvWindows_) SetFocus(focus_child_ && IsWindow(focus_child_) && IsWindowVisible(focus_child_) ? focus_child_ : tvWindows_);
+      return 0;
     case WM_CLOSE:
       Close();
       return 0;
+    case WM_QUERYENDSESSION:
+      CaptureFile::FlushAll();
+      return TRUE;
     case WM_ENDSESSION:
       if (wp) Close();
       return 0;
@@ -573,6 +607,9 @@ LRESULT MainWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       if (IsWindow(lstOut_) &&
           GetWindowLongPtrW(lstOut_, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(&MainWindow::LogProc))
         SetWindowLongPtrW(lstOut_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(log_proc_));
+      if (IsWindow(tbMain_) &&
+          GetWindowLongPtrW(tbMain_, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(&MainWindow::ToolbarProc))
+        SetWindowLongPtrW(tbMain_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(toolbar_proc_));
       if (IsWindow(txtDetails_) &&
           GetWindowLongPtrW(txtDetails_, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(&MainWindow::DetailsProc))
         SetWindowLongPtrW(txtDetails_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(details_proc_));
@@ -599,14 +636,25 @@ LRESULT MainWindow::OnNotify(const NMHDR* header) {
     }
     return 0;
   }
+  // The buttons' tool tips name their keys.
+  auto tip_of = [](UINT_PTR id) -> const wchar_t* {
+    switch (id) {
+      case kButtonExit: return L"Exit Program (Alt+F4)";
+      case kButtonSpy: return L"Spy on the selected window (F8)";
+      case kButtonRefresh: return L"Refresh the tree (F5)";
+      case kButtonDetails: return L"Details (Ctrl+D)";
+      default: return nullptr;
+    }
+  };
   if (header->hwndFrom == tbMain_ && header->code == TBN_GETINFOTIPW) {
     auto* tip = const_cast<NMTBGETINFOTIPW*>(reinterpret_cast<const NMTBGETINFOTIPW*>(header));
-    if (tip->iItem == kButtonExit && tip->pszText && tip->cchTextMax > 0) lstrcpynW(tip->pszText, L"Exit Program", tip->cchTextMax);
+    if (const wchar_t* text = tip_of(static_cast<UINT_PTR>(tip->iItem)); text && tip->pszText && tip->cchTextMax > 0)
+      lstrcpynW(tip->pszText, text, tip->cchTextMax);
     return 0;
   }
   if (header->code == TTN_GETDISPINFOW) {
     auto* info = const_cast<NMTTDISPINFOW*>(reinterpret_cast<const NMTTDISPINFOW*>(header));
-    if (info->hdr.idFrom == kButtonExit) info->lpszText = const_cast<wchar_t*>(L"Exit Program");
+    if (const wchar_t* text = tip_of(info->hdr.idFrom)) info->lpszText = const_cast<wchar_t*>(text);
     else info->szText[0] = 0;
     return 0;
   }
@@ -646,6 +694,8 @@ LRESULT CALLBACK MainWindow::TreeProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     self->RefreshTree();
     return 0;
   }
+  if (msg == WM_KEYDOWN && self->WindowKey(h, wp)) return 0;
+  if (msg == WM_CHAR && wp == L'\t') return 0;
   return CallWindowProcW(self->tree_proc_, h, msg, wp, lp);
 }
 
@@ -661,6 +711,8 @@ LRESULT CALLBACK MainWindow::LogProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     self->CopyLines(false);
     return 0;
   }
+  if (msg == WM_KEYDOWN && self->WindowKey(h, wp)) return 0;
+  if (msg == WM_CHAR && wp == L'\t') return 0;
   // What the log does for its own updates and repaints is no news for the log.
   const bool own = (msg >= LB_ADDSTRING && msg <= LB_MSGMAX) || msg == WM_PAINT || msg == WM_NCPAINT ||
                    msg == WM_ERASEBKGND || msg == WM_SETREDRAW || msg == WM_PRINTCLIENT || msg == WM_SYNCPAINT;
@@ -668,6 +720,105 @@ LRESULT CALLBACK MainWindow::LogProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
   LRESULT r = CallWindowProcW(self->log_proc_, h, msg, wp, lp);
   if (own) --self->log_busy_;
   return r;
+}
+
+// --- the keyboard --------------------------------------------------------------------------------------
+
+bool MainWindow::WindowKey(HWND from, WPARAM key) {
+  const bool ctrl = (GetKeyState(VK_CONTROL) & 0x8000) != 0;
+  const bool alt = (GetKeyState(VK_MENU) & 0x8000) != 0;
+  if (alt) return false;
+  if (key == VK_TAB && !ctrl) {
+    FocusNext(from, (GetKeyState(VK_SHIFT) & 0x8000) != 0);
+    return true;
+  }
+  if (key == VK_F8 && !ctrl) {
+    const bool pressed = SendMessageW(tbMain_, TB_ISBUTTONCHECKED, kButtonSpy, 0) != 0;
+    SendMessageW(tbMain_, TB_CHECKBUTTON, kButtonSpy, MAKELPARAM(pressed ? FALSE : TRUE, 0));
+    ToolbarButtonClick(L"Spy");
+    return true;
+  }
+  if (key == 'D' && ctrl) {
+    RunLogCommand(kCmdDetails);
+    return true;
+  }
+  if (key == 'F' && ctrl && (from == tvWindows_ || from == lstOut_)) {
+    ShowFindBox(from == lstOut_);
+    return true;
+  }
+  if (key == VK_F3 && (from == tvWindows_ || from == lstOut_) && find_edit_) {
+    find_in_log_ = from == lstOut_;
+    FindFromBox((GetKeyState(VK_SHIFT) & 0x8000) == 0);
+    return true;
+  }
+  if (key == 'I' && ctrl && from == tvWindows_) {
+    ShowInspector();
+    return true;
+  }
+  if (key == 'H' && ctrl && from == tvWindows_) {
+    HighlightSelectedWindow();
+    return true;
+  }
+  return false;
+}
+
+void MainWindow::FocusNext(HWND from, bool back) {
+  std::vector<HWND> round{tvWindows_, lstOut_};
+  if (details_visible_ && txtDetails_) round.push_back(txtDetails_);
+  round.push_back(tbMain_);
+  size_t at = 0;
+  while (at < round.size() && round[at] != from) ++at;
+  if (at == round.size()) at = 0;
+  const size_t next = back ? (at + round.size() - 1) % round.size() : (at + 1) % round.size();
+  SetFocus(round[next]);
+}
+
+LRESULT CALLBACK MainWindow::ToolbarProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+  auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(h, GWLP_USERDATA));
+  if (!self || !self->toolbar_proc_) return DefWindowProcW(h, msg, wp, lp);
+  const WNDPROC base = self->toolbar_proc_;
+  switch (msg) {
+    case WM_SETFOCUS: {
+      LRESULT r = CallWindowProcW(base, h, msg, wp, lp);
+      if (SendMessageW(h, TB_GETHOTITEM, 0, 0) < 0) SendMessageW(h, TB_SETHOTITEM, 0, 0);
+      return r;
+    }
+    case WM_KILLFOCUS:
+      SendMessageW(h, TB_SETHOTITEM, static_cast<WPARAM>(-1), 0);
+      break;
+    case WM_GETDLGCODE:
+      return DLGC_WANTARROWS | DLGC_WANTCHARS;
+    case WM_CHAR:
+      if (wp == L'\t' || wp == L' ' || wp == L'\r') return 0;
+      break;
+    case WM_KEYDOWN: {
+      if (self->WindowKey(h, wp)) return 0;
+      const int count = static_cast<int>(SendMessageW(h, TB_BUTTONCOUNT, 0, 0));
+      int hot = static_cast<int>(SendMessageW(h, TB_GETHOTITEM, 0, 0));
+      if (count <= 0) break;
+      if (wp == VK_LEFT || wp == VK_RIGHT || wp == VK_HOME || wp == VK_END) {
+        if (wp == VK_HOME) hot = 0;
+        else if (wp == VK_END) hot = count - 1;
+        else hot = hot < 0 ? 0 : (hot + (wp == VK_RIGHT ? 1 : count - 1)) % count;
+        SendMessageW(h, TB_SETHOTITEM, static_cast<WPARAM>(hot), 0);
+        return 0;
+      }
+      if ((wp == VK_SPACE || wp == VK_RETURN) && hot >= 0) {
+        TBBUTTON b{};
+        if (!SendMessageW(h, TB_GETBUTTON, static_cast<WPARAM>(hot), reinterpret_cast<LPARAM>(&b))) return 0;
+        if (!(b.fsState & TBSTATE_ENABLED)) return 0;
+        if (b.fsStyle & BTNS_CHECK)
+          SendMessageW(h, TB_CHECKBUTTON, static_cast<WPARAM>(b.idCommand), MAKELPARAM((b.fsState & TBSTATE_CHECKED) ? FALSE : TRUE, 0));
+        // As a click: the button's command to its owner.
+        SendMessageW(self->hwnd_, WM_COMMAND, MAKEWPARAM(b.idCommand, BN_CLICKED), reinterpret_cast<LPARAM>(h));
+        return 0;
+      }
+      break;
+    }
+    default:
+      break;
+  }
+  return CallWindowProcW(base, h, msg, wp, lp);
 }
 
 }  // namespace spy

@@ -56,8 +56,18 @@ enum LogCommand : int {
   kCmdFinder,             // shows or hides the toolbar's tools: Refresh, Details and the finder
   kCmdCaptureFile,        // starts or stops streaming every message to a file
   kCmdSeveralLines,       // lets the log select several lines at once (for Copy)
+  kCmdInspect,            // the window inspector for the selected node
+  kCmdFindWindow,         // finds a window in the tree by caption, class, handle or process id
+  kCmdFindInLog,          // finds text in the log's lines
+  kCmdHighlight,          // flashes the selected node's window's outline on the screen
+  kCmdOnTop,              // keeps Snoopet's window above the others
+  kCmdDecimal,            // new lines show wParam and lParam in decimal
+  kCmdLogLength = 260,    // + the index in LogLengths()
   kCmdFilterGroup = 300,  // + the group's index in MessageGroups()
 };
+// The lengths the log can be given (lines); the first is the seed's 501.
+inline constexpr int kLogLengths[] = {501, 2000, 10000, 50000};
+
 // The system menu's item that opens the log's menu (below 0xF000, low four bits clear).
 inline constexpr UINT kSysCmdLogMenu = 0x0EF0;
 // Posted when writing the capture file failed (wParam: the error); the box shows outside the sink.
@@ -174,6 +184,29 @@ class MainWindow final : public IhkMessageSink {
   void SetFilter(MessageFilter filter);
   // Builds the tree anew, keeping the selected window selected (without restarting the spying).
   void RefreshTree();
+  // The opt-in tools of the window: inspector, finding, highlight, on top, decimal, log length.
+  // Everything known about a window, as text (the inspector shows it).
+  static std::wstring InspectWindow(HWND h);
+  HWND inspector() const noexcept { return inspector_; }
+  void ShowInspector();
+  // Selects the next (or previous) node after the selected one whose text, handle or process id
+  // matches; false when none does.
+  bool FindWindowNode(const std::wstring& what, bool forward);
+  // Selects the next (or previous) line of the log holding the text; false when none does.
+  bool FindLogLine(const std::wstring& what, bool forward);
+  // Opens the find box for the tree or the log.
+  void ShowFindBox(bool in_log);
+  HWND find_box() const noexcept { return find_box_; }
+  // Flashes the outline of the selected node's window a few times.
+  void HighlightSelectedWindow();
+  bool highlighting() const noexcept { return flash_left_ > 0; }
+  void SetOnTop(bool on);
+  bool on_top() const noexcept { return on_top_; }
+  void SetDecimal(bool on);
+  bool decimal() const noexcept { return decimal_; }
+  void SetLogLength(int lines);
+  int log_length() const noexcept { return log_cap_ + 1; }
+
   // The details pane's text for the selected log line or tree node.
   std::wstring DetailsOfLine(int line) const;
   std::wstring DetailsOfWindow(HWND h) const;
@@ -219,6 +252,18 @@ class MainWindow final : public IhkMessageSink {
   static LRESULT CALLBACK LogProc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
   static LRESULT CALLBACK DetailsProc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
   static LRESULT CALLBACK FinderProc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
+  static LRESULT CALLBACK ToolbarProc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
+  static LRESULT CALLBACK ToolWindowProc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
+  static LRESULT CALLBACK FindEditProc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
+  static void CALLBACK FlashTimerProc(HWND, UINT, UINT_PTR id, DWORD);
+  void FindFromBox(bool forward);
+  // The log line of a message in the chosen base.
+  std::wstring LineOf(LONG msg, LONG_PTR wParam, LONG_PTR lParam) const;
+  // The keys of the whole window, pressed in one of its controls: Tab and Shift+Tab go round tree,
+  // log, details and toolbar; F8 presses or releases Spy, Ctrl+D turns the details on or off.
+  // True when the key was taken.
+  bool WindowKey(HWND from, WPARAM key);
+  void FocusNext(HWND from, bool back);
   void FinderMove(POINT screen);
   void FinderDrop();
   void DrawOutline(HWND h);
@@ -268,6 +313,17 @@ class MainWindow final : public IhkMessageSink {
   void ApplyFilter();
   void NoteTarget(LONG handle);
   LogRecord MakeRecord(LONG msg, LONG_PTR wParam, LONG_PTR lParam, std::wstring line);
+  // Appends one line with its record to the log (the oldest goes past the cap) and selects it.
+  void AddLogLine(LogRecord record);
+  // The end of a capture: messages lost since the last one delivered get their line.
+  void FinishCapture();
+  // A loss of `count` messages: the capture file's line at once, the log's when it is not paused.
+  void NoteLoss(long count, const LogRecord* next);
+  void CaptureFileFailed();
+  void UpdateCaption();
+  void StartFlushTimer();
+  void StopFlushTimer();
+  static void CALLBACK FlushTimerProc(HWND, UINT, UINT_PTR id, DWORD);
 
   void SetSpying(bool on);
   LONG SelectedWindowHandle() const;
@@ -284,6 +340,8 @@ class MainWindow final : public IhkMessageSink {
   HWND lstOut_ = nullptr;
   WNDPROC log_proc_ = nullptr;   // the log's own procedure, below LogProc
   WNDPROC tree_proc_ = nullptr;  // the tree view's own procedure, below TreeProc
+  WNDPROC toolbar_proc_ = nullptr;
+  HWND focus_child_ = nullptr;    // the control that had the focus when the window was last active
   HIMAGELIST imImages_ = nullptr;
   HFONT tree_font_ = nullptr;
   float tppx_ = 15, tppy_ = 15;
@@ -322,6 +380,10 @@ class MainWindow final : public IhkMessageSink {
   HWND target_ = nullptr;
   bool target_own_thread_ = false;
   uint64_t message_count_ = 0;
+  bool target32_ = false;
+  LONG lost_baseline_ = 0;  // the window object's lost count when the capture started
+  long lost_noted_ = 0;     // lost messages that have had their line
+  long lost_unshown_ = 0;   // lost while the log was paused: the log's line comes when it goes on
   LARGE_INTEGER capture_start_{};
   LARGE_INTEGER qpc_frequency_{};
 
@@ -339,6 +401,18 @@ class MainWindow final : public IhkMessageSink {
   int sink_depth_ = 0;
   int log_busy_ = 0;
   UINT_PTR redraw_timer_ = 0;
+  UINT_PTR flush_timer_ = 0;  // a capture file's waiting lines go out at least once a second
+  HWND inspector_ = nullptr;       // the inspector's window (its text in an edit)
+  HWND find_box_ = nullptr;        // the find box: an edit, Next and Previous
+  HWND find_edit_ = nullptr;
+  WNDPROC find_edit_proc_ = nullptr;
+  bool find_in_log_ = false;
+  HWND flash_window_ = nullptr;
+  int flash_left_ = 0;
+  UINT_PTR flash_timer_ = 0;
+  bool on_top_ = false;
+  bool decimal_ = false;
+  int log_cap_ = kLogCap;  // the log grows to log_cap_ + 1 lines
   long refs_ = 1;
 };
 

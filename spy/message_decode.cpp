@@ -307,6 +307,30 @@ const NamedValue kNotifyCodes[] = {
     N(LVN_COLUMNCLICK), N(LVN_GETDISPINFOW), N(TTN_GETDISPINFOW), N(TTN_SHOW), N(TTN_POP), N(TBN_GETINFOTIPW),
     N(TBN_DROPDOWN), N(TCN_SELCHANGE), N(TCN_SELCHANGING), N(UDN_DELTAPOS),
 };
+const NamedValue kMenuFlags[] = {
+    N(MF_GRAYED), N(MF_DISABLED), N(MF_BITMAP), N(MF_CHECKED), N(MF_POPUP), N(MF_HILITE), N(MF_OWNERDRAW),
+    N(MF_SYSMENU), N(MF_MOUSESELECT),
+};
+const NamedValue kIconTypes[] = {N(ICON_SMALL), N(ICON_BIG), N(ICON_SMALL2)};
+const NamedValue kPrintFlags[] = {N(PRF_CHECKVISIBLE), N(PRF_NONCLIENT), N(PRF_CLIENT), N(PRF_ERASEBKGND),
+                                  N(PRF_CHILDREN), N(PRF_OWNED)};
+const NamedValue kOwnerDrawTypes[] = {N(ODT_MENU), N(ODT_LISTBOX), N(ODT_COMBOBOX), N(ODT_BUTTON), N(ODT_STATIC)};
+const NamedValue kOwnerDrawActions[] = {N(ODA_DRAWENTIRE), N(ODA_SELECT), N(ODA_FOCUS)};
+const NamedValue kOwnerDrawStates[] = {
+    N(ODS_SELECTED), N(ODS_GRAYED), N(ODS_DISABLED), N(ODS_CHECKED), N(ODS_FOCUS), N(ODS_DEFAULT),
+    N(ODS_COMBOBOXEDIT), N(ODS_HOTLIGHT), N(ODS_INACTIVE), N(ODS_NOACCEL), N(ODS_NOFOCUSRECT),
+};
+// WM_COMMAND's notification codes, by the class of the control that sends them.
+const NamedValue kButtonCodes[] = {N(BN_CLICKED), N(BN_PAINT), N(BN_HILITE), N(BN_UNHILITE), N(BN_DISABLE),
+                                   N(BN_DOUBLECLICKED), N(BN_SETFOCUS), N(BN_KILLFOCUS)};
+const NamedValue kEditCodes[] = {N(EN_SETFOCUS), N(EN_KILLFOCUS), N(EN_CHANGE), N(EN_UPDATE), N(EN_ERRSPACE),
+                                 N(EN_MAXTEXT), N(EN_HSCROLL), N(EN_VSCROLL)};
+const NamedValue kListBoxCodes[] = {{0xFFFE, L"LBN_ERRSPACE"}, N(LBN_SELCHANGE), N(LBN_DBLCLK), N(LBN_SELCANCEL),
+                                    N(LBN_SETFOCUS), N(LBN_KILLFOCUS)};
+const NamedValue kComboBoxCodes[] = {{0xFFFF, L"CBN_ERRSPACE"}, N(CBN_SELCHANGE), N(CBN_DBLCLK), N(CBN_SETFOCUS),
+                                     N(CBN_KILLFOCUS), N(CBN_EDITCHANGE), N(CBN_EDITUPDATE), N(CBN_DROPDOWN),
+                                     N(CBN_CLOSEUP), N(CBN_SELENDOK), N(CBN_SELENDCANCEL)};
+const NamedValue kStaticCodes[] = {N(STN_CLICKED), N(STN_DBLCLK), N(STN_ENABLE), N(STN_DISABLE)};
 #undef N
 
 std::wstring Hex(uint64_t v, int width = 0) {
@@ -347,6 +371,22 @@ int16_t Lo(int64_t v) { return static_cast<int16_t>(v & 0xFFFF); }
 int16_t Hi(int64_t v) { return static_cast<int16_t>((v >> 16) & 0xFFFF); }
 std::wstring Point(int64_t v) { return L"x=" + Dec(Lo(v)) + L" y=" + Dec(Hi(v)); }
 
+// A WM_COMMAND notification code by the class of the control that sent it (lParam), or
+// menu / accelerator when no control did.
+std::wstring CommandCode(uint32_t code, int64_t control) {
+  if (!control) return code == 0 ? L"0 (menu)" : code == 1 ? L"1 (accelerator)" : Dec(code);
+  wchar_t cls[64] = {};
+  GetClassNameW(reinterpret_cast<HWND>(static_cast<INT_PTR>(control)), cls, 64);
+  auto is = [&](const wchar_t* name) { return CompareStringOrdinal(cls, -1, name, -1, TRUE) == CSTR_EQUAL; };
+  const wchar_t* n = nullptr;
+  if (is(L"Button")) n = Lookup(kButtonCodes, std::size(kButtonCodes), code);
+  else if (is(L"Edit") || is(L"RichEdit20W") || is(L"RICHEDIT50W")) n = Lookup(kEditCodes, std::size(kEditCodes), code);
+  else if (is(L"ListBox") || is(L"ComboLBox")) n = Lookup(kListBoxCodes, std::size(kListBoxCodes), code);
+  else if (is(L"ComboBox")) n = Lookup(kComboBoxCodes, std::size(kComboBoxCodes), code);
+  else if (is(L"Static")) n = Lookup(kStaticCodes, std::size(kStaticCodes), code);
+  return n ? std::wstring(n) : Dec(code);
+}
+
 // How one parameter reads.
 enum class P {
   None,      // left out
@@ -368,6 +408,15 @@ enum class P {
   Command,   // id in the low word, notification code in the high word
   Wheel,     // MK_* in the low word, the wheel's delta in the high word
   ShowStat,  // SW_PARENTCLOSING ...
+  StyleIndex,  // GWL_STYLE / GWL_EXSTYLE
+  Handle,      // a handle that is no window (device context, menu, font, icon): 0x...
+  HitMsg,      // HT* in the low word, the mouse message that caused it in the high word
+  MenuPopup,   // the popup's index in the low word, "window menu" when the high word is set
+  MenuSelect,  // the item in the low word, MF_* flags in the high word
+  XButton,     // MK_* in the low word, XBUTTON1 / XBUTTON2 in the high word
+  IconType,    // ICON_SMALL, ICON_BIG, ICON_SMALL2
+  DpiPair,     // the new dots per inch, x in the low word and y in the high
+  PrintFlags,  // PRF_*
   Data,      // what it points to: the copied data, when there is any
 };
 
@@ -390,15 +439,36 @@ const Row kRows[] = {
     {WM_GETTEXT, P::Dec, P::Data},
     {WM_SHOWWINDOW, P::Bool, P::ShowStat},
     {WM_ACTIVATEAPP, P::Bool, P::Hex},
-    {WM_SETCURSOR, P::Window, P::HitTest},
-    {WM_MOUSEACTIVATE, P::Window, P::HitTest},
+    {WM_SETCURSOR, P::Window, P::HitMsg},
+    {WM_MOUSEACTIVATE, P::Window, P::HitMsg},
+    {WM_ERASEBKGND, P::Handle, P::None},
+    {WM_CTLCOLORMSGBOX, P::Handle, P::Window},
+    {WM_CTLCOLOREDIT, P::Handle, P::Window},
+    {WM_CTLCOLORLISTBOX, P::Handle, P::Window},
+    {WM_CTLCOLORBTN, P::Handle, P::Window},
+    {WM_CTLCOLORDLG, P::Handle, P::Window},
+    {WM_CTLCOLORSCROLLBAR, P::Handle, P::Window},
+    {WM_CTLCOLORSTATIC, P::Handle, P::Window},
+    {WM_SETFONT, P::Handle, P::Bool},
+    {WM_INITMENU, P::Handle, P::None},
+    {WM_INITMENUPOPUP, P::Handle, P::MenuPopup},
+    {WM_MENUSELECT, P::MenuSelect, P::Handle},
+    {WM_XBUTTONDOWN, P::XButton, P::Point},
+    {WM_XBUTTONUP, P::XButton, P::Point},
+    {WM_XBUTTONDBLCLK, P::XButton, P::Point},
+    {WM_SETICON, P::IconType, P::Handle},
+    {WM_GETICON, P::IconType, P::Dec},
+    {0x02E0 /*WM_DPICHANGED*/, P::DpiPair, P::Data},
+    {WM_GETDLGCODE, P::VKey, P::Hex},
+    {WM_PRINT, P::Handle, P::PrintFlags},
+    {WM_PRINTCLIENT, P::Handle, P::PrintFlags},
     {WM_GETMINMAXINFO, P::None, P::Data},
     {WM_WINDOWPOSCHANGING, P::None, P::Data},
     {WM_WINDOWPOSCHANGED, P::None, P::Data},
     {WM_COPYDATA, P::Window, P::Data},
     {WM_NOTIFY, P::Dec, P::Data},
-    {WM_STYLECHANGING, P::Dec, P::Data},
-    {WM_STYLECHANGED, P::Dec, P::Data},
+    {WM_STYLECHANGING, P::StyleIndex, P::Data},
+    {WM_STYLECHANGED, P::StyleIndex, P::Data},
     {WM_NCCALCSIZE, P::Bool, P::Data},
     {WM_NCHITTEST, P::None, P::Point},
     {WM_NCMOUSEMOVE, P::HitTest, P::Point},
@@ -586,9 +656,9 @@ std::wstring MessageDecoder::DecodeData(const MessageFacts& m) const {
              Dec(v[4]) + L", data " + Hex(static_cast<uint64_t>(v[5]));
     case kDataDrawItem:
       if (!has(11)) break;
-      return L"type " + Dec(v[0]) + L", control " + Dec(v[1]) + L", item " + Dec(v[2]) + L", action " +
-             Hex(static_cast<uint64_t>(v[3])) + L", state " + Hex(static_cast<uint64_t>(v[4])) + L", rect " +
-             Rect(v.data() + 7);
+      return CodeName(kOwnerDrawTypes, static_cast<uint32_t>(v[0])) + L", control " + Dec(v[1]) + L", item " +
+             Dec(v[2]) + L", " + FlagNames(kOwnerDrawActions, static_cast<uint32_t>(v[3]), L"no action") + L", " +
+             FlagNames(kOwnerDrawStates, static_cast<uint32_t>(v[4]), L"ODS_NORMAL") + L", rect " + Rect(v.data() + 7);
     case kDataCopyData: {
       if (!has(2)) break;
       std::wstring s = L"dwData " + Hex(static_cast<uint64_t>(v[0])) + L", " + Dec(v[1]) + L" bytes";
@@ -644,13 +714,45 @@ std::wstring MessageDecoder::Decode(const MessageFacts& m) const {
         if ((u & 0xFFFF) == SB_THUMBPOSITION || (u & 0xFFFF) == SB_THUMBTRACK) s += L", position " + Dec(u >> 16);
         return s;
       }
-      case P::Command: return L"id " + Dec(u & 0xFFFF) + L", code " + Dec(u >> 16);
+      case P::Command: return L"id " + Dec(u & 0xFFFF) + L", code " + CommandCode(u >> 16, m.lParam);
       case P::Wheel: return L"delta " + Dec(Hi(v)) + L", " + MouseKeyNames(u & 0xFFFF);
       case P::ShowStat: return u ? CodeName(kShowStatus, u) : std::wstring(L"by ShowWindow");
+      case P::StyleIndex:
+        if (static_cast<int32_t>(u) == GWL_STYLE) return L"GWL_STYLE";
+        if (static_cast<int32_t>(u) == GWL_EXSTYLE) return L"GWL_EXSTYLE";
+        return Dec(static_cast<int32_t>(u));
+      case P::Handle: return Hex(static_cast<uint64_t>(v));
+      case P::HitMsg: {
+        std::wstring s = CodeName(kHitTests, static_cast<uint32_t>(static_cast<int16_t>(u & 0xFFFF)));
+        if (u >> 16) {
+          const std::wstring n = names_ ? names_(u >> 16) : std::wstring();
+          s += L", " + (n.empty() ? MessageHex(u >> 16) : n);
+        }
+        return s;
+      }
+      case P::MenuPopup: return L"index " + Dec(u & 0xFFFF) + ((u >> 16) ? L", window menu" : L"");
+      case P::MenuSelect:
+        if ((u >> 16) == 0xFFFF && m.lParam == 0) return L"menu closed";
+        return L"item " + Dec(u & 0xFFFF) + L", " + FlagNames(kMenuFlags, u >> 16, L"MF_STRING");
+      case P::XButton:
+        return MouseKeyNames(u & 0xFFFF) + L", " +
+               ((u >> 16) == XBUTTON1 ? L"XBUTTON1" : (u >> 16) == XBUTTON2 ? L"XBUTTON2" : Hex(u >> 16));
+      case P::IconType: return CodeName(kIconTypes, u);
+      case P::DpiPair: return L"dpi " + Dec(u & 0xFFFF) + L" x " + Dec(u >> 16);
+      case P::PrintFlags: return FlagNames(kPrintFlags, u, L"0");
       case P::Data: return data;
     }
     return {};
   };
+  // Where one parameter says how to read the other.
+  const auto wu = static_cast<uint32_t>(m.wParam & 0xFFFFFFFF);
+  if (m.msg == WM_SYSCOMMAND && (wu & 0xFFF0) == SC_KEYMENU) {
+    const auto key = static_cast<uint32_t>(m.lParam & 0xFFFF);
+    return L"SC_KEYMENU; " + (key ? L"key " + CharText(key) : std::wstring(L"no key (F10 or Alt alone)"));
+  }
+  if (m.msg == WM_MENUSELECT && (wu >> 16) == 0xFFFF && m.lParam == 0) return L"menu closed";
+  if (m.msg == WM_CONTEXTMENU && static_cast<int32_t>(m.lParam & 0xFFFFFFFF) == -1)
+    return window_text_(m.wParam) + L"; from the keyboard";
   std::wstring w = one(row->w, m.wParam);
   std::wstring l = one(row->l, m.lParam);
   if (row->l != P::Data && !data.empty()) l += (l.empty() ? L"" : L", ") + data;

@@ -33,59 +33,71 @@ bool SameName(const std::wstring& a, const wchar_t* b) {
 
 const std::vector<MessageGroup>& MessageGroups() {
   static const std::vector<MessageGroup> groups{
-      {L"Mouse",
+      // The pointer over the frame too: hit tests and the non-client mouse messages.
+      {L"Mouse", L"Mouse",
        {{WM_MOUSEFIRST, WM_MOUSELAST}, {WM_MOUSEHOVER, WM_MOUSEHOVER}, {WM_MOUSELEAVE, WM_MOUSELEAVE},
-        {WM_SETCURSOR, WM_SETCURSOR}, {WM_MOUSEACTIVATE, WM_MOUSEACTIVATE}, {WM_CAPTURECHANGED, WM_CAPTURECHANGED}}},
-      {L"Keyboard",
+        {WM_SETCURSOR, WM_SETCURSOR}, {WM_MOUSEACTIVATE, WM_MOUSEACTIVATE}, {WM_CAPTURECHANGED, WM_CAPTURECHANGED},
+        {WM_NCHITTEST, WM_NCHITTEST}, {WM_NCMOUSEMOVE, WM_NCXBUTTONDBLCLK}, {0x02A0 /*WM_NCMOUSEHOVER*/, 0x02A0},
+        {0x02A2 /*WM_NCMOUSELEAVE*/, 0x02A2}}},
+      {L"Keyboard", L"Keyboard",
        {{WM_KEYFIRST, WM_KEYLAST}, {WM_HOTKEY, WM_HOTKEY}, {WM_GETDLGCODE, WM_GETDLGCODE},
         {WM_CHANGEUISTATE, WM_QUERYUISTATE}}},
-      {L"Paint",
+      {L"Paint", L"Paint",
        {{WM_PAINT, WM_PAINT}, {WM_ERASEBKGND, WM_ERASEBKGND}, {WM_NCPAINT, WM_NCPAINT},
         {WM_SYNCPAINT, WM_SYNCPAINT}, {WM_PRINT, WM_PRINTCLIENT}, {WM_CTLCOLORMSGBOX, WM_CTLCOLORSTATIC},
         {WM_DRAWITEM, WM_DRAWITEM}, {WM_MEASUREITEM, WM_MEASUREITEM}, {WM_SETREDRAW, WM_SETREDRAW}}},
-      {L"Non-client",
+      {L"NonClient", L"Non-client",
        {{WM_NCCREATE, WM_NCACTIVATE}, {WM_NCMOUSEMOVE, WM_NCXBUTTONDBLCLK}, {0x02A0 /*WM_NCMOUSEHOVER*/, 0x02A0},
         {0x02A2 /*WM_NCMOUSELEAVE*/, 0x02A2}}},
-      {L"Focus and activation",
+      {L"Focus", L"Focus and activation",
        {{WM_SETFOCUS, WM_KILLFOCUS}, {WM_ACTIVATE, WM_ACTIVATE}, {WM_ACTIVATEAPP, WM_ACTIVATEAPP},
         {WM_NCACTIVATE, WM_NCACTIVATE}, {WM_MOUSEACTIVATE, WM_MOUSEACTIVATE}, {WM_CHILDACTIVATE, WM_CHILDACTIVATE}}},
-      {L"Window position",
+      {L"Position", L"Window position",
        {{WM_MOVE, WM_MOVE}, {WM_SIZE, WM_SIZE}, {WM_WINDOWPOSCHANGING, WM_WINDOWPOSCHANGED},
         {WM_GETMINMAXINFO, WM_GETMINMAXINFO}, {WM_SIZING, WM_SIZING}, {WM_MOVING, WM_MOVING},
         {WM_ENTERSIZEMOVE, WM_EXITSIZEMOVE}, {WM_SHOWWINDOW, WM_SHOWWINDOW}}},
-      {L"Menu",
+      {L"Menu", L"Menu",
        {{WM_INITMENU, WM_INITMENUPOPUP}, {WM_MENUSELECT, WM_MENUCHAR}, {WM_ENTERIDLE, WM_ENTERIDLE},
         {WM_MENURBUTTONUP, WM_UNINITMENUPOPUP}, {WM_MENUCOMMAND, WM_MENUCOMMAND},
         {WM_ENTERMENULOOP, WM_EXITMENULOOP}, {WM_NEXTMENU, WM_NEXTMENU}, {WM_CONTEXTMENU, WM_CONTEXTMENU}}},
-      {L"Clipboard",
+      {L"Clipboard", L"Clipboard",
        {{WM_CUT, WM_UNDO}, {WM_RENDERFORMAT, WM_HSCROLLCLIPBOARD}, {WM_CLIPBOARDUPDATE, WM_CLIPBOARDUPDATE}}},
-      {L"Text", {{WM_SETTEXT, WM_GETTEXTLENGTH}}},
-      {L"Scrolling", {{WM_HSCROLL, WM_VSCROLL}}},
-      {L"Timer", {{WM_TIMER, WM_TIMER}, {0x0118 /*the platform's caret timer*/, 0x0118}}},
-      {L"Commands and notifications",
+      {L"Text", L"Text", {{WM_SETTEXT, WM_GETTEXTLENGTH}}},
+      {L"Scrolling", L"Scrolling", {{WM_HSCROLL, WM_VSCROLL}}},
+      {L"Timer", L"Timer", {{WM_TIMER, WM_TIMER}, {0x0118 /*the platform's caret timer*/, 0x0118}}},
+      {L"Commands", L"Commands and notifications",
        {{WM_COMMAND, WM_SYSCOMMAND}, {WM_NOTIFY, WM_NOTIFY}, {WM_PARENTNOTIFY, WM_PARENTNOTIFY}}},
-      {L"Creation and destruction",
+      {L"Creation", L"Creation and destruction",
        {{WM_CREATE, WM_DESTROY}, {WM_NCCREATE, WM_NCDESTROY}, {WM_CLOSE, WM_CLOSE}, {WM_QUIT, WM_QUIT}}},
-      {L"User and application (WM_USER+n, WM_APP+n)", {{WM_USER, 0xBFFF}}},
-      {L"Registered", {{0xC000, 0xFFFF}}},
+      {L"User", L"User and application (WM_USER+n, WM_APP+n)", {{WM_USER, 0xBFFF}}},
+      {L"Registered", L"Registered", {{0xC000, 0xFFFF}}},
   };
   return groups;
 }
 
-bool MessageFilter::HasGroup(const std::wstring& name) const {
-  return std::any_of(groups.begin(), groups.end(), [&](const std::wstring& g) { return SameName(g, name.c_str()); });
+const MessageGroup* FindGroup(const std::wstring& id_or_name) {
+  for (const auto& g : MessageGroups())
+    if (SameName(id_or_name, g.id) || SameName(id_or_name, g.name)) return &g;
+  return nullptr;
 }
 
-void MessageFilter::ToggleGroup(const std::wstring& name) {
-  auto it = std::find_if(groups.begin(), groups.end(), [&](const std::wstring& g) { return SameName(g, name.c_str()); });
+bool MessageFilter::HasGroup(const std::wstring& id_or_name) const {
+  const MessageGroup* group = FindGroup(id_or_name);
+  return group && std::any_of(groups.begin(), groups.end(), [&](const std::wstring& g) { return g == group->id; });
+}
+
+void MessageFilter::ToggleGroup(const std::wstring& id_or_name) {
+  const MessageGroup* group = FindGroup(id_or_name);
+  if (!group) return;
+  auto it = std::find(groups.begin(), groups.end(), std::wstring(group->id));
   if (it != groups.end()) groups.erase(it);
-  else groups.push_back(name);
+  else groups.push_back(group->id);
 }
 
 bool MessageFilter::Chosen(uint32_t msg) const {
   if (std::find(messages.begin(), messages.end(), msg) != messages.end()) return true;
   for (const auto& g : MessageGroups()) {
-    if (!HasGroup(g.name)) continue;
+    if (std::find(groups.begin(), groups.end(), std::wstring(g.id)) == groups.end()) continue;
     for (const auto& [first, last] : g.ranges)
       if (first <= msg && msg <= last) return true;
   }
@@ -114,9 +126,16 @@ std::wstring MessageFilter::MessagesText(const std::function<std::wstring(uint32
 
 void MessageFilter::SetGroups(const std::wstring& text) {
   groups.clear();
-  for (const auto& name : SplitList(text))
-    for (const auto& g : MessageGroups())
-      if (SameName(name, g.name) && !HasGroup(g.name)) groups.push_back(g.name);
+  // Earlier versions stored the names, and a name may hold a comma: such a name is taken whole first.
+  std::wstring rest = text;
+  for (const auto& g : MessageGroups()) {
+    const std::wstring name = g.name;
+    if (name.find(L',') == std::wstring::npos) continue;
+    for (size_t at; (at = rest.find(name)) != std::wstring::npos;) rest.replace(at, name.size(), g.id);
+  }
+  for (const auto& item : SplitList(rest))
+    if (const MessageGroup* g = FindGroup(item))
+      if (std::find(groups.begin(), groups.end(), std::wstring(g->id)) == groups.end()) groups.push_back(g->id);
 }
 
 void MessageFilter::SetMessages(const std::wstring& text,

@@ -1,5 +1,6 @@
 // The window tree: the desktop window and all its descendants, built once at start-up
 // through Hookwire window objects.
+#include <cwchar>
 #include <cwctype>
 
 #include "hex.h"
@@ -16,6 +17,28 @@ constexpr int kNodePicture = 3;  // the small window of imImages
 constexpr long kErrKeyNotUnique = 35602;
 
 std::wstring Text(const unique_bstr& b) { return b.get() ? std::wstring(b.get(), b.length()) : std::wstring(); }
+
+// A caption as a node shows it: control characters written as escapes (\r, \n, \t, \x01), not
+// drawn as boxes or breaking the line.
+std::wstring Printable(const std::wstring& s) {
+  std::wstring out;
+  for (wchar_t c : s) {
+    if (c >= 0x20 && c != 0x7F) {
+      out += c;
+    } else if (c == L'\r') {
+      out += L"\\r";
+    } else if (c == L'\n') {
+      out += L"\\n";
+    } else if (c == L'\t') {
+      out += L"\\t";
+    } else {
+      wchar_t buf[8];
+      std::swprintf(buf, 8, L"\\x%02X", static_cast<unsigned>(c));
+      out += buf;
+    }
+  }
+  return out;
+}
 
 std::wstring Lower(std::wstring s) {
   for (auto& ch : s) ch = static_cast<wchar_t>(std::towlower(ch));
@@ -129,7 +152,7 @@ void MainWindow::AddChildWindows(HWND tree, HTREEITEM parent, _HookwireWindow* p
     const std::wstring hex = common::Hex(handle);
     if (FindNode(L"H" + hex)) continue;
     HTREEITEM node = AddNode(parent, L"H" + hex,
-                             L"\"" + Text(caption) + L"\" " + Text(class_name) + L" (" + hex + L")", kNodePicture);
+                             L"\"" + Printable(Text(caption)) + L"\" " + Text(class_name) + L" (" + hex + L")", kNodePicture);
     nodes_.back().tag = std::to_wstring(handle);
     AddChildWindows(tree, node, child.get());
   }

@@ -164,6 +164,22 @@ TEST_F(Capture, CannotSubclassLeavesTheButtonPressedAndTheLogEmpty) {
   EXPECT_TRUE(boxes_.empty()) << "no message says so";
 }
 
+// Nothing is watched on the desktop: a filter change has nothing to re-watch, and says nothing.
+TEST_F(Capture, AFilterChangeWithSpyPressedOnTheDesktopShowsNoError) {
+  auto& w = Open();
+  SelectNode(w.FindNode(L"root"));
+  ClickToolbar(1);
+  ASSERT_TRUE(w.spying());
+  spy::MessageFilter f;
+  f.SetGroups(L"Mouse");
+  w.SetFilter(f);
+  f.SetGroups(L"");
+  w.SetFilter(f);
+  EXPECT_TRUE(boxes_.empty()) << (boxes_.empty() ? std::wstring() : boxes_[0]);
+  EXPECT_TRUE(fatal_.empty());
+  ClickToolbar(1);
+}
+
 TEST_F(Capture, AWindowOfAnotherThreadIsLoggedThroughTheHook) {
   HWND foreign = nullptr;
   HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -224,7 +240,7 @@ std::wstring ToolTip(HWND toolbar, UINT_PTR id) {
 
 TEST_F(Capture, KeysThatDifferInCaseDoNothingAndExitCloses) {
   auto& w = Open();
-  EXPECT_EQ(L"Exit Program", ToolTip(w.toolbar(), spy::kButtonExit));
+  EXPECT_EQ(L"Exit Program (Alt+F4)", ToolTip(w.toolbar(), spy::kButtonExit));
   SendMessageW(w.toolbar(), TB_CHECKBUTTON, spy::kButtonSpy, TRUE);
   w.ToolbarButtonClick(L"SPY");
   EXPECT_FALSE(w.spying());

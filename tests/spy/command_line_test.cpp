@@ -2,6 +2,7 @@
 // against the platform's notepad, with its exit code and its standard error read back.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <thread>
@@ -29,6 +30,8 @@ std::wstring Beside(const wchar_t* file) {
   return p.substr(0, p.find_last_of(L"\\/") + 1) + file;
 }
 
+HANDLE g_snoopet_thread = nullptr;  // the running Snoopet's main thread, for `while_running`
+
 // Starts Snoopet.exe with the arguments; `while_running` runs until the program ends.
 Outcome Snoopet(const std::wstring& arguments, const std::function<void()>& while_running = {}) {
   Outcome run;
@@ -51,6 +54,7 @@ Outcome Snoopet(const std::wstring& arguments, const std::function<void()>& whil
     CloseHandle(read);
     return run;
   }
+  g_snoopet_thread = pi.hThread;
   std::thread reader([&] {
     char buf[512];
     DWORD n = 0;
@@ -63,6 +67,7 @@ Outcome Snoopet(const std::wstring& arguments, const std::function<void()>& whil
     }
   if (WaitForSingleObject(pi.hProcess, 60000) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 998);
   GetExitCodeProcess(pi.hProcess, &run.code);
+  g_snoopet_thread = nullptr;
   reader.join();
   CloseHandle(read);
   CloseHandle(pi.hProcess);
@@ -113,11 +118,14 @@ TEST(CommandLine, CapturesNotepadByHandleAndByClassIntoLinesOrCsv) {
                 });
   EXPECT_EQ(0u, run.code) << run.err;
   const std::string rows = ReadFileBytes(csv);
-  EXPECT_EQ(0u, rows.find("\xEF\xBB\xBFIndex,Time (ms),Clock time,Window,Message,Name,wParam,lParam,Origin,Result,Details\r\n"));
-  const size_t row = rows.find(",0x0405,WM_USER+5,0x1,0x2,");
+  EXPECT_EQ(0u, rows.find("\xEF\xBB\xBFIndex,Time (ms),Clock time,Window,Message,Name,wParam,lParam,Origin,Result,Details,"
+                         "LostBefore\r\n"));
+  // A 32-bit program's parameters are written in eight digits.
+  const std::string params = sizeof(void*) == 4 ? ",0x00000001,0x00000002," : ",0x1,0x2,";
+  const size_t row = rows.find(",0x0405,WM_USER+5" + params);
   ASSERT_NE(std::string::npos, row) << rows.substr(0, 400);
   // Hookwire reports how the message came: sent from this test's thread, another program's.
-  EXPECT_EQ(row, rows.find(",0x0405,WM_USER+5,0x1,0x2,sent by another thread,", row))
+  EXPECT_EQ(row, rows.find(",0x0405,WM_USER+5" + params + "sent by another thread,", row))
       << rows.substr(row, 120);
   EXPECT_EQ(std::string::npos, rows.find(",WM_NULL,")) << "left out by the filter";
   DeleteFileW(out.c_str());
@@ -136,6 +144,15 @@ TEST(CommandLine, FailuresExitNonZeroWithAMessage) {
       {L"/capture 0x1234", 2, "/out <file> is missing"},
       {L"/capture 0x1234 /out \"" + out + L"\" /seconds ten", 2, "/seconds"},
       {L"/capture 0x1234 /out \"" + out + L"\" /bogus", 2, "unknown argument: /bogus"},
+      // A misspelt switch never opens the window (a script would wait on it for ever).
+      {L"/captrue 0x1234 /out \"" + out + L"\"", 2, "unknown argument: /captrue"},
+      {L"-nosuchswitch", 2, "unknown argument: -nosuchswitch"},
+      {L"/capture 0x1234 /out \"" + out + L"\" /seconds 0", 2, "more than 0 and at most 86400"},
+      // A bad filter is refused before any window is looked for.
+      {L"/capture 0x7FFFFFF0 /out \"" + out + L"\" /filter \"Mouse,(no such)\"", 2, "(no such)"},
+      {L"-capture 0x7FFFFFF0 -out \"" + out + L"\" -seconds 1 -filter User", 3, "no window has the handle"},
+      {L"/capture 0x7FFFFFF0 /out \"" + out + L"\" /only \"User and application (WM_USER+n, WM_APP+n)\"", 3,
+       "no window has the handle"},
       {L"/capture Notepad /out \"" + out + L"\" /filter NoSuchThing", 2, "NoSuchThing"},
       {L"/capture 0x7FFFFFF0 /out \"" + out + L"\"", 3, "no window has the handle"},
       {L"/capture NoSuchClassAnywhere /out \"" + out + L"\"", 3, "no top-level window of class"},
@@ -148,6 +165,10 @@ TEST(CommandLine, FailuresExitNonZeroWithAMessage) {
     EXPECT_EQ(0u, run.err.rfind("Snoopet: ", 0)) << run.err;
   }
   EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(out.c_str())) << "no file for a failed capture";
+  const Outcome usage = Snoopet(L"/?");
+  EXPECT_EQ(0u, usage.code);
+  EXPECT_NE(std::string::npos, usage.err.find("/capture <handle | class>")) << usage.err;
+  EXPECT_NE(std::string::npos, usage.err.find("7 messages were lost")) << usage.err;
 
   // An output file that cannot be made.
   SystemProgram notepad(L"notepad.exe", Bitness::Same);
@@ -156,6 +177,63 @@ TEST(CommandLine, FailuresExitNonZeroWithAMessage) {
                           L"\" /seconds 1");
   EXPECT_EQ(5u, run.code) << run.err;
   EXPECT_NE(std::string::npos, run.err.find("cannot write")) << run.err;
+}
+
+// An overload caused on purpose: Snoopet's thread is held while the window sends itself a buffer's
+// worth of messages and 123 more. The file marks the gap with its count, standard error gives the
+// total, and the exit code says that messages were lost.
+TEST(CommandLine, LostMessagesAreMarkedInTheFileTotalledOnStandardErrorAndEndWithCode7) {
+  constexpr int kBuffer = 8192;
+  SelfTalkingWindow target;
+  ASSERT_NE(nullptr, target.hwnd());
+  const std::wstring out = OutPath(L"snoopet-loss.txt");
+  DeleteFileW(out.c_str());
+  int step = 0;
+  const ULONGLONG give_up = GetTickCount64() + 150000;
+  const Outcome run = Snoopet(L"/capture " + HandleText(target.hwnd()) + L" /out \"" + out +
+                                  L"\" /untilclosed /only 0x0401,0x0402,0x0403",
+                              [&] {
+                                const std::string text = ReadFileBytes(out);
+                                if (GetTickCount64() > give_up) step = 3;
+                                switch (step) {
+                                  case 0:  // until Snoopet has its first message
+                                    if (text.find("401, 0, 0\r\n") != std::string::npos) ++step;
+                                    else target.Send(WM_USER + 1, 1);
+                                    break;
+                                  case 1:
+                                    SuspendThread(g_snoopet_thread);
+                                    target.Send(WM_USER + 2, kBuffer + 123);
+                                    ResumeThread(g_snoopet_thread);
+                                    ++step;
+                                    break;
+                                  case 2:  // the buffer's worth is in the file: one message more
+                                    if (text.find("402, 1FFF, 0\r\n") != std::string::npos) {
+                                      target.Send(WM_USER + 3, 1);
+                                      ++step;
+                                    }
+                                    break;
+                                  case 3:
+                                    if (text.find("403, 0, 0\r\n") != std::string::npos || GetTickCount64() > give_up) {
+                                      target.Destroy();  // the capture ends with the window
+                                      ++step;
+                                    }
+                                    break;
+                                  default: break;
+                                }
+                              });
+  EXPECT_EQ(7u, run.code) << run.err;
+  EXPECT_NE(std::string::npos, run.err.find("Snoopet: 123 messages were not captured")) << run.err;
+  const std::string text = ReadFileBytes(out);
+  std::vector<std::string> lines;
+  for (size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2)
+    lines.push_back(text.substr(at, end - at));
+  const auto marker = std::find(lines.begin(), lines.end(), std::string("403, 0, 0"));
+  ASSERT_NE(lines.end(), marker) << text.substr(0, 200);
+  ASSERT_NE(lines.begin(), marker);
+  EXPECT_EQ("--- 123 messages not captured", *(marker - 1));
+  EXPECT_EQ(kBuffer, std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l.rfind("402, ", 0) == 0; }));
+  EXPECT_EQ(1, std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l.rfind("---", 0) == 0; }));
+  DeleteFileW(out.c_str());
 }
 
 }  // namespace

@@ -145,7 +145,68 @@ TEST_F(Decode, ParametersOfCommonMessagesInWords) {
   ASSERT_NE(nullptr, Find(got, WM_KEYDOWN));
   EXPECT_EQ(L"VK_F5; repeat 1, scan 0x3F", Find(got, WM_KEYDOWN)->details);
   EXPECT_EQ(L"'q' U+0071; repeat 1, scan 0x00", Find(got, WM_CHAR)->details);
-  EXPECT_EQ(0u, Find(got, WM_COMMAND)->details.find(L"id 7, code 768; ")) << "EN_CHANGE is 0x300";
+  EXPECT_EQ(0u, Find(got, WM_COMMAND)->details.find(L"id 7, code EN_CHANGE; ")) << "named by the edit's class";
+}
+
+// The messages a developer meets every day, each read the way its parameters are meant.
+TEST_F(Decode, EverydayMessagesReadAsTheirParametersMean) {
+  Controls c;
+  HWND button = CreateWindowExW(0, L"BUTTON", L"ok", WS_CHILD, 0, 0, 10, 10, c.parent.hwnd(), nullptr, nullptr, nullptr);
+  auto& w = Open(false);
+  HWND h = c.parent.hwnd();
+  struct Case {
+    UINT msg;
+    WPARAM wp;
+    LPARAM lp;
+    std::wstring expected;  // the whole details text, or its start when it ends with "*"
+  };
+  const std::vector<Case> cases{
+      {WM_SYSCOMMAND, SC_KEYMENU, L'f', L"SC_KEYMENU; key 'f' U+0066"},
+      {WM_SYSCOMMAND, SC_KEYMENU, 0, L"SC_KEYMENU; no key (F10 or Alt alone)"},
+      {WM_SYSCOMMAND, SC_CLOSE, MAKELPARAM(5, 6), L"SC_CLOSE; x=5 y=6"},
+      {WM_CONTEXTMENU, reinterpret_cast<WPARAM>(h), -1, spy::MessageDecoder::DescribeWindow(reinterpret_cast<INT_PTR>(h)) + L"; from the keyboard"},
+      {WM_SETCURSOR, reinterpret_cast<WPARAM>(h), MAKELPARAM(HTCLIENT, WM_LBUTTONDOWN), L"*HTCLIENT, WM_LBUTTONDOWN"},
+      {WM_MOUSEACTIVATE, reinterpret_cast<WPARAM>(h), MAKELPARAM(HTCAPTION, WM_RBUTTONDOWN), L"*HTCAPTION, WM_RBUTTONDOWN"},
+      {WM_ERASEBKGND, 0x1234, 0, L"0x1234"},
+      {WM_CTLCOLORSTATIC, 0x2468, reinterpret_cast<LPARAM>(button), L"0x2468; *"},
+      {WM_SETFONT, 0x55, TRUE, L"0x55; TRUE"},
+      {WM_INITMENUPOPUP, 0x77, MAKELPARAM(2, 1), L"0x77; index 2, window menu"},
+      {WM_MENUSELECT, MAKEWPARAM(9, MF_POPUP | MF_HILITE), 0x77, L"item 9, MF_POPUP | MF_HILITE; 0x77"},
+      {WM_MENUSELECT, MAKEWPARAM(0, 0xFFFF), 0, L"menu closed"},
+      {WM_XBUTTONDOWN, MAKEWPARAM(MK_XBUTTON2, XBUTTON2), MAKELPARAM(3, 4), L"MK_XBUTTON2, XBUTTON2; x=3 y=4"},
+      {WM_SETICON, ICON_SMALL, 0x99, L"ICON_SMALL; 0x99"},
+      {WM_GETICON, ICON_BIG, 96, L"ICON_BIG; 96"},
+      {0x02E0 /*WM_DPICHANGED*/, MAKEWPARAM(144, 144), 0, L"dpi 144 x 144"},
+      {WM_GETDLGCODE, VK_TAB, 0, L"VK_TAB; 0x0"},
+      {WM_PRINT, 0x42, PRF_CLIENT | PRF_CHILDREN, L"0x42; PRF_CLIENT | PRF_CHILDREN"},
+      {WM_COMMAND, MAKEWPARAM(3, BN_CLICKED), reinterpret_cast<LPARAM>(button), L"id 3, code BN_CLICKED; *"},
+      {WM_COMMAND, MAKEWPARAM(40, 0), 0, L"id 40, code 0 (menu); NULL"},
+      {WM_COMMAND, MAKEWPARAM(41, 1), 0, L"id 41, code 1 (accelerator); NULL"},
+  };
+  // Decoded as the pane reads a record of them (sending some of them for real would close the
+  // window or open its menu).
+  for (const auto& k : cases) {
+    spy::MessageFacts facts{k.msg, static_cast<int64_t>(static_cast<LONG_PTR>(k.wp)), static_cast<int64_t>(k.lp),
+                            L"Decode parent", nullptr};
+    const std::wstring details = w.decoder().Decode(facts);
+    if (!k.expected.empty() && k.expected.back() == L'*')
+      EXPECT_EQ(0u, details.find(k.expected.substr(0, k.expected.size() - 1)))
+          << std::hex << k.msg << " " << testing::PrintToString(details);
+    else if (!k.expected.empty() && k.expected.front() == L'*')
+      EXPECT_NE(std::wstring::npos, details.find(k.expected.substr(1)))
+          << std::hex << k.msg << " " << testing::PrintToString(details);
+    else
+      EXPECT_EQ(k.expected, details) << std::hex << k.msg;
+  }
+
+  // An owner-drawn item's action and state by name.
+  spy::CopiedData item;
+  item.kind = spy::kDataDrawItem;
+  item.values = {ODT_BUTTON, 3, 0, ODA_DRAWENTIRE, ODS_SELECTED | ODS_FOCUS, 0, 0, 0, 0, 20, 10};
+  spy::MessageFacts facts{WM_DRAWITEM, 3, 0, L"", &item};
+  EXPECT_EQ(0u, w.decoder().Decode(facts).find(L"3; ODT_BUTTON, control 3, item 0, ODA_DRAWENTIRE, ODS_SELECTED | ODS_FOCUS, rect "))
+      << testing::PrintToString(w.decoder().Decode(facts));
+  DestroyWindow(button);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "spy_fixture.h"
 
+#include <cstdio>
+
 #include "hex.h"
 #include "settings.h"
 
@@ -46,6 +48,103 @@ HTREEITEM Next(HWND tree, HTREEITEM node, UINT relation) {
 }
 
 std::wstring KeyOf(HWND h) { return L"H" + common::Hex(static_cast<int32_t>(reinterpret_cast<LONG_PTR>(h))); }
+
+// An independent CSV reader: fields split at commas outside quotes, "" inside quotes is one quote.
+std::vector<std::vector<std::wstring>> ParseCsv(const std::wstring& text) {
+  std::vector<std::vector<std::wstring>> rows(1);
+  std::wstring field;
+  bool quoted = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const wchar_t c = text[i];
+    if (quoted) {
+      if (c == L'"' && i + 1 < text.size() && text[i + 1] == L'"') field += L'"', ++i;
+      else if (c == L'"') quoted = false;
+      else field += c;
+    } else if (c == L'"') {
+      quoted = true;
+    } else if (c == L',') {
+      rows.back().push_back(field);
+      field.clear();
+    } else if (c == L'\r' && i + 1 < text.size() && text[i + 1] == L'\n') {
+      rows.back().push_back(field);
+      field.clear();
+      rows.emplace_back();
+      ++i;
+    } else {
+      field += c;
+    }
+  }
+  if (!field.empty() || !rows.back().empty()) rows.back().push_back(field);
+  if (rows.back().empty()) rows.pop_back();
+  return rows;
+}
+
+std::wstring ReadUtf8(const std::wstring& path, bool* had_bom) {
+  std::string bytes;
+  if (FILE* f = _wfopen(path.c_str(), L"rb")) {
+    char buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) bytes.append(buf, n);
+    std::fclose(f);
+  }
+  *had_bom = bytes.rfind("\xEF\xBB\xBF", 0) == 0;
+  if (*had_bom) bytes.erase(0, 3);
+  std::wstring out(bytes.size(), L'\0');
+  out.resize(static_cast<size_t>(
+      MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), out.data(), static_cast<int>(out.size()))));
+  return out;
+}
+
+std::wstring TempPath(const wchar_t* name) {
+  wchar_t dir[MAX_PATH];
+  GetTempPathW(MAX_PATH, dir);
+  return std::wstring(dir) + name;
+}
+
+namespace {
+constexpr UINT kSendRequest = WM_APP + 50;  // thread message: wParam the message, lParam the count
+constexpr UINT kDestroyRequest = WM_APP + 51;
+}  // namespace
+
+SelfTalkingWindow::SelfTalkingWindow() {
+  done_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  thread_ = std::thread([this] {
+    thread_id_ = GetCurrentThreadId();
+    hwnd_ = CreateWindowExW(0, L"STATIC", L"self-talking", WS_OVERLAPPEDWINDOW, 0, 0, 120, 80, nullptr, nullptr,
+                            nullptr, nullptr);
+    MSG m;
+    PeekMessageW(&m, nullptr, 0, 0, PM_NOREMOVE);  // the queue exists before anyone posts
+    SetEvent(done_);
+    while (GetMessageW(&m, nullptr, 0, 0) > 0) {
+      if (!m.hwnd && m.message == kSendRequest) {
+        for (LPARAM i = 0; i < m.lParam; ++i) SendMessageW(hwnd_, static_cast<UINT>(m.wParam), static_cast<WPARAM>(i), 0);
+        SetEvent(done_);
+      } else if (!m.hwnd && m.message == kDestroyRequest) {
+        DestroyWindow(hwnd_);
+        SetEvent(done_);
+      } else {
+        DispatchMessageW(&m);
+      }
+    }
+    if (IsWindow(hwnd_)) DestroyWindow(hwnd_);
+  });
+  WaitForSingleObject(done_, 10000);
+}
+
+SelfTalkingWindow::~SelfTalkingWindow() {
+  PostThreadMessageW(thread_id_, WM_QUIT, 0, 0);
+  thread_.join();
+  CloseHandle(done_);
+}
+
+void SelfTalkingWindow::Send(UINT msg, int count) {
+  PostThreadMessageW(thread_id_, kSendRequest, msg, count);
+  WaitForSingleObject(done_, 120000);
+}
+
+void SelfTalkingWindow::Destroy() {
+  PostThreadMessageW(thread_id_, kDestroyRequest, 0, 0);
+  WaitForSingleObject(done_, 10000);
+}
 
 void PumpFor(DWORD ms) {
   DWORD start = GetTickCount();

@@ -9,6 +9,7 @@
 
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "main_window.h"
@@ -30,8 +31,35 @@ std::wstring NodeText(HWND tree, HTREEITEM node);
 HTREEITEM Next(HWND tree, HTREEITEM node, UINT relation);
 std::wstring KeyOf(HWND h);  // "H" + hexadecimal handle
 
+// An independent CSV reader: fields split at commas outside quotes, "" inside quotes is one quote.
+std::vector<std::vector<std::wstring>> ParseCsv(const std::wstring& text);
+// A UTF-8 file's text; had_bom tells whether it starts with a byte order mark.
+std::wstring ReadUtf8(const std::wstring& path, bool* had_bom);
+// A file name in the temporary folder.
+std::wstring TempPath(const wchar_t* name);
+
 // Dispatches this thread's messages for about `ms` milliseconds.
 void PumpFor(DWORD ms);
+
+// A window on a thread of its own that sends itself messages when asked: its program's side of a
+// capture runs while the test's thread (the watcher's) is busy elsewhere.
+class SelfTalkingWindow {
+ public:
+  SelfTalkingWindow();
+  ~SelfTalkingWindow();
+  HWND hwnd() const { return hwnd_; }
+  // Sends `count` messages `msg` (wParam 0, 1, ...) to the window from its own thread; returns
+  // when the last one has been handled.
+  void Send(UINT msg, int count);
+  // Destroys the window (its thread goes on until the object goes).
+  void Destroy();
+
+ private:
+  HWND hwnd_ = nullptr;
+  DWORD thread_id_ = 0;
+  HANDLE done_ = nullptr;
+  std::thread thread_;
+};
 
 class SpyTest : public ::testing::Test {
  protected:

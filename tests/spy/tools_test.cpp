@@ -43,57 +43,6 @@ void ListValues(HKEY root, const std::wstring& path, const std::wstring& prefix,
   RegCloseKey(k);
 }
 
-// An independent CSV reader: fields split at commas outside quotes, "" inside quotes is one quote.
-std::vector<std::vector<std::wstring>> ParseCsv(const std::wstring& text) {
-  std::vector<std::vector<std::wstring>> rows(1);
-  std::wstring field;
-  bool quoted = false;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const wchar_t c = text[i];
-    if (quoted) {
-      if (c == L'"' && i + 1 < text.size() && text[i + 1] == L'"') field += L'"', ++i;
-      else if (c == L'"') quoted = false;
-      else field += c;
-    } else if (c == L'"') {
-      quoted = true;
-    } else if (c == L',') {
-      rows.back().push_back(field);
-      field.clear();
-    } else if (c == L'\r' && i + 1 < text.size() && text[i + 1] == L'\n') {
-      rows.back().push_back(field);
-      field.clear();
-      rows.emplace_back();
-      ++i;
-    } else {
-      field += c;
-    }
-  }
-  if (!field.empty() || !rows.back().empty()) rows.back().push_back(field);
-  if (rows.back().empty()) rows.pop_back();
-  return rows;
-}
-
-std::wstring ReadUtf8(const std::wstring& path, bool* had_bom) {
-  std::string bytes;
-  if (FILE* f = _wfopen(path.c_str(), L"rb")) {
-    char buf[4096];
-    for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) bytes.append(buf, n);
-    std::fclose(f);
-  }
-  *had_bom = bytes.rfind("\xEF\xBB\xBF", 0) == 0;
-  if (*had_bom) bytes.erase(0, 3);
-  std::wstring out(bytes.size(), L'\0');
-  out.resize(static_cast<size_t>(
-      MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), out.data(), static_cast<int>(out.size()))));
-  return out;
-}
-
-std::wstring TempPath(const wchar_t* name) {
-  wchar_t dir[MAX_PATH];
-  GetTempPathW(MAX_PATH, dir);
-  return std::wstring(dir) + name;
-}
-
 // The text on the clipboard; empty when there is none.
 std::wstring ClipboardText() {
   if (!OpenClipboard(nullptr)) return L"(clipboard not opened)";
@@ -120,6 +69,10 @@ TEST_F(Tools, NothingTurnedOnLeavesTheSeedsWindowItsLinesAndItsSettings) {
   EXPECT_FALSE(w.details_visible());
   EXPECT_FALSE(w.paused());
   EXPECT_EQ(0, GetWindowLongW(w.log(), GWL_STYLE) & (LBS_EXTENDEDSEL | LBS_MULTIPLESEL)) << "one line at a time";
+  wchar_t caption[128] = {};
+  GetWindowTextW(w.hwnd(), caption, 128);
+  EXPECT_STREQ(spy::kCaption, caption);
+  EXPECT_EQ(0, GetWindowLongW(w.hwnd(), GWL_EXSTYLE) & WS_EX_TOPMOST);
 
   SelectNode(w.FindNode(KeyOf(target.hwnd())));
   ClickToolbar(1);
@@ -210,10 +163,10 @@ TEST_F(Tools, SaveWritesTheLinesOrEveryDetailAsCsvAndCopyTakesTheSelectedLine) {
   EXPECT_TRUE(bom);
   ASSERT_EQ(lines.size() + 1, rows.size());
   EXPECT_EQ((std::vector<std::wstring>{L"Index", L"Time (ms)", L"Clock time", L"Window", L"Message", L"Name",
-                                       L"wParam", L"lParam", L"Origin", L"Result", L"Details"}),
+                                       L"wParam", L"lParam", L"Origin", L"Result", L"Details", L"LostBefore"}),
             rows[0]);
   for (size_t i = 1; i < rows.size(); ++i) {
-    ASSERT_EQ(11u, rows[i].size()) << "row " << i;
+    ASSERT_EQ(12u, rows[i].size()) << "row " << i;
     const spy::LogRecord& r = *w.store().At(i - 1);
     const spy::RecordText t = spy::Describe(r, w.decoder());
     EXPECT_EQ(std::to_wstring(r.index), rows[i][0]);
@@ -224,7 +177,8 @@ TEST_F(Tools, SaveWritesTheLinesOrEveryDetailAsCsvAndCopyTakesTheSelectedLine) {
   }
   EXPECT_EQ(L"\"a, \\\"b\\\"\"", rows[1][10]);
   EXPECT_EQ(L"WM_USER+9", rows[3][5]);
-  EXPECT_EQ(L"0x1234", rows[3][6]);
+  // A 32-bit program's parameters in eight digits.
+  EXPECT_EQ(sizeof(void*) == 4 ? L"0x00001234" : L"0x1234", rows[3][6]);
 
   // A field with a line break in it, written by the same code, read back whole.
   spy::RecordText words;
@@ -232,7 +186,7 @@ TEST_F(Tools, SaveWritesTheLinesOrEveryDetailAsCsvAndCopyTakesTheSelectedLine) {
   words.name = L"plain";
   auto one = ParseCsv(spy::CsvLine(spy::LogRecord{}, words) + L"\r\n");
   ASSERT_EQ(1u, one.size());
-  ASSERT_EQ(11u, one[0].size());
+  ASSERT_EQ(12u, one[0].size());
   EXPECT_EQ(words.details, one[0][10]);
   EXPECT_EQ(L"plain", one[0][5]);
 
@@ -299,6 +253,7 @@ TEST_F(Tools, SeveralLinesCanBeSelectedAndCopiedAndTheChoiceIsRemembered) {
 // order, as lines or as CSV; a file that cannot be written is refused with a box.
 TEST_F(Tools, CaptureFileStreamsEveryMessagePastTheLogsCapAndWhilePaused) {
   TestWindow target(nullptr, L"Target");
+  const std::wstring header = L"=== " + spy::MessageDecoder::DescribeWindow(reinterpret_cast<INT_PTR>(target.hwnd())) + L" ===";
   auto& w = Open();
   SelectNode(w.FindNode(KeyOf(target.hwnd())));
   ClickToolbar(1);
@@ -323,6 +278,10 @@ TEST_F(Tools, CaptureFileStreamsEveryMessagePastTheLogsCapAndWhilePaused) {
   std::vector<std::wstring> got;
   for (size_t at = 0, end; (end = text.find(L"\r\n", at)) != std::wstring::npos; at = end + 2)
     got.push_back(text.substr(at, end - at));
+  // The file names the window first.
+  ASSERT_FALSE(got.empty());
+  EXPECT_EQ(header, got[0]);
+  got.erase(got.begin());
   ASSERT_EQ(static_cast<size_t>(n), got.size());
   for (int i = 0; i < n; i += 499) EXPECT_EQ(w.FormatMessageLine(WM_USER, i, 0), got[static_cast<size_t>(i)]);
   EXPECT_EQ(w.FormatMessageLine(WM_USER, n - 1, 0), got.back());
@@ -334,10 +293,12 @@ TEST_F(Tools, CaptureFileStreamsEveryMessagePastTheLogsCapAndWhilePaused) {
   w.StopCaptureFile();
   const auto rows = ParseCsv(ReadUtf8(csv, &bom));
   EXPECT_TRUE(bom);
-  ASSERT_EQ(2u, rows.size());
+  ASSERT_EQ(3u, rows.size());
   EXPECT_EQ(L"Index", rows[0][0]);
-  EXPECT_EQ(L"WM_SETTEXT", rows[1][5]);
-  EXPECT_EQ(spy::Describe(w.store().records().back(), w.decoder()).details, rows[1][10]);
+  EXPECT_EQ(L"", rows[1][0]) << "the window's row has no message";
+  EXPECT_EQ(0u, rows[1][10].find(L"'=== ")) << "read as text by a spreadsheet";
+  EXPECT_EQ(L"WM_SETTEXT", rows[2][5]);
+  EXPECT_EQ(spy::Describe(w.store().records().back(), w.decoder()).details, rows[2][10]);
 
   EXPECT_THROW(w.StartCaptureFile(TempPath(L"no-such-folder\\x.txt"), false), common::RuntimeError);
   EXPECT_FALSE(w.capture_file());
@@ -461,6 +422,108 @@ TEST_F(Tools, FilterGroupsReachTheWindowObjectAndAreRemembered) {
   again.RunLogCommand(spy::kCmdFilterForget);
   again.spy_window()->get_WatchMessage(0xFFFF, &v);
   EXPECT_TRUE(v);
+}
+
+// Groups are stored by fixed identifiers; a name stored by an earlier version, comma and all, is
+// still read. The mouse group takes the pointer over the frame too.
+TEST_F(Tools, StoredGroupsSurviveTheirNamesAndTheMouseGroupTakesHitTests) {
+  spy::SaveSetting(app_, L"Tools", L"FilterMode", L"include");
+  spy::SaveSetting(app_, L"Tools", L"FilterGroups", L"Mouse,User and application (WM_USER+n, WM_APP+n)");
+  auto& w = Open();
+  EXPECT_TRUE(w.filter().HasGroup(L"User"));
+  EXPECT_TRUE(w.filter().HasGroup(L"User and application (WM_USER+n, WM_APP+n)"));
+  EXPECT_TRUE(w.filter().Watches(WM_USER + 5)) << "log only: the user's messages are logged";
+  EXPECT_FALSE(w.filter().Watches(WM_TIMER)) << "and nothing else";
+  w.SetFilter(w.filter());
+  EXPECT_EQ(L"Mouse,User", spy::GetSetting(app_, L"Tools", L"FilterGroups", L""));
+
+  spy::MessageFilter no_mouse;
+  no_mouse.SetGroups(L"Mouse");
+  for (UINT m : std::vector<UINT>{WM_NCHITTEST, WM_NCMOUSEMOVE, WM_NCLBUTTONDOWN, WM_NCXBUTTONDBLCLK, 0x02A0, 0x02A2, WM_MOUSEMOVE})
+    EXPECT_FALSE(no_mouse.Watches(m)) << std::hex << m;
+  EXPECT_TRUE(no_mouse.Watches(WM_SIZE));
+  EXPECT_TRUE(no_mouse.Watches(WM_NCPAINT));
+}
+
+// A spreadsheet takes a cell that starts with = + - @ for a formula: such cells are written as
+// text. The style index of WM_STYLECHANGED reads by its name; a 32-bit program's -1 is FFFFFFFF.
+TEST_F(Tools, CsvCellsAreNeverFormulasAndParametersKeepTheirProgramsWidth) {
+  for (const std::wstring cell : {L"=1+2", L"+1", L"-16; old", L"@SUM(A1)"}) {
+    const std::wstring written = spy::CsvField(cell);
+    EXPECT_EQ(L"'" + cell, written);
+  }
+  EXPECT_EQ(L"\"'=a,b\"", spy::CsvField(L"=a,b"));
+  EXPECT_EQ(L"0x1", spy::CsvField(L"0x1"));
+
+  TestWindow target(nullptr, L"Target");
+  auto& w = Open();
+  SelectNode(w.FindNode(KeyOf(target.hwnd())));
+  ClickToolbar(1);
+  SetWindowLongW(target.hwnd(), GWL_STYLE, GetWindowLongW(target.hwnd(), GWL_STYLE) ^ WS_TABSTOP);
+  const spy::LogRecord* changed = nullptr;
+  for (const auto& r : w.store().records())
+    if (r.msg == WM_STYLECHANGED) changed = &r;
+  ASSERT_NE(nullptr, changed);
+  const std::wstring row = spy::CsvLine(*changed, w.decoder());
+  EXPECT_NE(std::wstring::npos, row.find(L",\"GWL_STYLE; old ")) << row;
+  EXPECT_EQ(std::wstring::npos, row.find(L",-16")) << row;
+
+  SendMessageW(target.hwnd(), WM_USER, static_cast<WPARAM>(0xFFFFFFFFu), -2);
+  const spy::LogRecord& r = w.store().records().back();
+  const auto cells = ParseCsv(spy::CsvLine(r, w.decoder()) + L"\r\n");
+  ASSERT_EQ(1u, cells.size());
+  EXPECT_EQ(L"0xFFFFFFFF", cells[0][6]);
+  EXPECT_EQ(sizeof(void*) == 4 ? L"0xFFFFFFFE" : L"0xFFFFFFFFFFFFFFFE", cells[0][7]);
+  EXPECT_EQ(L"400, FFFFFFFF, FFFFFFFE", ListLines(w.log()).back()) << "the log's line as it was";
+  ClickToolbar(1);  // the pane's text reads the window's caption
+  const std::wstring pane = spy::DetailsText(r, w.decoder());
+  EXPECT_NE(std::wstring::npos, pane.find(L"wParam:\t0xFFFFFFFF\r\n")) << pane;
+}
+
+// A filter or a pause that holds the log back shows in the caption, also when it comes from the
+// settings at the next start.
+TEST_F(Tools, TheCaptionSaysWhenTheLogIsFilteredOrPaused) {
+  auto caption = [](HWND h) {
+    wchar_t text[128] = {};
+    GetWindowTextW(h, text, 128);
+    return std::wstring(text);
+  };
+  auto& w = Open();
+  const std::wstring plain = spy::kCaption;
+  spy::MessageFilter f;
+  f.SetGroups(L"Mouse");
+  w.SetFilter(f);
+  EXPECT_EQ(plain + L" (filtered)", caption(w.hwnd()));
+  w.RunLogCommand(spy::kCmdPause);
+  EXPECT_EQ(plain + L" (filtered) (paused)", caption(w.hwnd()));
+  w.RunLogCommand(spy::kCmdPause);
+  EXPECT_EQ(plain + L" (filtered)", caption(w.hwnd()));
+  CloseAndForget();
+  auto& again = Open();
+  EXPECT_EQ(plain + L" (filtered)", caption(again.hwnd()));
+  again.RunLogCommand(spy::kCmdFilterForget);
+  EXPECT_EQ(plain, caption(again.hwnd()));
+}
+
+// A capture file that runs on while another window is selected names each window where it begins.
+TEST_F(Tools, ACaptureFileNamesTheWindowWhereItChanges) {
+  TestWindow first(nullptr, L"First"), second(nullptr, L"Second");
+  auto& w = Open();
+  SelectNode(w.FindNode(KeyOf(first.hwnd())));
+  ClickToolbar(1);
+  const std::wstring txt = TempPath(L"snoopet-windows.txt");
+  w.StartCaptureFile(txt, false);
+  SendMessageW(first.hwnd(), WM_USER, 1, 0);
+  SelectNode(w.FindNode(KeyOf(second.hwnd())));
+  SendMessageW(second.hwnd(), WM_USER, 2, 0);
+  SelectNode(w.FindNode(KeyOf(second.hwnd())));  // the same window again: no new header
+  SendMessageW(second.hwnd(), WM_USER, 3, 0);
+  w.StopCaptureFile();
+  bool bom = false;
+  const std::wstring text = ReadUtf8(txt, &bom);
+  auto header = [](HWND h) { return L"=== " + spy::MessageDecoder::DescribeWindow(reinterpret_cast<INT_PTR>(h)) + L" ===\r\n"; };
+  EXPECT_EQ(header(first.hwnd()) + L"400, 1, 0\r\n" + header(second.hwnd()) + L"400, 2, 0\r\n400, 3, 0\r\n", text);
+  DeleteFileW(txt.c_str());
 }
 
 TEST_F(Tools, RefreshTreeFromKeyOrButtonAddsNewWindowsAndKeepsTheSelectionAndTheCapture) {

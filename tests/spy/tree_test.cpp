@@ -153,5 +153,16 @@ TEST_F(Tree, WindowsThatCloseWhileTheTreeIsBuiltAreLeftOut) {
   UnregisterClassW(wc.lpszClassName, wc.hInstance);
 }
 
+// A caption with line breaks or other control characters reads as escapes in its node.
+TEST_F(Tree, ControlCharactersInACaptionAreWrittenAsEscapes) {
+  TestWindow odd(nullptr, L"two\r\nlines\tand\x01");
+  auto& w = Open(false);
+  HTREEITEM node = w.FindNode(KeyOf(odd.hwnd()));
+  ASSERT_NE(nullptr, node);
+  EXPECT_EQ(L"\"two\\r\\nlines\\tand\\x01\" " + ClassOf(odd.hwnd()) + L" (" +
+                common::Hex(static_cast<int32_t>(reinterpret_cast<LONG_PTR>(odd.hwnd()))) + L")",
+            NodeText(w.tree(), node));
+}
+
 }  // namespace
 }  // namespace spy_test
