@@ -443,7 +443,8 @@ RemoteCapture::RemoteCapture(HookwireWindow* owner, HWND target) {
   // takes the section and the events from this process, with what the request in the pipe says.
   common::unique_handle_close section(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kSectionSize, nullptr));
   common::unique_handle_close wake(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-  common::unique_handle_close detach(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  // Manual reset: once set, the target sees it however it looks (its pool's wait, its own check).
+  common::unique_handle_close detach(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   HANDLE pipe_read = nullptr, pipe_write = nullptr;
   if (!CreatePipe(&pipe_read, &pipe_write, nullptr, 4096)) pipe_read = pipe_write = nullptr;
   common::unique_handle_close request_in(pipe_read), request_out(pipe_write);
@@ -488,8 +489,11 @@ RemoteCapture::RemoteCapture(HookwireWindow* owner, HWND target) {
   request_out.reset();
   const LONG status = VerifiedStatus(h, key);
   if (status < 0 || (status & 0xFF) != kAttached) {
-    // A target still at it takes the event as its leave as soon as it attaches.
+    // A target that attached all the same (a neighbour spoiled its answer) or is still at it takes
+    // the event as its leave: at once at its next message, which is sent now.
+    InterlockedExchange(&h->detach_hint, 1);
     SetEvent(detach.get());
+    if (IsWindow(target)) SendNotifyMessageW(target, WM_NULL, 0, 0);
     UnmapViewOfFile(view);
     if (status >= 0 && (status & 0xFF) == kRefused) common::Raise(common::errInvalidArgument, kSource, RefusalText(status >> 8));
     common::Raise(common::errInvalidArgument, kSource,
@@ -535,6 +539,7 @@ RemoteCapture::~RemoteCapture() {
   // its next message). A target that let go already finds nobody to tell.
   InterlockedExchange(&s->view->detach_hint, 1);
   SetEvent(s->detach);
+  if (IsWindow(s->target)) SendNotifyMessageW(s->target, WM_NULL, 0, 0);
   if (Receiver* r = s->receiver) {
     r->sessions.erase(std::remove(r->sessions.begin(), r->sessions.end(), s), r->sessions.end());
     if (r->sessions.empty()) KillTimer(r->hwnd, kDrainTimer);

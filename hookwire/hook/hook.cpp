@@ -59,6 +59,7 @@ struct Session {
   HANDLE watcher;
   HANDLE detach_wait;   // the thread pool's waits: the watcher's event, the watcher's process
   HANDLE watcher_wait;
+  HANDLE cut_out_timer; // and its timer: a look whether the program cut us out
   Key key;
   ULONG capacity;
   ULONG mark;
@@ -144,6 +145,7 @@ void CloseSession(Window* w, Session& s, LONG reason) {
   // session from another thread afterwards.
   if (s.detach_wait) UnregisterWaitEx(s.detach_wait, INVALID_HANDLE_VALUE);
   if (s.watcher_wait) UnregisterWaitEx(s.watcher_wait, INVALID_HANDLE_VALUE);
+  if (s.cut_out_timer) DeleteTimerQueueTimer(nullptr, s.cut_out_timer, INVALID_HANDLE_VALUE);
   SetStatus(s, kEnded, reason);
   if (s.wake) SetEvent(s.wake);  // the watcher learns at once
   UnmapViewOfFile(s.view);
@@ -165,16 +167,17 @@ void AfterLastSession(Window* w) {
 // --- the waits: the watcher's own event and its process, seen without a message --------------
 
 // Runs on a thread of the platform's pool: only marks the session and asks the window's thread
-// to look (a notification costs the program nothing but a WM_NULL). The periodic call (every
-// kCutOutCheckMs) also notices a program that put back a window procedure from before us: then no
-// message reaches us any more, so the end is told to the watcher from here.
-void CALLBACK DetachSignaled(void* context, BOOLEAN timed_out) {
+// to look (a notification costs the program nothing but a WM_NULL).
+void CALLBACK DetachSignaled(void* context, BOOLEAN) {
   Session* s = static_cast<Session*>(context);
-  if (!timed_out) {
-    InterlockedCompareExchange(&s->leave, kEndWatcherLeft, 0);
-    SendNotifyMessageW(s->hwnd, WM_NULL, 0, 0);
-    return;
-  }
+  InterlockedCompareExchange(&s->leave, kEndWatcherLeft, 0);
+  SendNotifyMessageW(s->hwnd, WM_NULL, 0, 0);
+}
+
+// Every kCutOutCheckMs: a program that put back a window procedure from before us cut us out, and
+// no message reaches us any more, so the end is told to the watcher from here.
+void CALLBACK CutOutCheck(void* context, BOOLEAN) {
+  Session* s = static_cast<Session*>(context);
   const Window* w = s->window;
   if (s->leave || !w->subclassed || CurrentProc(w) != reinterpret_cast<LONG_PTR>(w->prev)) return;
   if (InterlockedCompareExchange(&s->leave, kEndCutOut, 0) == 0) {
@@ -338,7 +341,7 @@ void Attach(HWND hwnd, DWORD watcher_pid, ULONG pipe_value) {
   s->lost = 0;
   s->leave = 0;
   s->hint_checked = GetTickCount() - 1;
-  s->detach_wait = s->watcher_wait = nullptr;
+  s->detach_wait = s->watcher_wait = s->cut_out_timer = nullptr;
   h->write_index = 0;
   h->lost = 0;
   h->lost_tag = LostTag(key, 0);
@@ -348,8 +351,9 @@ void Attach(HWND hwnd, DWORD watcher_pid, ULONG pipe_value) {
   ++w->sessions;
   // Without the waits the session would only end at a message: a quiet window would keep the
   // view of a watcher long gone. Both are asked for; a refusal leaves the message path.
-  RegisterWaitForSingleObject(&s->detach_wait, detach, DetachSignaled, s, kCutOutCheckMs, WT_EXECUTEDEFAULT);
+  RegisterWaitForSingleObject(&s->detach_wait, detach, DetachSignaled, s, INFINITE, WT_EXECUTEONLYONCE);
   RegisterWaitForSingleObject(&s->watcher_wait, watcher, WatcherGone, s, INFINITE, WT_EXECUTEONLYONCE);
+  CreateTimerQueueTimer(&s->cut_out_timer, nullptr, CutOutCheck, s, kCutOutCheckMs, kCutOutCheckMs, WT_EXECUTEDEFAULT);
   SetStatus(*s, kAttached, 0);
 }
 
@@ -425,13 +429,14 @@ bool Write(Session& s, Record& r, Data** data, UINT msg, WPARAM wp, LPARAM lp, U
 }
 
 // Lets go of sessions whose watcher left or is gone, or that ended otherwise.
-void Housekeeping(Window* w) {
+void Housekeeping(Window* w, UINT msg) {
   const DWORD now = GetTickCount();
   for (Session& s : w->session) {
     if (!s.view) continue;
-    // The watcher's hint that it set its event: followed at once (at most once a millisecond,
-    // whoever else writes the hint), so that a watcher that leaves finds the window restored.
-    if (!s.leave && s.view->detach_hint && s.hint_checked != now) {
+    // The watcher's hint that it set its event, or the WM_NULL it sends after: followed at once
+    // (the hint at most once a millisecond, whoever else writes it), so that a watcher that leaves
+    // finds the window restored by its next message.
+    if (!s.leave && (msg == WM_NULL || (s.view->detach_hint && s.hint_checked != now))) {
       s.hint_checked = now;
       if (WaitForSingleObject(s.detach, 0) == WAIT_OBJECT_0) InterlockedCompareExchange(&s.leave, kEndWatcherLeft, 0);
     }
@@ -455,7 +460,7 @@ LRESULT CALLBACK CaptureProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   }
   const WNDPROC prev = w->prev;
   const bool unicode = w->unicode;
-  if (w->sessions) Housekeeping(w);
+  if (w->sessions) Housekeeping(w, msg);
   if (!w->sessions) {
     if (msg == WM_NCDESTROY) {  // the window goes: so does the pass-through we stayed as
       w->subclassed = false;

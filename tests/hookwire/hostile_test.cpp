@@ -19,7 +19,7 @@ class RawWatcher {
     section_ = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, section_size, nullptr);
     view_ = static_cast<Header*>(MapViewOfFile(section_, FILE_MAP_ALL_ACCESS, 0, 0, 0));
     wake_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    detach_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    detach_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (!view_ || !CreatePipe(&pipe_read_, &pipe_write_, nullptr, 4096)) return;
     view_->magic = kMagic;
     view_->version = kVersion;
