@@ -1,74 +1,99 @@
 // The buffer through which a watched window's program hands its messages to one watcher.
 //
-// The watcher (Hookwire.dll in the spy) creates an unnamed section, duplicates its handle into
-// the target's process and asks the hook DLL there to attach. From then on the hook DLL, which
-// has subclassed the window on its own thread, writes one fixed-size record per watched
-// message; the watcher reads them on its own clock. One writer (the window's thread), one
-// reader (the watcher's thread), no locks, no waits on either side.
+// The watcher (Hookwire.dll in the spy) makes an unnamed section, two events (the target's
+// wake-up call and the watcher's own "leave") and a per-session key, and writes what the target
+// needs into a pipe of its own (Request). The attach message carries only the watcher's process
+// id and the pipe's handle in the watcher: the hook DLL in the target takes everything else from
+// the watcher itself, so nothing is placed in the target before it asks. From then on the hook
+// DLL, which has subclassed the window on its own thread, writes one fixed-size record per
+// watched message; the watcher reads them on its own clock. One writer (the window's thread),
+// one reader (the watcher's thread), no locks, no waits on either side.
 //
 // The layout is the same for 32-bit and 64-bit programs: only fixed-width fields, handles as
 // 32-bit values (which they are in both), no pointers.
 //
-// Neither side trusts what it reads here beyond the moment: sizes and handles are taken once,
-// at attach, from the creator's own values; indices are checked against the capacity before use;
-// a record is used only when its stamp, window and sizes hold.
+// Any program that can duplicate the target's handles can write this memory, so neither side
+// takes anything from it on trust: sizes, handles and the key come from the request (the target
+// keeps its own copy), indices are checked against the capacity before use, and every record,
+// the target's state and its loss count carry a tag made with the session's key (which is never
+// in shared memory): what does not carry the right tag is not the target's.
 #pragma once
 #include <windows.h>
 
 namespace hookwire::ring {
 
 constexpr ULONG kMagic = 0x52574B48;  // "HKWR"
-constexpr ULONG kVersion = 5;
+constexpr ULONG kRequestMagic = 0x51574B48;  // "HKWQ"
+constexpr ULONG kVersion = 6;
 constexpr ULONG kCapacity = 8192;  // records; a power of two
+constexpr ULONG kMinCapacity = 64;
+constexpr ULONG kMaxCapacity = 1u << 16;  // a view of at most 32 MiB in the target
 constexpr ULONG kRecordSize = 64;
 constexpr ULONG kDataSize = 448;
 constexpr ULONG kMaxValues = 20;
 constexpr ULONG kMaxTextChars = 104;
 constexpr ULONG kMaxBytes = 64;
 
-// The message that asks the hook DLL to attach (wParam: the section's handle in the target's
-// process) and the one that the watcher sends to have a detach taken at once.
-constexpr wchar_t kAttachMessage[] = L"HookwireAttach.3";
+// The message that asks the hook DLL to attach (wParam: the watcher's process id; lParam: the
+// handle, in the watcher's process, of the pipe that holds the Request).
+constexpr wchar_t kAttachMessage[] = L"HookwireAttach.4";
 
 enum State : LONG {
   kNew = 0,       // made by the watcher, not yet taken by the target
   kAttached = 1,  // the target writes records
-  kDetach = 2,    // the watcher leaves: the target lets go at its next message
-  kDetached = 3,  // the target let go
-  kRefused = 4,   // the target could not attach (see refusal)
+  kEnded = 3,     // the target let go (the reason says why)
+  kRefused = 4,   // the target could not attach (the reason is a Refusal)
 };
 
 enum Refusal : LONG {
   kNoRefusal = 0,
-  kBadSection = 1,    // the mapping did not hold a valid header
+  kBadSection = 1,    // the section is not one this version can use
   kWrongWindow = 2,   // not this thread's window, or gone
   kNoSubclass = 3,    // the platform refused to subclass
   kTooMany = 4,       // too many watchers in this program
 };
 
-// Written once by the watcher before the target attaches; the target copies what it needs.
-// What each side writes while the capture runs sits on a cache line of its own: the two sides
-// run at once on different processors.
+// Why the target let go (HookwireEndReason in the type library, but for kEndWatcherLeft).
+enum EndReason : LONG {
+  kEndNone = 0,
+  kEndWindowDestroyed = 1,
+  kEndProgramEnded = 2,  // seen by the watcher only
+  kEndCutOut = 3,        // the program put back a window procedure from before the capture
+  kEndWatcherLeft = 16,  // the watcher asked (or is gone)
+};
+
+// What the target needs, from the watcher, through the pipe. The target reads it once into its
+// own memory and uses only that copy.
+struct Request {
+  ULONG magic;          // kRequestMagic
+  ULONG version;
+  ULONG section;        // handles in the watcher's process
+  ULONG wake_event;     // the target sets it when the buffer passes the mark
+  ULONG detach_event;   // the watcher sets it to end the capture; only the watcher can
+  ULONG target;         // the watched window (the low 32 bits of its handle)
+  ULONG target_thread;
+  ULONG capacity;       // records
+  ULONG mark;           // records in the buffer at which the target wakes the watcher
+  ULONG reserved;
+  ULONGLONG key[2];     // the session's key: never in shared memory
+};
+
+// The shared header. The watcher writes magic and version before the attach; the target writes
+// its status (State | reason << 8) with the status' tag. What each side writes while the capture
+// runs sits on a cache line of its own: the two sides run at once on different processors.
 struct Header {
   ULONG magic;
   ULONG version;
-  ULONG size;          // bytes of the whole section
-  ULONG capacity;      // records
-  ULONG record_size;
-  ULONG target;        // the watched window
-  ULONG target_thread;
-  ULONG watcher_pid;
-  ULONG wake_event;      // event handle in the target's process: set when the buffer passes the mark
-  ULONG watcher_process; // SYNCHRONIZE handle of the watcher, in the target's process
-  ULONG mark;            // records in the buffer at which the target wakes the watcher
-  volatile LONG state;        // State; the watcher sets kDetach, the target the others
-  volatile LONG refusal;      // Refusal, when state is kRefused
-  volatile LONG target_64bit; // the target says what it is
+  volatile LONG status;        // State | reason << 8; the target's only
+  volatile LONG status_tag;    // StatusTag(key, status)
+  volatile LONG target_64bit;  // the target says what it is
+  volatile LONG detach_hint;   // the watcher set its leave event: the target looks at it at once
   volatile LONGLONG attached_time;  // FILETIME (UTC) when the target attached
   // The target's line.
   alignas(64) volatile LONG write_index;  // records written; wraps at 2^32
-  volatile LONG lost;    // watched messages the target could not write (buffer full)
-  volatile LONG woken;   // the target set the event; the watcher clears it when it drains
+  volatile LONG lost;      // watched messages the target could not write (buffer full)
+  volatile LONG lost_tag;  // LostTag(key, lost)
+  volatile LONG woken;     // the target set the event; the watcher clears it when it drains
   // The watcher's line.
   alignas(64) volatile LONG read_index;  // records taken
   volatile LONG watch_all;   // the watcher's filter: every message
@@ -81,13 +106,13 @@ enum Flags : USHORT {
 
 // One watched message: one cache line, all the target writes for most messages.
 struct Record {
-  volatile LONG stamp;         // write index + 1 of this record, written last
-  volatile LONG result_stamp;  // equal to stamp once result (and data written at return) is there
+  volatile LONG stamp;         // RecordTag of the record's fields for its index, written last
+  volatile LONG result_stamp;  // ResultTag once result (and data written at return) is there
   ULONG hwnd;
   ULONG msg;
   USHORT origin;    // InSendMessageEx flags on the window's thread
   USHORT flags;     // Flags
-  ULONG lost_total; // Header::lost when this record was written
+  ULONG lost_total; // the target's loss count when this record was written
   LONGLONG wparam;
   LONGLONG lparam;
   LONGLONG time;    // FILETIME (UTC), precise
@@ -109,6 +134,11 @@ static_assert(sizeof(Data) <= kDataSize, "data too large");
 
 constexpr ULONG kHeaderSize = (sizeof(Header) + 4095) & ~4095u;
 constexpr ULONG kSectionSize = kHeaderSize + kCapacity * (kRecordSize + kDataSize);
+
+// Bytes a section must hold for `capacity` records and their data blocks.
+constexpr ULONGLONG SectionBytes(ULONG capacity) {
+  return static_cast<ULONGLONG>(kHeaderSize) + static_cast<ULONGLONG>(capacity) * (kRecordSize + kDataSize);
+}
 
 inline Record* RecordAt(void* base, ULONG capacity, ULONG index) {
   return reinterpret_cast<Record*>(static_cast<BYTE*>(base) + kHeaderSize +
@@ -149,5 +179,62 @@ inline bool Filtered(const Header* h, UINT msg) {
   if (h->watch_all) return true;
   return msg < 0x10000 && (h->filter[msg >> 5] & (1UL << (msg & 31))) != 0;
 }
+
+// --- tags ------------------------------------------------------------------------------------
+// A keyed mix, not a cipher: enough that a program without the key cannot make a record the
+// reader takes, and cheap enough for every message (multiplications and shifts only: the hook
+// DLL has no runtime to call).
+
+struct Key {
+  ULONGLONG k0, k1;
+};
+
+inline ULONGLONG TagStep(ULONGLONG h, ULONGLONG v, ULONGLONG k) {
+  h ^= v;
+  h *= 0x9E3779B97F4A7C15ull;
+  h ^= h >> 31;
+  h += k;
+  h = (h << 27) | (h >> 37);
+  h *= 0xBF58476D1CE4E5B9ull;
+  return h;
+}
+
+inline LONG TagEnd(ULONGLONG h) {
+  h ^= h >> 29;
+  const LONG t = static_cast<LONG>(static_cast<ULONG>(h ^ (h >> 32)));
+  return t ? t : 1;  // 0 means "being written"
+}
+
+// Covers what is written when the message enters the window; `index1` is the write index + 1.
+inline LONG RecordTag(const Key& k, ULONG index1, const Record& r) {
+  ULONGLONG h = k.k0 ^ (static_cast<ULONGLONG>(index1) << 1);
+  h = TagStep(h, (static_cast<ULONGLONG>(r.msg) << 32) | r.hwnd, k.k1);
+  h = TagStep(h, static_cast<ULONGLONG>(r.wparam), k.k0);
+  h = TagStep(h, static_cast<ULONGLONG>(r.lparam), k.k1);
+  h = TagStep(h, static_cast<ULONGLONG>(r.time), k.k0);
+  h = TagStep(h, (static_cast<ULONGLONG>(r.lost_total) << 32) | (static_cast<ULONG>(r.origin) << 16) | r.flags, k.k1);
+  return TagEnd(h);
+}
+
+// Covers what is there once the window answered: the result and the data's counts.
+inline LONG ResultTag(const Key& k, ULONG index1, const Record& r) {
+  ULONGLONG h = k.k1 ^ (static_cast<ULONGLONG>(index1) << 1 | 1);
+  h = TagStep(h, static_cast<ULONGLONG>(r.result), k.k0);
+  h = TagStep(h,
+              static_cast<ULONGLONG>(r.data_kind) | static_cast<ULONGLONG>(r.value_count) << 16 |
+                  static_cast<ULONGLONG>(r.text_chars) << 32 | static_cast<ULONGLONG>(r.byte_count) << 48,
+              k.k1);
+  return TagEnd(h);
+}
+
+inline LONG StatusTag(const Key& k, LONG status) {
+  return TagEnd(TagStep(TagStep(k.k0 ^ 0x5354, static_cast<ULONG>(status), k.k1), k.k0, k.k1));
+}
+
+inline LONG LostTag(const Key& k, LONG lost) {
+  return TagEnd(TagStep(TagStep(k.k1 ^ 0x4C53, static_cast<ULONG>(lost), k.k0), k.k1, k.k0));
+}
+
+inline LONG Status(State state, LONG reason) { return state | (reason << 8); }
 
 }  // namespace hookwire::ring

@@ -114,6 +114,25 @@ void HookwireWindow::Attach(HWND h) noexcept {
   hwnd_ = h;
 }
 
+HRESULT HookwireWindow::get_CaptureEnded(VARIANT_BOOL* value) noexcept {
+  if (!value) return E_POINTER;
+  *value = ended_ ? VARIANT_TRUE : VARIANT_FALSE;
+  return S_OK;
+}
+
+HRESULT HookwireWindow::get_EndReason(LONG* value) noexcept {
+  if (!value) return E_POINTER;
+  *value = ended_ ? end_reason_ : 0;
+  return S_OK;
+}
+
+void HookwireWindow::CaptureEnded(LONG reason) noexcept {
+  if (!subclassed_) return;
+  ended_ = true;
+  end_reason_ = reason;
+  StopSubclass();
+}
+
 HRESULT HookwireWindow::get_LostMessages(LONG* count) noexcept {
   if (!count) return E_POINTER;
   *count = lost_before_ + (remote_ ? remote_->Lost() : 0);
@@ -328,6 +347,8 @@ void HookwireWindow::StartSubclass() {
   if (!h) Raise(common::errObjectNotSet, kSource, L"No window to subclass");
   if (!Subclassable()) Raise(common::errInvalidArgument, kSource, L"This window cannot be subclassed");
   start_time_ = FileTimeNow();
+  ended_ = false;
+  end_reason_ = 0;
   if (!OwnThread(h)) {
     remote_ = std::make_unique<RemoteCapture>(this, h);
     PublishFilter();
@@ -394,10 +415,10 @@ LRESULT HookwireWindow::OnMessage(const ChainPosition& at, HWND h, UINT msg, WPA
     // A sink that neither answered nor passed the message on leaves it to the window's own procedure.
     if (!d.passed_on && result == 0) ret = subclass_chain::CallNext(at, h, msg, wp, lp);
     else ret = result;
-    if (msg == WM_NCDESTROY) StopSubclass();
+    if (msg == WM_NCDESTROY) CaptureEnded(1);  // hkEndWindowDestroyed
     return ret;  // sink and self are released here, after the last use of members
   }
-  if (msg == WM_NCDESTROY) StopSubclass();
+  if (msg == WM_NCDESTROY) CaptureEnded(1);
   return ret;
 }
 

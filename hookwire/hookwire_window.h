@@ -49,6 +49,8 @@ class HookwireWindow final : public _HookwireWindow, public ISupportErrorInfo, p
   // IhkCaptureInfo and IhkMessageDetails, through their own small object that shares this
   // object's reference count.
   HRESULT get_LostMessages(LONG* count) noexcept;
+  HRESULT get_CaptureEnded(VARIANT_BOOL* value) noexcept;
+  HRESULT get_EndReason(LONG* value) noexcept;
   HRESULT DetailsProperty(DISPID id, LONG index, VARIANT* out) noexcept;
 
   // Creates a window object already standing for h (used by Children).
@@ -57,6 +59,9 @@ class HookwireWindow final : public _HookwireWindow, public ISupportErrorInfo, p
   // A message of a window of another thread or program, captured in its program and
   // brought to this thread; the sink's result is not used.
   void DeliverCaptured(const MessageDetails& details) noexcept;
+  // The capture of another thread's or program's window ended on its own (HookwireEndReason):
+  // it is stopped here, and the client can read why.
+  void CaptureEnded(LONG reason) noexcept;
 
  private:
   // One message being handed to the sink; the innermost is on top.
@@ -91,6 +96,8 @@ class HookwireWindow final : public _HookwireWindow, public ISupportErrorInfo, p
     ULONG STDMETHODCALLTYPE Release() override { return owner_->Release(); }
     COMMON_IDISPATCH_IMPL(dispatch_, IhkMessageDetails)
     HRESULT STDMETHODCALLTYPE get_LostMessages(LONG* count) override { return owner_->get_LostMessages(count); }
+    HRESULT STDMETHODCALLTYPE get_CaptureEnded(VARIANT_BOOL* v) override { return owner_->get_CaptureEnded(v); }
+    HRESULT STDMETHODCALLTYPE get_EndReason(LONG* v) override { return owner_->get_EndReason(v); }
     HRESULT STDMETHODCALLTYPE get_Delivering(VARIANT_BOOL* v) override { return Get(2, 0, v); }
     HRESULT STDMETHODCALLTYPE get_Milliseconds(double* v) override { return Get(3, 0, v); }
     HRESULT STDMETHODCALLTYPE get_Time(DATE* v) override { return Get(4, 0, v); }
@@ -161,6 +168,9 @@ class HookwireWindow final : public _HookwireWindow, public ISupportErrorInfo, p
   // What came with the message being delivered now (the innermost delivery's).
   const MessageDetails* details_ = nullptr;
   LONGLONG start_time_ = 0;  // FILETIME when watching started
+  // The last capture ended on its own, and why (HookwireEndReason).
+  bool ended_ = false;
+  LONG end_reason_ = 0;
   CaptureInfo capture_info_{this};
 };
 

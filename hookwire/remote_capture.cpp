@@ -1,3 +1,7 @@
+// rand_s, for the session's key.
+#define _CRT_RAND_S
+#include <stdlib.h>
+
 #include "remote_capture.h"
 
 #include <algorithm>
@@ -17,8 +21,9 @@ namespace hookwire {
 
 using namespace ring;
 
-// One watcher's end of a capture: the mapped buffer, the target's wake-up event and where the
-// reading stands. Owned by its RemoteCapture, or, when that goes while a delivery from this
+// One watcher's end of a capture: the mapped buffer, the target's wake-up event, the event that
+// ends the capture (only this side holds it with the right to set it), the session's key and
+// where the reading stands. Owned by its RemoteCapture, or, when that goes while a delivery from this
 // session is still running, by the delivery, which frees it on its way out.
 struct CaptureSession {
   HookwireWindow* owner = nullptr;
@@ -26,6 +31,9 @@ struct CaptureSession {
   ULONG target_value = 0;  // the window as records carry it
   HANDLE section = nullptr;
   HANDLE wake = nullptr;
+  HANDLE detach = nullptr;
+  HANDLE process = nullptr;  // the target's, to learn that it ended
+  Key key{};
   HANDLE wait = nullptr;  // the thread pool's wait on `wake`
   Header* view = nullptr;
   ULONG capacity = 0;
@@ -34,6 +42,11 @@ struct CaptureSession {
   LONG lost_known = 0;   // losses the target had counted when its buffer was last found empty
   LONG stuck_index = -1;  // a record that was not the target's, and for how many drains
   int stuck_drains = 0;
+  LONG skipped = 0;       // such records stepped over: counted as lost
+  int drains = 0;
+  LONG end_reason = 0;    // the capture ended on its own (HookwireEndReason), once known
+  int end_drains = 0;
+  bool ended = false;
   // The filter as this side published it: put back at every drain should anyone have changed it.
   LONG watch_all = 0;
   ULONG filter[0x10000 / 32] = {};
@@ -57,6 +70,8 @@ constexpr LONGLONG kAnswerWait = 100 * 10000;  // 100 ms in FILETIME units
 constexpr int kMaxPerDrain = 4096;
 // Drains (of 10 ms or more) for which a record that is not the target's is waited on.
 constexpr int kStuckDrains = 50;
+// Every this many drains the watcher looks whether the target's program and window still exist.
+constexpr int kLivenessDrains = 25;
 constexpr UINT kAttachTimeoutMs = 5000;
 constexpr DWORD kAgentTimeoutMs = 30000;
 
@@ -143,18 +158,49 @@ void FreeSession(CaptureSession* s) noexcept {
   if (s->view) UnmapViewOfFile(s->view);
   if (s->section) CloseHandle(s->section);
   if (s->wake) CloseHandle(s->wake);
+  if (s->detach) CloseHandle(s->detach);
+  if (s->process) CloseHandle(s->process);
+  SecureZeroMemory(&s->key, sizeof s->key);
   delete s;
   InterlockedDecrement(&g_live_sessions);
 }
 
+// HookwireEndReason for what the target said when it let go.
+LONG PublicReason(LONG target_reason) {
+  switch (target_reason) {
+    case kEndWindowDestroyed: return kEndWindowDestroyed;
+    case kEndCutOut: return kEndCutOut;
+    default: return 4;  // hkEndLetGo: the program let go for a reason of its own
+  }
+}
+
+// Whether the capture ended on its own: the target said so (with its tag), or its program or
+// window is gone. 0 while it runs.
+LONG EndSeen(CaptureSession* s) noexcept {
+  const LONG status = VerifiedStatus(s->view, s->key);
+  if (status >= 0 && (status & 0xFF) == kEnded) return PublicReason(status >> 8);
+  if (++s->drains % kLivenessDrains != 0) return 0;
+  if (s->process && WaitForSingleObject(s->process, 0) == WAIT_OBJECT_0) return kEndProgramEnded;
+  if (!IsWindow(s->target)) return kEndWindowDestroyed;
+  return 0;
+}
+
 // Hands the session's waiting records to the sink, in the target's order; true when it stopped
 // with records still waiting (the client's thread gets its turn, then the drain goes on).
+//
+// A record is the target's when its stamp is the tag of its fields for its place, made with the
+// session's key; its result is known when the result's tag holds as well, read before and after
+// the copy. Anything else is not handed on: it is waited on for a while (the target may be
+// about to write that place), then stepped over and counted as lost.
 bool Drain(CaptureSession* s) noexcept {
-  if (s->closed || !s->view) return false;
+  if (s->closed || !s->view || s->ended) return false;
   bool more = false;
   ++s->delivering;
   Header* h = s->view;
   InterlockedExchange(&h->woken, 0);
+  // Seen before the records are read: everything the target wrote before it let go is delivered.
+  const LONG end = EndSeen(s);
+  bool empty = false;
   // What this side owns in the header is put back as it was: the read index the target checks
   // for room, and the filter.
   InterlockedExchange(&h->read_index, s->read_index);
@@ -166,50 +212,51 @@ bool Drain(CaptureSession* s) noexcept {
       more = true;
       break;
     }
-    // Only records the target says it wrote; a reader led past that by forged stamps goes back
-    // to where the target stands.
+    // Only records the target says it wrote; an index behind ours is never gone back to (what
+    // was read there was delivered), one far ahead only means more places to look at.
     const LONG written = h->write_index;
-    if (written - s->read_index < 0 || static_cast<ULONG>(written - s->read_index) > s->capacity) {
-      s->read_index = written;
-      InterlockedExchange(&h->read_index, s->read_index);
-    }
-    if (written == s->read_index) {
-      // Nothing more written: losses since the last record are known now, and placed before
-      // the next record when one comes.
+    if (written - s->read_index <= 0) {
+      // Nothing more written: losses since the last record are known now (when the target's tag
+      // says the count is its own), and placed before the next record when one comes.
       const LONG lost = h->lost;
-      if (lost > s->lost_known) s->lost_known = lost;
+      const LONG tag = h->lost_tag;
+      if (lost == h->lost && tag == LostTag(s->key, lost) && lost > s->lost_known) s->lost_known = lost;
+      empty = true;
       break;
     }
+    const ULONG index1 = static_cast<ULONG>(s->read_index) + 1;
     Record* r = RecordAt(h, s->capacity, static_cast<ULONG>(s->read_index));
-    const LONG stamp = r->stamp;
+    const LONG result_stamp = __atomic_load_n(&r->result_stamp, __ATOMIC_ACQUIRE);
+    const LONG stamp = __atomic_load_n(&r->stamp, __ATOMIC_ACQUIRE);
     MessageDetails d;
-    std::memcpy(&d.record, r, sizeof d.record);
-    // A record that is not the target's (its stamp or window is wrong: someone else wrote it) is
-    // left for the target to write over; only one that stays wrong for a while is stepped over.
-    if (stamp != s->read_index + 1 || d.record.hwnd != s->target_value || d.record.msg > 0xFFFF) {
+    std::memcpy(&d.record, const_cast<Record*>(r), sizeof d.record);
+    std::memcpy(&d.data, DataAt(h, s->capacity, static_cast<ULONG>(s->read_index)), sizeof d.data);
+    const bool same = __atomic_load_n(&r->stamp, __ATOMIC_ACQUIRE) == stamp &&
+                      __atomic_load_n(&r->result_stamp, __ATOMIC_ACQUIRE) == result_stamp;
+    if (!same || stamp != RecordTag(s->key, index1, d.record)) {
       if (s->stuck_index != s->read_index) {
         s->stuck_index = s->read_index;
         s->stuck_drains = 0;
       }
       if (++s->stuck_drains < kStuckDrains) break;
+      ++s->skipped;
       ++s->read_index;
       InterlockedExchange(&h->read_index, s->read_index);
       continue;
     }
-    const bool answered = r->result_stamp == stamp;
-    if (d.record.data_kind)
-      std::memcpy(&d.data, DataAt(h, s->capacity, static_cast<ULONG>(s->read_index)), sizeof d.data);
-    if (r->stamp != stamp) break;  // rewritten while read: not a record to trust
+    const bool answered = result_stamp == ResultTag(s->key, index1, d.record);
     if (!answered) {
       const LONGLONG age = FileTimeNow() - d.record.time;
-      if (age >= 0 && age < kAnswerWait) break;  // the window is still at it: its answer is near
+      if (age >= 0 && age < kAnswerWait && !end) break;  // the window is still at it: its answer is near
     }
     if ((++s->read_index & 255) == 0) InterlockedExchange(&h->read_index, s->read_index);
     Record& rec = d.record;
     rec.value_count = std::min<USHORT>(rec.value_count, static_cast<USHORT>(kMaxValues));
     rec.text_chars = std::min<USHORT>(rec.text_chars, static_cast<USHORT>(kMaxTextChars));
     rec.byte_count = std::min<USHORT>(rec.byte_count, static_cast<USHORT>(kMaxBytes));
+    if (!rec.data_kind) rec.value_count = rec.text_chars = rec.byte_count = 0;
     d.result_known = answered;
+    if (!answered) rec.result = 0;
     const LONG total = static_cast<LONG>(rec.lost_total);
     d.lost_before = total > s->lost_placed ? total - s->lost_placed : 0;
     if (total > s->lost_placed) s->lost_placed = total;
@@ -220,6 +267,14 @@ bool Drain(CaptureSession* s) noexcept {
     s->owner->DeliverCaptured(d);
   }
   if (!s->closed) InterlockedExchange(&h->read_index, s->read_index);
+  // The end is told once every record written before it is handed on (or, when something
+  // keeps the reader from the end of the buffer, after a while anyway).
+  if (!s->closed && end && (empty || ++s->end_drains >= kStuckDrains)) {
+    s->ended = true;
+    s->end_reason = end;
+    s->owner->CaptureEnded(end);  // ends this capture: `closed` is set
+    more = false;
+  }
   if (--s->delivering == 0 && s->closed) {
     FreeSession(s);
     return false;
@@ -303,22 +358,21 @@ void ReleaseReceiverIfUnused() noexcept {
 
 // --- attaching ---------------------------------------------------------------------------
 
-ULONG DuplicateInto(HANDLE process, HANDLE h, DWORD access) {
-  HANDLE theirs = nullptr;
-  if (!DuplicateHandle(GetCurrentProcess(), h, process, &theirs, access, FALSE, 0)) return 0;
-  return static_cast<ULONG>(reinterpret_cast<ULONG_PTR>(theirs));
-}
+ULONG HandleValue(HANDLE h) { return static_cast<ULONG>(reinterpret_cast<ULONG_PTR>(h)); }
 
-void CloseIn(HANDLE process, ULONG h) {
-  if (h) DuplicateHandle(process, reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(h)), nullptr, nullptr, 0, FALSE,
-                         DUPLICATE_CLOSE_SOURCE);
+// The session's key: from the platform's random numbers.
+Key NewKey() {
+  unsigned int v[4] = {};
+  for (unsigned int& x : v)
+    if (rand_s(&x) != 0) x = static_cast<unsigned int>(GetTickCount() ^ reinterpret_cast<ULONG_PTR>(&x)) * 2654435761u;
+  return Key{(static_cast<ULONGLONG>(v[0]) << 32) | v[1], (static_cast<ULONGLONG>(v[2]) << 32) | v[3]};
 }
 
 // Runs the companion of the other bitness, which sets the hook there.
-AttachOutcome AttachThroughAgent(bool target64, HWND target, ULONG section) {
+AttachOutcome AttachThroughAgent(bool target64, HWND target, ULONG request_pipe) {
   wchar_t args[64];
-  std::swprintf(args, 64, L" %lX %lX", static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(target)),
-                static_cast<unsigned long>(section));
+  std::swprintf(args, 64, L" %lX %lX %lX", static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(target)),
+                static_cast<unsigned long>(GetCurrentProcessId()), static_cast<unsigned long>(request_pipe));
   std::wstring cmd = L"\"" + BesideUs(AgentName(target64)) + L"\"" + args;
   STARTUPINFOW si{};
   si.cb = sizeof si;
@@ -378,67 +432,74 @@ bool RemoteCapture::Available(HWND target) noexcept {
 RemoteCapture::RemoteCapture(HookwireWindow* owner, HWND target) {
   DWORD pid = 0;
   if (!GetWindowThreadProcessId(target, &pid)) common::Raise(common::errInvalidArgument, kSource, L"The window is gone");
-  common::unique_handle_close process(OpenProcess(PROCESS_DUP_HANDLE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid));
+  common::unique_handle_close process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid));
   if (!process.get())
     common::Raise(common::errInvalidArgument, kSource, L"The window's program cannot be opened for watching");
   bool known = false;
   const bool target64 = ProcessIs64Bit(process.get(), &known);
   if (!known) common::Raise(common::errInvalidArgument, kSource, L"The window's program cannot be opened for watching");
 
-  // The buffer: unnamed, so that only the two parties hold it.
+  // The buffer: unnamed, and nothing of it is handed to the target before it asks: the target
+  // takes the section and the events from this process, with what the request in the pipe says.
   common::unique_handle_close section(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kSectionSize, nullptr));
   common::unique_handle_close wake(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-  common::unique_handle_close self(OpenProcess(SYNCHRONIZE, FALSE, GetCurrentProcessId()));
+  // Manual reset: once set, the target sees it however it looks (its pool's wait, its own check).
+  common::unique_handle_close detach(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  HANDLE pipe_read = nullptr, pipe_write = nullptr;
+  if (!CreatePipe(&pipe_read, &pipe_write, nullptr, 4096)) pipe_read = pipe_write = nullptr;
+  common::unique_handle_close request_in(pipe_read), request_out(pipe_write);
   void* view = section.get() ? MapViewOfFile(section.get(), FILE_MAP_ALL_ACCESS, 0, 0, kSectionSize) : nullptr;
-  if (!view || !wake.get() || !self.get()) {
+  if (!view || !wake.get() || !detach.get() || !pipe_read) {
     if (view) UnmapViewOfFile(view);
     common::Raise(common::errInvalidArgument, kSource, L"Out of memory");
   }
   auto* h = static_cast<Header*>(view);
   h->magic = kMagic;
   h->version = kVersion;
-  h->size = kSectionSize;
-  h->capacity = kCapacity;
-  h->record_size = kRecordSize;
-  h->target = static_cast<ULONG>(reinterpret_cast<ULONG_PTR>(target));
-  h->target_thread = GetWindowThreadProcessId(target, nullptr);
-  h->watcher_pid = GetCurrentProcessId();
-  h->mark = kCapacity / 2;
-  h->state = kNew;
-  const ULONG their_section = DuplicateInto(process.get(), section.get(), FILE_MAP_READ | FILE_MAP_WRITE);
-  h->wake_event = DuplicateInto(process.get(), wake.get(), EVENT_MODIFY_STATE);
-  h->watcher_process = DuplicateInto(process.get(), self.get(), SYNCHRONIZE);
-  auto close_theirs = [&] {
-    CloseIn(process.get(), their_section);
-    CloseIn(process.get(), h->wake_event);
-    CloseIn(process.get(), h->watcher_process);
-  };
-  auto fail = [&](const wchar_t* why) {
-    // The handles are the target's from the moment it moved the state on; until then ours to close.
-    if (InterlockedCompareExchange(&h->state, kRefused, kNew) == kNew) close_theirs();
+  h->status = kNew;
+  Request q{};
+  q.magic = kRequestMagic;
+  q.version = kVersion;
+  q.section = HandleValue(section.get());
+  q.wake_event = HandleValue(wake.get());
+  q.detach_event = HandleValue(detach.get());
+  q.target = HandleValue(target);
+  q.target_thread = GetWindowThreadProcessId(target, nullptr);
+  q.capacity = kCapacity;
+  q.mark = kCapacity / 2;
+  const Key key = NewKey();
+  q.key[0] = key.k0;
+  q.key[1] = key.k1;
+  DWORD written = 0;
+  const bool request_ready = WriteFile(pipe_write, &q, sizeof q, &written, nullptr) && written == sizeof q;
+  SecureZeroMemory(&q, sizeof q);
+  if (!request_ready) {
     UnmapViewOfFile(view);
-    common::Raise(common::errInvalidArgument, kSource, why);
-  };
-  if (!their_section || !h->wake_event || !h->watcher_process) fail(L"The window's program cannot be opened for watching");
+    common::Raise(common::errInvalidArgument, kSource, L"Out of memory");
+  }
 
   AttachOutcome outcome = kAttachNoHook;
   if (target64 == (sizeof(void*) == 8)) {
-    if (HMODULE hook = HookLibrary()) outcome = AttachThroughHook(hook, target, their_section, kAttachTimeoutMs);
+    if (HMODULE hook = HookLibrary())
+      outcome = AttachThroughHook(hook, target, GetCurrentProcessId(), HandleValue(pipe_read), kAttachTimeoutMs);
   } else {
-    outcome = AttachThroughAgent(target64, target, their_section);
+    outcome = AttachThroughAgent(target64, target, HandleValue(pipe_read));
   }
-  if (InterlockedCompareExchange(&h->state, kRefused, kNew) == kNew) {
-    close_theirs();
+  request_in.reset();
+  request_out.reset();
+  const LONG status = VerifiedStatus(h, key);
+  if (status < 0 || (status & 0xFF) != kAttached) {
+    // A target that attached all the same (a neighbour spoiled its answer) or is still at it takes
+    // the event as its leave: at once at its next message, which is sent now.
+    InterlockedExchange(&h->detach_hint, 1);
+    SetEvent(detach.get());
+    if (IsWindow(target)) SendNotifyMessageW(target, WM_NULL, 0, 0);
     UnmapViewOfFile(view);
+    if (status >= 0 && (status & 0xFF) == kRefused) common::Raise(common::errInvalidArgument, kSource, RefusalText(status >> 8));
     common::Raise(common::errInvalidArgument, kSource,
                   outcome == kAttachNoHook    ? L"The platform refused to hook the window's thread"
                   : outcome == kAttachNoAnswer ? L"The window's program did not answer"
                                                : L"The window's program did not take the capture");
-  }
-  if (h->state != kAttached) {
-    const LONG why = h->refusal;
-    UnmapViewOfFile(view);
-    common::Raise(common::errInvalidArgument, kSource, RefusalText(why));
   }
 
   Receiver* rcv = nullptr;
@@ -446,20 +507,23 @@ RemoteCapture::RemoteCapture(HookwireWindow* owner, HWND target) {
   InterlockedIncrement(&g_live_sessions);
   s->owner = owner;
   s->target = target;
-  s->target_value = h->target;
+  s->target_value = HandleValue(target);
   s->view = h;
   s->capacity = kCapacity;
+  s->key = key;
   s->start_time = h->attached_time;
   s->target64 = target64;
   s->section = section.release();
   s->wake = wake.release();
+  s->detach = detach.release();
+  s->process = process.release();
   try {
     rcv = &ReceiverWindow();
     s->receiver = rcv;
     rcv->sessions.push_back(s);
   } catch (...) {
-    InterlockedExchange(&h->state, kDetach);
-    SendNotifyMessageW(target, WM_NULL, 0, 0);
+    InterlockedExchange(&h->detach_hint, 1);
+    SetEvent(s->detach);
     FreeSession(s);
     ReleaseReceiverIfUnused();
     throw;
@@ -471,8 +535,10 @@ RemoteCapture::RemoteCapture(HookwireWindow* owner, HWND target) {
 
 RemoteCapture::~RemoteCapture() {
   CaptureSession* s = session_;
-  // The target lets go at its next message; one that costs it nothing is sent now.
-  InterlockedExchange(&s->view->state, kDetach);
+  // Only this side can end the capture: the target follows its event (and the hint at once, at
+  // its next message). A target that let go already finds nobody to tell.
+  InterlockedExchange(&s->view->detach_hint, 1);
+  SetEvent(s->detach);
   if (IsWindow(s->target)) SendNotifyMessageW(s->target, WM_NULL, 0, 0);
   if (Receiver* r = s->receiver) {
     r->sessions.erase(std::remove(r->sessions.begin(), r->sessions.end(), s), r->sessions.end());
@@ -486,7 +552,9 @@ RemoteCapture::~RemoteCapture() {
   ReleaseReceiverIfUnused();
 }
 
-LONG RemoteCapture::Lost() const noexcept { return std::max(session_->lost_placed, session_->lost_known); }
+LONG RemoteCapture::Lost() const noexcept {
+  return std::max(session_->lost_placed, session_->lost_known) + session_->skipped;
+}
 
 bool RemoteCapture::Target64Bit() const noexcept { return session_->target64; }
 

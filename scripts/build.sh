@@ -21,6 +21,9 @@ build_one "$BUILD64" toolchain-mingw64.cmake
 # and companion: both go beside both builds' binaries (what we ship carries all four).
 cp -p "$BUILD64/bin/HookwireHook64.dll" "$BUILD64/bin/HookwireAgent64.exe" "$BUILD32/bin/"
 cp -p "$BUILD32/bin/HookwireHook32.dll" "$BUILD32/bin/HookwireAgent32.exe" "$BUILD64/bin/"
+# The tests of each build also watch a program of their own of the other bitness.
+cp -p "$BUILD64/bin/HookTarget.exe" "$BUILD32/bin/HookTarget64.exe"
+cp -p "$BUILD32/bin/HookTarget.exe" "$BUILD64/bin/HookTarget32.exe"
 
 # The package holds both builds' files.
 cmake --build "$BUILD32" --target package_msi -- --no-print-directory 2>&1 | { grep -vE '^\[ *[0-9]+%\] (Built|Generating)' || true; }

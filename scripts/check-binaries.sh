@@ -10,7 +10,7 @@ for f in "$dir"/*.dll "$dir"/*.exe; do
   case "$(basename "$f")" in *_tests.exe|*_test.exe) continue ;; esac
   checked=$((checked + 1))
   case "$(basename "$f")" in
-    HookwireHook64.dll|HookwireAgent64.exe) format=pei-x86-64; objdump=x86_64-w64-mingw32-objdump; what=64 ;;
+    HookwireHook64.dll|HookwireAgent64.exe|HookTarget64.exe) format=pei-x86-64; objdump=x86_64-w64-mingw32-objdump; what=64 ;;
     *) format=pei-i386; objdump=i686-w64-mingw32-objdump; what=32 ;;
   esac
   info="$($objdump -p "$f" 2>&1)"

@@ -38,9 +38,12 @@ if [ -n "${XAUTHORITY:-}" ] && [ -f "$XAUTHORITY" ]; then
   cp "$XAUTHORITY" "$xauth_file"
 fi
 
+# Settings of the tests' longer runs (HOOKWIRE_FUZZ_SECONDS=60 and the like) reach the program.
+test_settings="$(env | grep -E '^HOOKWIRE_[A-Z_]+=[0-9]+$' | tr '\n' ' ')"
+
 exec unshare --user --map-root-user --mount --fork -- /bin/sh -c '
   set -e
-  R="$1" PROJECT="$2" PREFIX="$3" LOADER="$4" HERE="$5" XAUTH="$6"; shift 6
+  R="$1" PROJECT="$2" PREFIX="$3" LOADER="$4" HERE="$5" XAUTH="$6" SETTINGS="$7"; shift 7
   mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
   printf ":qemu-i386:M::\\x7fELF\\x01\\x01\\x01\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x02\\x00\\x03\\x00:\\xff\\xff\\xff\\xff\\xff\\xfe\\xfe\\x00\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xfe\\xff\\xff\\xff:$R/usr/bin/qemu-i386:FP" \
     >/proc/sys/fs/binfmt_misc/register
@@ -51,5 +54,5 @@ exec unshare --user --map-root-user --mount --fork -- /bin/sh -c '
     env -i HOME=/root PATH=/usr/lib/wine:/usr/bin:/bin USER=root \
       DISPLAY="$DISPLAY" ${XAUTH:+XAUTHORITY="$XAUTH"} WINEPREFIX="$PREFIX" \
       WINESERVER=/usr/lib/wine/wineserver64 WINEDEBUG="$WINEDEBUG" WINEDLLOVERRIDES="$WINEDLLOVERRIDES" \
-      QEMU_GUEST_BASE=0 LANG=C.UTF-8 "$LOADER" "$@"
-' wine-run "$WOW_ROOT" "$ROOT" "$WINEPREFIX" "$loader" "$PWD" "$xauth_file" "$@"
+      QEMU_GUEST_BASE=0 LANG=C.UTF-8 $SETTINGS "$LOADER" "$@"
+' wine-run "$WOW_ROOT" "$ROOT" "$WINEPREFIX" "$loader" "$PWD" "$xauth_file" "$test_settings" "$@"

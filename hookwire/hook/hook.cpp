@@ -5,10 +5,11 @@
 // message into a buffer shared with that watcher alone (capture_ring.h). The hook comes off
 // right after; the DLL keeps itself loaded while it may still be in a window's chain.
 //
-// Nothing here may harm the program: it never waits, never throws, never trusts what it
-// reads from the shared buffer beyond the moment, and when the last watcher goes it leaves
-// the window as it found it (or, when the program subclassed the window after us, stays in
-// the chain as a plain pass-through and steps out once it is on top again).
+// Nothing here may harm the program: it never waits, never throws, takes nothing from the
+// shared buffer but the live indices and the filter (each checked before use), obeys only its
+// watcher's own event, and when the last watcher goes it leaves the window as it found it (or,
+// when the program subclassed the window after us, stays in the chain as a plain pass-through
+// and steps out once it is on top again or the window is destroyed).
 //
 // The DLL is built without the C and C++ runtimes (see CMakeLists.txt): its own entry
 // point, no thread-local storage, no static constructors, imports from kernel32 and user32
@@ -43,20 +44,32 @@ inline void Publish(volatile LONG* where, LONG value) { __atomic_store_n(where, 
 
 constexpr int kMaxWindows = 64;
 constexpr int kMaxSessions = 8;  // watchers of one window
-constexpr DWORD kWatcherCheckMs = 1000;
+constexpr DWORD kCutOutCheckMs = 1000;
+constexpr LONG kTaking = 0x7F;  // the status while the target attaches (not one the watcher takes)
+
+struct Window;
 
 struct Session {
   Header* view;  // null when the slot is free
+  Window* window;
+  HWND hwnd;
   HANDLE section;
   HANDLE wake;
+  HANDLE detach;
   HANDLE watcher;
+  HANDLE detach_wait;   // the thread pool's waits: the watcher's event, the watcher's process
+  HANDLE watcher_wait;
+  HANDLE cut_out_timer; // and its timer: a look whether the program cut us out
+  Key key;
   ULONG capacity;
   ULONG mark;
-  ULONG window;  // the watched window, as the records carry it
+  ULONG window_value;  // the watched window, as the records carry it
   LONG write_index;
   LONG read_index;  // where the watcher stood when last looked at: read again only when that looks full
   LONG lost;
   LONG generation;  // changes whenever the slot is given up
+  volatile LONG leave;  // EndReason: set by the waits, acted on at the window's next message
+  DWORD hint_checked;   // when the watcher's hint was last followed
 };
 
 struct Window {
@@ -66,7 +79,6 @@ struct Window {
   bool unicode;
   bool subclassed;
   int sessions;
-  DWORD last_check;
   Session session[kMaxSessions];
 };
 
@@ -77,9 +89,11 @@ UINT g_attach_message = 0;
 
 LRESULT CALLBACK CaptureProc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
 
+ULONG Low32(HWND h) { return static_cast<ULONG>(reinterpret_cast<ULONG_PTR>(h)); }
+
 Window* Find(HWND h) {
   const LONG used = g_used;
-  for (LONG i = 0; i < used; ++i)
+  for (LONG i = 0; i < used && i < kMaxWindows; ++i)
     if (g_windows[i].claimed && g_windows[i].hwnd == h) return &g_windows[i];
   return nullptr;
 }
@@ -91,7 +105,6 @@ Window* Claim(HWND h) {
     w.prev = nullptr;
     w.subclassed = false;
     w.sessions = 0;
-    w.last_check = GetTickCount();
     for (Session& s : w.session) s.view = nullptr;
     w.hwnd = h;
     for (LONG used = g_used; used <= i; used = g_used) InterlockedCompareExchange(&g_used, i + 1, used);
@@ -121,63 +134,162 @@ bool StepOut(Window* w) {
   return true;
 }
 
-void CloseSession(Window* w, Session& s, LONG final_state) {
-  InterlockedExchange(&s.view->state, final_state);
+void SetStatus(Session& s, State state, LONG reason) {
+  const LONG status = Status(state, reason);
+  InterlockedExchange(&s.view->status, status);
+  InterlockedExchange(&s.view->status_tag, StatusTag(s.key, status));
+}
+
+void CloseSession(Window* w, Session& s, LONG reason) {
+  // The waits go first (this returns once no callback of theirs runs): nothing touches the
+  // session from another thread afterwards.
+  if (s.detach_wait) UnregisterWaitEx(s.detach_wait, INVALID_HANDLE_VALUE);
+  if (s.watcher_wait) UnregisterWaitEx(s.watcher_wait, INVALID_HANDLE_VALUE);
+  if (s.cut_out_timer) DeleteTimerQueueTimer(nullptr, s.cut_out_timer, INVALID_HANDLE_VALUE);
+  SetStatus(s, kEnded, reason);
+  if (s.wake) SetEvent(s.wake);  // the watcher learns at once
   UnmapViewOfFile(s.view);
   CloseHandle(s.section);
   CloseHandle(s.wake);
+  CloseHandle(s.detach);
   CloseHandle(s.watcher);
   s.view = nullptr;
   ++s.generation;
   --w->sessions;
 }
 
-// After the last session: out of the chain if we can, else a pass-through until we can.
+// After the last session: out of the chain if we can, else a pass-through until we can (or until
+// the window goes).
 void AfterLastSession(Window* w) {
   if (w->sessions == 0 && StepOut(w)) Free(w);
 }
 
+// --- the waits: the watcher's own event and its process, seen without a message --------------
+
+// Runs on a thread of the platform's pool: only marks the session and asks the window's thread
+// to look (a notification costs the program nothing but a WM_NULL).
+void CALLBACK DetachSignaled(void* context, BOOLEAN) {
+  Session* s = static_cast<Session*>(context);
+  InterlockedCompareExchange(&s->leave, kEndWatcherLeft, 0);
+  SendNotifyMessageW(s->hwnd, WM_NULL, 0, 0);
+}
+
+// Every kCutOutCheckMs: a program that put back a window procedure from before us cut us out, and
+// no message reaches us any more, so the end is told to the watcher from here.
+void CALLBACK CutOutCheck(void* context, BOOLEAN) {
+  Session* s = static_cast<Session*>(context);
+  const Window* w = s->window;
+  if (s->leave || !w->subclassed || CurrentProc(w) != reinterpret_cast<LONG_PTR>(w->prev)) return;
+  if (InterlockedCompareExchange(&s->leave, kEndCutOut, 0) == 0) {
+    SetStatus(*s, kEnded, kEndCutOut);
+    SetEvent(s->wake);
+  }
+}
+
+void CALLBACK WatcherGone(void* context, BOOLEAN) {
+  Session* s = static_cast<Session*>(context);
+  InterlockedCompareExchange(&s->leave, kEndWatcherLeft, 0);
+  SendNotifyMessageW(s->hwnd, WM_NULL, 0, 0);
+}
+
 // --- attach ------------------------------------------------------------------------------
 
-bool ValidHeader(const Header* h, SIZE_T size) {
-  if (size < kHeaderSize || h->magic != kMagic || h->version != kVersion || h->record_size != kRecordSize) return false;
-  const ULONG cap = h->capacity;
-  if (cap == 0 || (cap & (cap - 1)) != 0 || cap > (1u << 20)) return false;
-  return static_cast<ULONGLONG>(kHeaderSize) + static_cast<ULONGLONG>(cap) * kRecordSize <= size &&
-         h->mark >= 1 && h->mark <= cap;
+HANDLE FromWatcher(HANDLE watcher, ULONG value, DWORD access, DWORD options = 0) {
+  HANDLE mine = nullptr;
+  if (!value || !DuplicateHandle(watcher, reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(value)), GetCurrentProcess(),
+                                 &mine, access, FALSE, options))
+    return nullptr;
+  return mine;
 }
 
-void Refuse(Header* h, Refusal why) {
-  InterlockedExchange(&h->refusal, why);
-  InterlockedExchange(&h->state, kRefused);
+void CloseIf(HANDLE h) {
+  if (h) CloseHandle(h);
 }
 
-void Attach(HWND hwnd, HANDLE section) {
-  void* view = MapViewOfFile(section, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, 0);
-  if (!view) return;
+// Copies the request from the watcher's pipe into our own memory, never waiting: a peek takes
+// what is already there and returns at once whatever the pipe holds (a read could wait for ever).
+bool ReadRequest(HANDLE watcher, ULONG pipe_value, Request* q) {
+  HANDLE pipe = FromWatcher(watcher, pipe_value, 0, DUPLICATE_SAME_ACCESS);
+  if (!pipe) return false;
+  DWORD got = 0, available = 0;
+  const bool ok = PeekNamedPipe(pipe, q, sizeof *q, &got, &available, nullptr) && got == sizeof *q;
+  CloseHandle(pipe);
+  return ok;
+}
+
+bool ValidRequest(const Request& q, HWND hwnd) {
+  const ULONG cap = q.capacity;
+  return q.magic == kRequestMagic && q.version == kVersion && cap >= kMinCapacity && cap <= kMaxCapacity &&
+         (cap & (cap - 1)) == 0 && q.mark >= 1 && q.mark <= cap && q.target == Low32(hwnd) &&
+         q.target_thread == GetCurrentThreadId() && GetWindowThreadProcessId(hwnd, nullptr) == GetCurrentThreadId();
+}
+
+void Refuse(Header* h, const Key& key, Refusal why) {
+  const LONG status = Status(kRefused, why);
+  InterlockedExchange(&h->status, status);
+  InterlockedExchange(&h->status_tag, StatusTag(key, status));
+}
+
+void Attach(HWND hwnd, DWORD watcher_pid, ULONG pipe_value) {
+  if (!watcher_pid || !pipe_value) return;
+  HANDLE watcher_dup = OpenProcess(PROCESS_DUP_HANDLE, FALSE, watcher_pid);
+  if (!watcher_dup) return;
+  Request q{};
+  const bool have_request = ReadRequest(watcher_dup, pipe_value, &q);
+  const bool sized = have_request && q.capacity >= kMinCapacity && q.capacity <= kMaxCapacity;
+  HANDLE section = sized ? FromWatcher(watcher_dup, q.section, FILE_MAP_READ | FILE_MAP_WRITE) : nullptr;
+  // The view is what the request's capacity needs, no more: the platform refuses a view larger than
+  // the section. A view of the header alone is enough to say no.
+  void* view = section ? MapViewOfFile(section, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0,
+                                       static_cast<SIZE_T>(SectionBytes(q.capacity)))
+                       : nullptr;
+  bool whole = view != nullptr;
+  if (!view && section) view = MapViewOfFile(section, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, kHeaderSize);
   MEMORY_BASIC_INFORMATION mbi{};
-  if (!VirtualQuery(view, &mbi, sizeof mbi) || !ValidHeader(static_cast<Header*>(view), mbi.RegionSize)) {
-    UnmapViewOfFile(view);  // not ours to touch: the handle may be anything of this program's
+  // The header must be one of ours (else the handle named some other section of the watcher's:
+  // not ours to touch).
+  if (!view || !VirtualQuery(view, &mbi, sizeof mbi) || static_cast<Header*>(view)->magic != kMagic ||
+      static_cast<Header*>(view)->version != kVersion) {
+    if (view) UnmapViewOfFile(view);
+    CloseIf(section);
+    CloseHandle(watcher_dup);
     return;
   }
   Header* h = static_cast<Header*>(view);
-  // Moving the state out of kNew makes the handles ours; a watcher that gave up first keeps them.
-  if (InterlockedCompareExchange(&h->state, kAttached, kNew) != kNew) {
-    UnmapViewOfFile(view);
-    return;
-  }
-  const HANDLE wake = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(h->wake_event));
-  const HANDLE watcher = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(h->watcher_process));
-  auto give_up = [&](Refusal why) {
-    Refuse(h, why);
+  const Key key{q.key[0], q.key[1]};
+  // One target takes a buffer, once: a request sent again finds it taken.
+  if (InterlockedCompareExchange(&h->status, kTaking, kNew) != kNew) {
     UnmapViewOfFile(view);
     CloseHandle(section);
-    CloseHandle(wake);
-    CloseHandle(watcher);
+    CloseHandle(watcher_dup);
+    return;
+  }
+  HANDLE wake = nullptr, detach = nullptr, watcher = nullptr;
+  auto give_up = [&](Refusal why) {
+    Refuse(h, key, why);
+    UnmapViewOfFile(view);
+    CloseHandle(section);
+    CloseIf(wake);
+    CloseIf(detach);
+    CloseIf(watcher);
   };
-  if (reinterpret_cast<ULONG_PTR>(hwnd) != h->target || GetWindowThreadProcessId(hwnd, nullptr) != GetCurrentThreadId() ||
-      h->target_thread != GetCurrentThreadId()) {
-    give_up(kWrongWindow);
+  if (!ValidRequest(q, hwnd)) {
+    CloseHandle(watcher_dup);
+    give_up(q.magic == kRequestMagic && q.target != Low32(hwnd) ? kWrongWindow : kBadSection);
+    return;
+  }
+  // The section must hold the header, the records and their data blocks.
+  if (!whole || mbi.RegionSize < SectionBytes(q.capacity)) {
+    CloseHandle(watcher_dup);
+    give_up(kBadSection);
+    return;
+  }
+  wake = FromWatcher(watcher_dup, q.wake_event, EVENT_MODIFY_STATE);
+  detach = FromWatcher(watcher_dup, q.detach_event, SYNCHRONIZE);
+  CloseHandle(watcher_dup);  // the right to take the watcher's handles is not kept
+  watcher = OpenProcess(SYNCHRONIZE, FALSE, watcher_pid);
+  if (!wake || !detach || !watcher) {
+    give_up(kBadSection);
     return;
   }
   Window* w = Find(hwnd);
@@ -214,21 +326,35 @@ void Attach(HWND hwnd, HANDLE section) {
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
                        reinterpret_cast<LPCWSTR>(&CaptureProc), &self);
   }
+  s->window = w;
+  s->hwnd = hwnd;
   s->section = section;
   s->wake = wake;
+  s->detach = detach;
   s->watcher = watcher;
-  s->capacity = h->capacity;
-  s->mark = h->mark;
-  s->window = h->target;
+  s->key = key;
+  s->capacity = q.capacity;
+  s->mark = q.mark;
+  s->window_value = q.target;
   s->write_index = 0;
   s->read_index = 0;
   s->lost = 0;
+  s->leave = 0;
+  s->hint_checked = GetTickCount() - 1;
+  s->detach_wait = s->watcher_wait = s->cut_out_timer = nullptr;
   h->write_index = 0;
   h->lost = 0;
+  h->lost_tag = LostTag(key, 0);
   h->target_64bit = sizeof(void*) == 8;
   h->attached_time = FileTimeNow();
   s->view = h;
   ++w->sessions;
+  // Without the waits the session would only end at a message: a quiet window would keep the
+  // view of a watcher long gone. Both are asked for; a refusal leaves the message path.
+  RegisterWaitForSingleObject(&s->detach_wait, detach, DetachSignaled, s, INFINITE, WT_EXECUTEONLYONCE);
+  RegisterWaitForSingleObject(&s->watcher_wait, watcher, WatcherGone, s, INFINITE, WT_EXECUTEONLYONCE);
+  CreateTimerQueueTimer(&s->cut_out_timer, nullptr, CutOutCheck, s, kCutOutCheckMs, kCutOutCheckMs, WT_EXECUTEDEFAULT);
+  SetStatus(*s, kAttached, 0);
 }
 
 // --- capture -----------------------------------------------------------------------------
@@ -238,7 +364,17 @@ void Wake(Session& s) {
   if (!h->woken && InterlockedExchange(&h->woken, 1) == 0) SetEvent(s.wake);
 }
 
-Record* Write(Session& s, UINT msg, WPARAM wp, LPARAM lp, ULONG origin, LONGLONG time, bool unicode) {
+void PublishLost(Session& s) {
+  ++s.lost;
+  InterlockedExchange(&s.view->lost_tag, 0);
+  Publish(&s.view->lost, s.lost);
+  Publish(&s.view->lost_tag, LostTag(s.key, s.lost));
+}
+
+// Writes a watched message's record; the local copy `r` is what the tags are made from (what
+// is in shared memory may change under us).
+bool Write(Session& s, Record& r, Data** data, UINT msg, WPARAM wp, LPARAM lp, ULONG origin, LONGLONG time,
+           bool unicode) {
   Header* h = s.view;
   ULONG used = static_cast<ULONG>(s.write_index - s.read_index);
   if (used >= s.capacity) {
@@ -246,62 +382,92 @@ Record* Write(Session& s, UINT msg, WPARAM wp, LPARAM lp, ULONG origin, LONGLONG
     used = static_cast<ULONG>(s.write_index - s.read_index);
   }
   if (used >= s.capacity) {  // full, or a read index that makes no sense: nothing is written
-    Publish(&h->lost, ++s.lost);
+    PublishLost(s);
     Wake(s);
-    return nullptr;
+    return false;
   }
-  Record* r = RecordAt(h, s.capacity, static_cast<ULONG>(s.write_index));
-  Data* d = DataAt(h, s.capacity, static_cast<ULONG>(s.write_index));
-  Publish(&r->stamp, 0);
-  r->result_stamp = 0;
-  r->hwnd = s.window;
-  r->msg = msg;
-  r->origin = static_cast<USHORT>(origin);
-  r->flags = unicode ? kUnicodeWindow : 0;
-  r->wparam = static_cast<LONGLONG>(static_cast<LONG_PTR>(wp));
-  r->lparam = static_cast<LONGLONG>(lp);
-  r->time = time;
-  r->result = 0;
-  r->lost_total = static_cast<ULONG>(s.lost);
-  data::AtEntry(r, d, msg, wp, lp, unicode);
+  const ULONG index = static_cast<ULONG>(s.write_index);
+  Record* shared = RecordAt(h, s.capacity, index);
+  Data* d = DataAt(h, s.capacity, index);
+  Publish(&shared->stamp, 0);
+  Publish(&shared->result_stamp, 0);
+  r.stamp = 0;
+  r.result_stamp = 0;
+  r.hwnd = s.window_value;
+  r.msg = msg;
+  r.origin = static_cast<USHORT>(origin);
+  r.flags = unicode ? kUnicodeWindow : 0;
+  r.wparam = static_cast<LONGLONG>(static_cast<LONG_PTR>(wp));
+  r.lparam = static_cast<LONGLONG>(lp);
+  r.time = time;
+  r.result = 0;
+  r.lost_total = static_cast<ULONG>(s.lost);
+  data::AtEntry(&r, d, msg, wp, lp, unicode);
   const LONG stamp = ++s.write_index;
-  Publish(&r->stamp, stamp);
+  r.stamp = RecordTag(s.key, static_cast<ULONG>(stamp), r);
+  shared->hwnd = r.hwnd;
+  shared->msg = r.msg;
+  shared->origin = r.origin;
+  shared->flags = r.flags;
+  shared->lost_total = r.lost_total;
+  shared->wparam = r.wparam;
+  shared->lparam = r.lparam;
+  shared->time = r.time;
+  shared->result = 0;
+  shared->data_kind = r.data_kind;
+  shared->value_count = r.value_count;
+  shared->text_chars = r.text_chars;
+  shared->byte_count = r.byte_count;
+  Publish(&shared->stamp, r.stamp);
   Publish(&h->write_index, stamp);
+  *data = d;
   if (used + 1 >= s.mark) {
     s.read_index = h->read_index;  // the watcher may have taken more meanwhile
     if (static_cast<ULONG>(s.write_index - s.read_index) >= s.mark) Wake(s);
   }
-  return r;
+  return true;
 }
 
-// Lets go of sessions whose watcher left or is gone.
-void Housekeeping(Window* w) {
+// Lets go of sessions whose watcher left or is gone, or that ended otherwise.
+void Housekeeping(Window* w, UINT msg) {
   const DWORD now = GetTickCount();
-  const bool check_watchers = now - w->last_check >= kWatcherCheckMs;
-  if (check_watchers) w->last_check = now;
   for (Session& s : w->session) {
     if (!s.view) continue;
-    if (s.view->state != kAttached) CloseSession(w, s, kDetached);
-    else if (check_watchers && WaitForSingleObject(s.watcher, 0) == WAIT_OBJECT_0) CloseSession(w, s, kDetached);
+    // The watcher's hint that it set its event, or the WM_NULL it sends after: followed at once
+    // (the hint at most once a millisecond, whoever else writes it), so that a watcher that leaves
+    // finds the window restored by its next message.
+    if (!s.leave && (msg == WM_NULL || (s.view->detach_hint && s.hint_checked != now))) {
+      s.hint_checked = now;
+      if (WaitForSingleObject(s.detach, 0) == WAIT_OBJECT_0) InterlockedCompareExchange(&s.leave, kEndWatcherLeft, 0);
+    }
+    if (s.leave) CloseSession(w, s, s.leave);
   }
 }
 
 struct Pending {
   Session* session;
   LONG generation;
-  Record* record;
-  LONG stamp;
+  Record* shared;
   Data* data;
+  LONG stamp;
+  Record record;  // our copy
 };
 
 LRESULT CALLBACK CaptureProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   Window* w = Find(hwnd);
-  if (!w) return DefWindowProcW(hwnd, msg, wp, lp);  // cannot happen: we are only in windows we know
+  if (!w) {  // cannot happen: we are only in windows we know
+    return IsWindowUnicode(hwnd) ? DefWindowProcW(hwnd, msg, wp, lp) : DefWindowProcA(hwnd, msg, wp, lp);
+  }
   const WNDPROC prev = w->prev;
   const bool unicode = w->unicode;
-  if (w->sessions) Housekeeping(w);
+  if (w->sessions) Housekeeping(w, msg);
   if (!w->sessions) {
-    AfterLastSession(w);
+    if (msg == WM_NCDESTROY) {  // the window goes: so does the pass-through we stayed as
+      w->subclassed = false;
+      Free(w);
+    } else {
+      AfterLastSession(w);
+    }
     return unicode ? CallWindowProcW(prev, hwnd, msg, wp, lp) : CallWindowProcA(prev, hwnd, msg, wp, lp);
   }
   Pending pending[kMaxSessions];
@@ -316,23 +482,36 @@ LRESULT CALLBACK CaptureProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
       origin = InSendMessageEx(nullptr);
       time = FileTimeNow();
     }
-    if (Record* r = Write(s, msg, wp, lp, origin, time, unicode))
-      pending[n++] = {&s, s.generation, r, r->stamp, DataAt(s.view, s.capacity, static_cast<ULONG>(r->stamp - 1))};
+    Pending& p = pending[n];
+    if (Write(s, p.record, &p.data, msg, wp, lp, origin, time, unicode)) {
+      p.session = &s;
+      p.generation = s.generation;
+      p.stamp = s.write_index;
+      p.shared = RecordAt(s.view, s.capacity, static_cast<ULONG>(s.write_index - 1));
+      ++n;
+    }
   }
   const LRESULT result =
       unicode ? CallWindowProcW(prev, hwnd, msg, wp, lp) : CallWindowProcA(prev, hwnd, msg, wp, lp);
   // The window answered: the result goes into each record still ours (this thread is the only
-  // writer, so a record whose stamp is unchanged has not been reused).
+  // writer, so a session whose generation is unchanged has not been given up meanwhile).
   for (int i = 0; i < n; ++i) {
     Pending& p = pending[i];
-    if (p.session->generation != p.generation || !p.session->view || p.record->stamp != p.stamp) continue;
-    if (data::AnswerInData(msg)) data::AtReturn(p.record, p.data, msg, wp, lp, result, unicode);
-    p.record->result = static_cast<LONGLONG>(result);
-    Publish(&p.record->result_stamp, p.stamp);
+    if (p.session->generation != p.generation || !p.session->view) continue;
+    Record& r = p.record;
+    if (data::AnswerInData(msg)) data::AtReturn(&r, p.data, msg, wp, lp, result, unicode);
+    r.result = static_cast<LONGLONG>(result);
+    p.shared->result = r.result;
+    p.shared->data_kind = r.data_kind;
+    p.shared->value_count = r.value_count;
+    p.shared->text_chars = r.text_chars;
+    p.shared->byte_count = r.byte_count;
+    Publish(&p.shared->result_stamp, ResultTag(p.session->key, static_cast<ULONG>(p.stamp), r));
   }
   if (msg == WM_NCDESTROY && w->hwnd == hwnd) {  // the window is gone: so is every session on it
     for (Session& s : w->session)
-      if (s.view) CloseSession(w, s, kDetached);
+      if (s.view) CloseSession(w, s, kEndWindowDestroyed);
+    w->subclassed = false;
     Free(w);
   }
   return result;
@@ -349,7 +528,8 @@ UINT AttachMessage() {
 extern "C" __declspec(dllexport) LRESULT CALLBACK HookwireAttachProc(int code, WPARAM wp, LPARAM lp) {
   if (code == HC_ACTION && lp) {
     const CWPSTRUCT* c = reinterpret_cast<const CWPSTRUCT*>(lp);
-    if (c->message && c->message == AttachMessage() && c->hwnd) Attach(c->hwnd, reinterpret_cast<HANDLE>(c->wParam));
+    if (c->message && c->message == AttachMessage() && c->hwnd)
+      Attach(c->hwnd, static_cast<DWORD>(c->wParam), static_cast<ULONG>(c->lParam));
   }
   return CallNextHookEx(nullptr, code, wp, lp);
 }

@@ -1,12 +1,19 @@
-// HookTarget.exe <caption> <log file>: a program of the tests' own whose window is
-// watched from another process. It records every message from WM_USER on that its
-// window procedure handles, and writes them (decimal wParam and message, one per
-// line) to the log file when asked with kDump. It also reports its window procedure
-// (kQueryProc), and subclasses its window itself and takes that off again (kSubclassSelf,
-// kUnsubclassSelf), as programs do.
+// HookTarget.exe <caption> <log file>: a program of the tests' own whose window is watched from
+// another process. It records every message from WM_USER on (and every one numbered above 0xFFFF,
+// and registered ones whose names start with "HookTargetLog.") that its window procedure handles,
+// and writes them (decimal message and wParam, one per line) to the log file when asked with
+// kDump. Messages from WM_USER + 0x1000 to WM_USER + 0x1FFF are answered with 3 * wParam + 1, the
+// others it logs with 7; kNested sends the window kNestedInner first.
+// It also reports its window procedure (kQueryProc), subclasses a window of its own and takes that
+// off again (kSubclassSelf, kUnsubclassSelf; wParam: the window, 0 for the main one), as programs
+// do, or puts back a procedure it was given (kSetProc, lParam). It makes and destroys child windows
+// on request (kNewChild, kDestroy, kHighBitChild: a child whose handle has bit 31 set), and counts,
+// with a vectored exception handler, every access violation raised in it (kQueryExceptions),
+// whether or not something handled it afterwards.
 #include <windows.h>
 
 #include <cstdio>
+#include <cwchar>
 #include <vector>
 
 namespace {
@@ -14,12 +21,41 @@ constexpr UINT kDump = WM_USER + 0x7FFE;
 constexpr UINT kQueryProc = WM_USER + 0x7FF0;
 constexpr UINT kSubclassSelf = WM_USER + 0x7FF1;
 constexpr UINT kUnsubclassSelf = WM_USER + 0x7FF2;
+constexpr UINT kNewChild = WM_USER + 0x7FF3;
+constexpr UINT kDestroy = WM_USER + 0x7FF4;
+constexpr UINT kQueryExceptions = WM_USER + 0x7FF5;
+constexpr UINT kHighBitChild = WM_USER + 0x7FF6;
+constexpr UINT kSetProc = WM_USER + 0x7FF7;
+constexpr UINT kNested = WM_USER + 0x6FF0;
+constexpr UINT kNestedInner = WM_USER + 0x6FF1;
+constexpr wchar_t kOwnPrev[] = L"HookTarget.OwnPrev";
 std::vector<std::pair<UINT, WPARAM>> g_log;
 const wchar_t* g_log_path = nullptr;
-WNDPROC g_own_prev = nullptr;
+HWND g_main = nullptr;
+volatile LONG g_exceptions = 0;
+
+LONG CALLBACK CountException(EXCEPTION_POINTERS* e) {
+  if (e && e->ExceptionRecord && e->ExceptionRecord->ExceptionCode == EXCEPTION_ACCESS_VIOLATION)
+    InterlockedIncrement(&g_exceptions);
+  return EXCEPTION_CONTINUE_SEARCH;
+}
 
 LRESULT CALLBACK OwnSubclass(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
-  return CallWindowProcW(g_own_prev, h, msg, wp, lp);
+  auto prev = reinterpret_cast<WNDPROC>(GetPropW(h, kOwnPrev));
+  return prev ? CallWindowProcW(prev, h, msg, wp, lp) : DefWindowProcW(h, msg, wp, lp);
+}
+
+HWND NewChild(HWND parent) {
+  return CreateWindowExW(0, L"HookTargetWindow", L"child", WS_CHILD, 0, 0, 10, 10, parent, nullptr,
+                         GetModuleHandleW(nullptr), nullptr);
+}
+
+// A registered message of the tests (the names of registered messages and clipboard formats are
+// one table).
+bool Logged(UINT msg) {
+  if (msg < 0xC000 || msg > 0xFFFF) return false;
+  wchar_t name[64] = {};
+  return GetClipboardFormatNameW(msg, name, 64) > 0 && std::wcsncmp(name, L"HookTargetLog.", 14) == 0;
 }
 
 LRESULT CALLBACK Proc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
@@ -30,17 +66,52 @@ LRESULT CALLBACK Proc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     std::fclose(f);
     return static_cast<LRESULT>(g_log.size());
   }
-  if (msg == kQueryProc) return GetWindowLongPtrW(h, GWLP_WNDPROC);
+  if (msg == kQueryProc) return GetWindowLongPtrW(wp ? reinterpret_cast<HWND>(wp) : h, GWLP_WNDPROC);
   if (msg == kSubclassSelf) {
-    g_own_prev = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(OwnSubclass)));
+    HWND w = wp ? reinterpret_cast<HWND>(wp) : h;
+    SetPropW(w, kOwnPrev, reinterpret_cast<HANDLE>(
+                              SetWindowLongPtrW(w, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(OwnSubclass))));
     return reinterpret_cast<LRESULT>(OwnSubclass);
   }
-  if (msg == kUnsubclassSelf) return SetWindowLongPtrW(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(g_own_prev));
-  if (msg >= WM_USER && msg < WM_USER + 0x7000) {
+  if (msg == kUnsubclassSelf) {
+    HWND w = wp ? reinterpret_cast<HWND>(wp) : h;
+    return SetWindowLongPtrW(w, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(RemovePropW(w, kOwnPrev)));
+  }
+  if (msg == kSetProc) return SetWindowLongPtrW(h, GWLP_WNDPROC, lp);
+  if (msg == kNewChild) return reinterpret_cast<LRESULT>(NewChild(h));
+  if (msg == kDestroy) return DestroyWindow(reinterpret_cast<HWND>(wp));
+  if (msg == kQueryExceptions) return g_exceptions;
+  if (msg == kHighBitChild) {
+    // A handle's upper half counts how often its slot was used: made and destroyed again and
+    // again, a child's handle reaches bit 31 as a long-running program's windows do. Menus take
+    // their handles from the same table and cost less to make; the child takes the slot last.
+    for (int i = 0; i < 0x30000; ++i) {
+      HMENU m = CreateMenu();
+      if (!m) break;
+      const bool high = reinterpret_cast<ULONG_PTR>(m) & 0x80000000u;
+      DestroyMenu(m);
+      if (!high) continue;
+      if (HWND c = NewChild(h)) {
+        if (reinterpret_cast<ULONG_PTR>(c) & 0x80000000u) return reinterpret_cast<LRESULT>(c);
+        DestroyWindow(c);
+      }
+      break;
+    }
+    for (int i = 0; i < 0x30000; ++i) {
+      HWND c = NewChild(h);
+      if (!c) return 0;
+      if (reinterpret_cast<ULONG_PTR>(c) & 0x80000000u) return reinterpret_cast<LRESULT>(c);
+      DestroyWindow(c);
+    }
+    return 0;
+  }
+  if ((msg >= WM_USER && msg < WM_USER + 0x7000) || (msg > 0xFFFF && msg < 0x80000000u) || Logged(msg)) {
     g_log.emplace_back(msg, wp);
+    if (msg == kNested) SendMessageW(h, kNestedInner, wp, 0);
+    if (msg >= WM_USER + 0x1000 && msg < WM_USER + 0x2000) return static_cast<LRESULT>(3 * wp + 1);
     return 7;  // the target's own answer
   }
-  if (msg == WM_DESTROY) PostQuitMessage(0);
+  if (msg == WM_DESTROY && h == g_main) PostQuitMessage(0);
   return DefWindowProcW(h, msg, wp, lp);
 }
 }  // namespace
@@ -49,14 +120,15 @@ int wmain(int argc, wchar_t** argv) {
   if (argc < 3) return 2;
   g_log_path = argv[2];
   g_log.reserve(40000);
+  AddVectoredExceptionHandler(1, CountException);
   WNDCLASSW wc{};
   wc.lpfnWndProc = Proc;
   wc.hInstance = GetModuleHandleW(nullptr);
   wc.lpszClassName = L"HookTargetWindow";
   RegisterClassW(&wc);
-  HWND w = CreateWindowExW(0, wc.lpszClassName, argv[1], WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
+  g_main = CreateWindowExW(0, wc.lpszClassName, argv[1], WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
                            wc.hInstance, nullptr);
-  if (!w) return 3;
+  if (!g_main) return 3;
   MSG m;
   while (GetMessageW(&m, nullptr, 0, 0) > 0) {
     TranslateMessage(&m);

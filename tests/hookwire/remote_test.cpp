@@ -1,142 +1,8 @@
 // Watching windows of other programs: their messages are captured inside their program and
 // reach the sink on this thread, in the target's order, without the target ever waiting.
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <chrono>
-#include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <string>
-#include <thread>
-
-#include "capture_ring.h"
+#include "remote_support.h"
 #include "system_program.h"
-#include "test_window.h"
 
-using common::com_ptr;
-using testing_support::NewHookwireWindow;
-using testing_support::Sink;
-
-namespace {
-
-constexpr UINT kDump = WM_USER + 0x7FFE;
-constexpr UINT kQueryProc = WM_USER + 0x7FF0;
-constexpr UINT kSubclassSelf = WM_USER + 0x7FF1;
-constexpr UINT kUnsubclassSelf = WM_USER + 0x7FF2;
-constexpr LONG kAll = 0xFFFF;
-using Clock = std::chrono::steady_clock;
-
-std::wstring BinDir() {
-  wchar_t buf[MAX_PATH];
-  DWORD n = GetModuleFileNameW(nullptr, buf, MAX_PATH);
-  std::wstring s(buf, n);
-  return s.substr(0, s.find_last_of(L"\\/") + 1);
-}
-
-double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-// Dispatches this thread's messages until pred holds or the time is up.
-template <typename Pred>
-bool PumpUntil(Pred pred, int timeout_ms) {
-  auto end = Clock::now() + std::chrono::milliseconds(timeout_ms);
-  while (!pred()) {
-    if (Clock::now() > end) return false;
-    MSG m;
-    if (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&m);
-    else MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-  }
-  return true;
-}
-
-class Process {
- public:
-  Process(const std::wstring& exe, const std::wstring& args) {
-    std::wstring cmd = L"\"" + BinDir() + exe + L"\" " + args;
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    ok_ = CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi_);
-  }
-  ~Process() { Kill(); }
-  bool ok() const { return ok_; }
-  void Kill() {
-    if (!ok_) return;
-    TerminateProcess(pi_.hProcess, 1);
-    WaitForSingleObject(pi_.hProcess, 5000);
-    CloseHandle(pi_.hProcess);
-    CloseHandle(pi_.hThread);
-    ok_ = false;
-  }
-  bool Running() const { return ok_ && WaitForSingleObject(pi_.hProcess, 0) == WAIT_TIMEOUT; }
-  HANDLE handle() const { return pi_.hProcess; }
-
- private:
-  PROCESS_INFORMATION pi_{};
-  bool ok_ = false;
-};
-
-// A HookTarget.exe with a window of its own; its log says what its window procedure handled.
-class Target {
- public:
-  explicit Target(const std::wstring& caption) : caption_(caption) {
-    wchar_t tmp[MAX_PATH];
-    GetTempPathW(MAX_PATH, tmp);
-    log_ = std::wstring(tmp) + caption + L".log";
-    process_ = std::make_unique<Process>(L"HookTarget.exe", L"\"" + caption + L"\" \"" + log_ + L"\"");
-    PumpUntil([&] { return (hwnd_ = FindWindowW(L"HookTargetWindow", caption_.c_str())) != nullptr; }, 15000);
-  }
-  ~Target() { Kill(); }
-  HWND hwnd() const { return hwnd_; }
-  LONG handle() const { return static_cast<LONG>(reinterpret_cast<LONG_PTR>(hwnd_)); }
-  void Kill() { process_->Kill(); }
-  bool Running() const { return process_->Running(); }
-  // The window procedure the target's window has now, as the target itself reads it.
-  LRESULT Proc() const { return SendMessageW(hwnd_, kQueryProc, 0, 0); }
-  HANDLE process_handle() const { return process_->handle(); }
-  // (message, wParam) pairs the target handled, in order.
-  std::vector<std::pair<LONG, LONG_PTR>> Log() {
-    std::vector<std::pair<LONG, LONG_PTR>> out;
-    if (SendMessageW(hwnd_, kDump, 0, 0) < 0) return out;
-    std::string path(log_.begin(), log_.end());
-    std::ifstream f(path);
-    long m = 0;
-    long long w = 0;
-    while (f >> m >> w) out.emplace_back(m, static_cast<LONG_PTR>(w));
-    return out;
-  }
-
- private:
-  std::wstring caption_, log_;
-  std::unique_ptr<Process> process_;
-
-  HWND hwnd_ = nullptr;
-};
-
-// A sink that keeps (message, wParam) of the test's own messages (WM_USER .. kDump).
-struct RecordingSink : Sink {
-  std::vector<std::pair<LONG, LONG_PTR>> got;
-  RecordingSink() {
-    handler = [this](LONG msg, LONG_PTR wp, LONG_PTR, LONG_PTR* result) {
-      if (msg >= static_cast<LONG>(WM_USER) && msg < static_cast<LONG>(kDump)) got.emplace_back(msg, wp);
-      *result = 99;  // ignored for another program's window
-      return S_OK;
-    };
-  }
-};
-
-com_ptr<_HookwireWindow> Watch(LONG hwnd, Sink& sink) {
-  com_ptr<_HookwireWindow> w = NewHookwireWindow();
-  EXPECT_EQ(S_OK, w->put_hWnd(hwnd));
-  VARIANT_BOOL cannot = VARIANT_TRUE;
-  EXPECT_EQ(S_OK, w->get_CannotSubclass(&cannot));
-  EXPECT_EQ(VARIANT_FALSE, cannot);
-  EXPECT_EQ(S_OK, w->put_WatchMessage(kAll, VARIANT_TRUE));
-  EXPECT_EQ(S_OK, w->putref_MessageSink(&sink));
-  EXPECT_EQ(S_OK, w->put_Subclassed(VARIANT_TRUE));
-  return w;
-}
-
-}  // namespace
 
 TEST(Remote, SentAndPostedMessagesArriveInTheOrderTheTargetHandledThem) {
   Target t(L"hook target order");
@@ -582,27 +448,17 @@ TEST(Remote, HostileWritesToTheBufferChangeNothing) {
   ASSERT_TRUE(PumpUntil([&] { return !sink.got.empty(); }, 5000));
 
   using namespace hookwire::ring;
-  Header* view = nullptr;
-  for (ULONG_PTR value = 4; value < 0x4000 && !view; value += 4) {
-    HANDLE mine = nullptr;
-    if (!DuplicateHandle(t.process_handle(), reinterpret_cast<HANDLE>(value), GetCurrentProcess(), &mine, 0, FALSE,
-                         DUPLICATE_SAME_ACCESS))
-      continue;
-    void* v = MapViewOfFile(mine, FILE_MAP_ALL_ACCESS, 0, 0, 0);
-    CloseHandle(mine);
-    if (v && static_cast<Header*>(v)->magic == kMagic) view = static_cast<Header*>(v);
-    else if (v) UnmapViewOfFile(v);
-  }
+  Header* view = FindBuffer(t.process_handle());
   ASSERT_TRUE(view) << "the buffer was not found among the target's handles";
 
-  // What each side took once, at attach, and never reads again.
-  view->capacity = 0x7FFFFFFF;
-  view->record_size = 3;
-  view->size = 1;
-  view->mark = 0;
-  view->wake_event = 0x4;
-  view->watcher_process = 0x8;
-  view->target = 0;
+  // What the target says of itself (without the session's key: not taken), the watcher's hint
+  // that it left (not followed: the target asks the platform whether the watcher's event is set).
+  view->status = 3 | 16 << 8;
+  view->status_tag = 12345;
+  view->target_64bit = 2;
+  view->detach_hint = 1;
+  view->attached_time = -1;
+  view->lost = 1000000;
   // Indices and counts: the target must not write outside the buffer, the reader must recover.
   view->read_index = view->write_index + 123456;
   view->watch_all = 0;
@@ -626,6 +482,9 @@ TEST(Remote, HostileWritesToTheBufferChangeNothing) {
       << "the capture goes on after the attack: " << count(WM_USER + 42) << " of 200";
   EXPECT_EQ(0, count(WM_USER + 41))
       << "a forged record reached the sink";
+  LONG lost = 0;
+  EXPECT_EQ(S_OK, w.query<IhkCaptureInfo>(IID_IhkCaptureInfo)->get_LostMessages(&lost));
+  EXPECT_LT(lost, 1000) << "a loss count the target did not write was taken";
   UnmapViewOfFile(view);
   EXPECT_EQ(S_OK, w->put_Subclassed(VARIANT_FALSE));
   EXPECT_EQ(7, SendMessageW(t.hwnd(), WM_USER + 2, 0, 0));
@@ -651,4 +510,294 @@ TEST(Remote, AProgramOfTheOtherBitnessIsWatched) {
   EXPECT_EQ(TRUE, d->result);
   EXPECT_EQ(notepad.Is64Bit(), d->target64);
   EXPECT_EQ(S_OK, w->put_Subclassed(VARIANT_FALSE));
+}
+
+// A window the program subclassed above us, left by its watcher and then destroyed: the
+// pass-through we stayed as goes with it, so the program can be watched in any number of windows.
+TEST(Remote, PassThroughsGoWithTheirWindows) {
+  Target t(L"hook target of many windows");
+  ASSERT_TRUE(t.hwnd());
+  for (int i = 0; i < 70; ++i) {
+    HWND child = reinterpret_cast<HWND>(SendMessageW(t.hwnd(), kNewChild, 0, 0));
+    ASSERT_TRUE(child) << i;
+    RecordingSink sink;
+    com_ptr<_HookwireWindow> w = NewHookwireWindow();
+    ASSERT_EQ(S_OK, w->put_hWnd(static_cast<LONG>(reinterpret_cast<LONG_PTR>(child))));
+    ASSERT_EQ(S_OK, w->put_WatchMessage(kAll, VARIANT_TRUE));
+    ASSERT_EQ(S_OK, w->putref_MessageSink(&sink));
+    ASSERT_EQ(S_OK, w->put_Subclassed(VARIANT_TRUE))
+        << "window " << i << ": " << testing_support::LastErrorDescription();
+    SendMessageW(t.hwnd(), kSubclassSelf, reinterpret_cast<WPARAM>(child), 0);
+    ASSERT_EQ(S_OK, w->put_Subclassed(VARIANT_FALSE));
+    ASSERT_TRUE(SendMessageW(t.hwnd(), kDestroy, reinterpret_cast<WPARAM>(child), 0));
+  }
+}
+
+// Messages numbered above 0xFFFF are what the window procedure received like any other: they are
+// handed on as they are, and the capture never waits on them.
+TEST(Remote, MessagesAboveFFFFArriveAndStallNothing) {
+  Target t(L"hook target of large message numbers");
+  ASSERT_TRUE(t.hwnd());
+  Sink sink;
+  std::vector<std::pair<LONG, LONG_PTR>> got;
+  sink.handler = [&](LONG msg, LONG_PTR wp, LONG_PTR, LONG_PTR*) {
+    if (msg >= static_cast<LONG>(WM_USER) && msg != static_cast<LONG>(kDump)) got.emplace_back(msg, wp);
+    return S_OK;
+  };
+  auto w = Watch(t.handle(), sink);
+  std::vector<std::pair<LONG, LONG_PTR>> sent;
+  double worst = 0;
+  for (int round = 0; round < 5; ++round) {
+    const auto start = Clock::now();
+    EXPECT_EQ(7, SendMessageW(t.hwnd(), 0x12345 + round, static_cast<WPARAM>(round), 0));
+    EXPECT_TRUE(SendNotifyMessageW(t.hwnd(), 0x7FFF0000, static_cast<WPARAM>(round), 0));
+    EXPECT_EQ(7, SendMessageW(t.hwnd(), WM_USER + 60, static_cast<WPARAM>(round), 0));
+    sent.insert(sent.end(), {{0x12345 + round, round}, {0x7FFF0000, round}, {WM_USER + 60, round}});
+    const std::pair<LONG, LONG_PTR> last{WM_USER + 60, round};
+    ASSERT_TRUE(PumpUntil([&] { return std::find(got.begin(), got.end(), last) != got.end(); }, 5000)) << round;
+    worst = std::max(worst, Ms(Clock::now() - start));
+  }
+  EXPECT_EQ(sent, got);
+  EXPECT_LT(worst, 250.0) << "the capture stalled on a large message number";
+  auto log = t.Log();
+  EXPECT_EQ(log, got) << "what the target's procedure received";
+  EXPECT_EQ(S_OK, w->put_Subclassed(VARIANT_FALSE));
+}
+
+// A 64-bit program's window whose handle has bit 31 set (its handle reads as a negative Long
+// here) is watched like any other, from either build.
+TEST(Remote, AWindowWhoseHandleHasBit31SetIsWatched) {
+  const wchar_t* exe = testing_support::kIs64Bit ? L"HookTarget.exe" : L"HookTarget64.exe";
+  ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((BinDir() + exe).c_str())) << "the 64-bit test target";
+  Target t(L"hook target with a high handle", exe);
+  ASSERT_TRUE(t.hwnd());
+  const LONG child = static_cast<LONG>(SendMessageW(t.hwnd(), kHighBitChild, 0, 0));
+  ASSERT_TRUE(child & 0x80000000) << std::hex << child;
+  HWND h = reinterpret_cast<HWND>(static_cast<LONG_PTR>(child));
+  ASSERT_TRUE(IsWindow(h));
+  RecordingSink sink;
+  com_ptr<_HookwireWindow> w = NewHookwireWindow();
+  ASSERT_EQ(S_OK, w->put_hWnd(child));
+  LONG back = 0;
+  EXPECT_EQ(S_OK, w->get_hWnd(&back));
+  EXPECT_EQ(child, back);
+  ASSERT_EQ(S_OK, w->put_WatchMessage(kAll, VARIANT_TRUE));
+  ASSERT_EQ(S_OK, w->putref_MessageSink(&sink));
+  ASSERT_EQ(S_OK, w->put_Subclassed(VARIANT_TRUE)) << testing_support::LastErrorDescription();
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(7, SendMessageW(h, WM_USER + 61, static_cast<WPARAM>(i), 0));
+  EXPECT_TRUE(PumpUntil([&] { return sink.got.size() >= 10; }, 5000)) << sink.got.size();
+  EXPECT_EQ(S_OK, w->put_Subclassed(VARIANT_FALSE));
+}
+
+// The client learns when a capture ends on its own: CaptureEnded and EndReason on the window
+// object, Subclassed False. Its own stop sets neither.
+TEST(Remote, TheClientIsToldWhenTheCaptureEndsOnItsOwn) {
+  Target t(L"hook target whose capture ends");
+  ASSERT_TRUE(t.hwnd());
+  auto ended = [](const com_ptr<_HookwireWindow>& w, LONG* why) {
+    auto info = w.query<IhkCaptureInfo>(IID_IhkCaptureInfo);
+    VARIANT_BOOL e = VARIANT_FALSE;
+    EXPECT_EQ(S_OK, info->get_CaptureEnded(&e));
+    EXPECT_EQ(S_OK, info->get_EndReason(why));
+    return e != VARIANT_FALSE;
+  };
+  LONG why = -1;
+  {  // the client's own stop
+    RecordingSink sink;
+    auto w = Watch(t.handle(), sink);
+    EXPECT_FALSE(ended(w, &why));
+    EXPECT_EQ(S_OK, w->put_Subclassed(VARIANT_FALSE));
+    EXPECT_FALSE(ended(w, &why));
+    EXPECT_EQ(0, why);
+  }
+  {  // the window is destroyed
+    HWND child = reinterpret_cast<HWND>(SendMessageW(t.hwnd(), kNewChild, 0, 0));
+    ASSERT_TRUE(child);
+    RecordingSink sink;
+    auto w = Watch(static_cast<LONG>(reinterpret_cast<LONG_PTR>(child)), sink);
+    SendMessageW(child, WM_USER + 70, 1, 0);
+    SendMessageW(t.hwnd(), kDestroy, reinterpret_cast<WPARAM>(child), 0);
+    EXPECT_TRUE(PumpUntil([&] { return ended(w, &why); }, 5000));
+    EXPECT_EQ(1, why);  // hkEndWindowDestroyed
+    VARIANT_BOOL on = VARIANT_TRUE;
+    EXPECT_EQ(S_OK, w->get_Subclassed(&on));
+    EXPECT_EQ(VARIANT_FALSE, on);
+    EXPECT_EQ(1u, sink.got.size()) << "what came before the end is delivered";
+  }
+  {  // the program puts back the procedure it had before the capture: we are cut out
+    const LRESULT original = t.Proc();
+    RecordingSink sink;
+    auto w = Watch(t.handle(), sink);
+    SendMessageW(t.hwnd(), kSetProc, 0, static_cast<LPARAM>(original));
+    EXPECT_TRUE(PumpUntil([&] { return ended(w, &why); }, 5000));
+    EXPECT_EQ(3, why);  // hkEndCutOut
+  }
+  {  // the program ends
+    RecordingSink sink;
+    auto w = Watch(t.handle(), sink);
+    t.Kill();
+    EXPECT_TRUE(PumpUntil([&] { return ended(w, &why); }, 5000));
+    EXPECT_EQ(2, why);  // hkEndProgramEnded
+  }
+}
+
+// A window of the client's own thread: the same flag when it is destroyed.
+TEST(Remote, TheEndOfAnOwnThreadWindowIsToldToo) {
+  auto own = std::make_unique<testing_support::TestWindow>();
+  RecordingSink sink;
+  auto w = Watch(own->handle(), sink);
+  own.reset();
+  auto info = w.query<IhkCaptureInfo>(IID_IhkCaptureInfo);
+  VARIANT_BOOL e = VARIANT_FALSE;
+  LONG why = 0;
+  EXPECT_EQ(S_OK, info->get_CaptureEnded(&e));
+  EXPECT_EQ(S_OK, info->get_EndReason(&why));
+  EXPECT_EQ(VARIANT_TRUE, e);
+  EXPECT_EQ(1, why);
+}
+
+// --- the capture against what the target's own procedure logged ---------------------------
+
+namespace {
+
+constexpr UINT kNested = WM_USER + 0x6FF0;
+constexpr UINT kNestedInner = WM_USER + 0x6FF1;
+constexpr UINT kStreamEnd = WM_USER + 0x6FF2;
+
+unsigned EnvNumber(const char* name, unsigned fallback) {
+  const char* v = std::getenv(name);
+  return v && *v ? static_cast<unsigned>(std::strtoul(v, nullptr, 10)) : fallback;
+}
+
+struct Generated {
+  UINT msg;
+  WPARAM wp;
+  int how;  // 0 SendMessage, 1 PostMessage, 2 SendNotifyMessage, 3 SendMessageCallback
+};
+
+// The stream: numbers of the test's own range (answered 3 * wParam + 1), registered messages,
+// numbers above 0xFFFF, and messages whose handling sends the window another one.
+std::vector<Generated> Stream(std::mt19937& rng, int n, const std::vector<UINT>& registered) {
+  std::vector<Generated> out;
+  for (int i = 0; i < n; ++i) {
+    Generated g{};
+    g.wp = static_cast<WPARAM>(i);
+    switch (rng() % 6) {
+      case 0: g.msg = registered[rng() % registered.size()]; break;
+      case 1: g.msg = 0x10000 + rng() % 0x7FFE0000; break;  // Wine keeps 0x8000xxxx for itself
+      case 2: g.msg = kNested; break;
+      default: g.msg = WM_USER + 0x1000 + rng() % 0x1000; break;
+    }
+    g.how = static_cast<int>(rng() % 4);
+    out.push_back(g);
+  }
+  return out;
+}
+
+void CALLBACK Answered(HWND, UINT, ULONG_PTR, LRESULT) {}
+
+void Send(HWND h, const Generated& g) {
+  switch (g.how) {
+    case 0: SendMessageW(h, g.msg, g.wp, 0); break;
+    case 1: PostMessageW(h, g.msg, g.wp, 0); break;
+    case 2: SendNotifyMessageW(h, g.msg, g.wp, 0); break;
+    default: SendMessageCallbackW(h, g.msg, g.wp, 0, Answered, 0); break;
+  }
+}
+
+// Sends the stream to `h` (a window of t) from three threads, and texts and data blocks from this
+// one, and compares what the sink was handed with what the target's procedure logged.
+void Differential(Target& t, HWND h, unsigned seed, int n) {
+  SCOPED_TRACE("HOOKWIRE_DIFF_SEED=" + std::to_string(seed));
+  std::mt19937 rng(seed);
+  std::vector<UINT> registered;
+  for (const wchar_t* name : {L"HookTargetLog.One", L"HookTargetLog.Two", L"HookTargetLog.Three"})
+    registered.push_back(RegisterWindowMessageW(name));
+  const std::vector<Generated> stream = Stream(rng, n, registered);
+  auto in_stream = [&](UINT msg) {
+    return (msg >= WM_USER + 0x1000 && msg < WM_USER + 0x2000) || msg > 0xFFFF || msg == kNested ||
+           msg == kNestedInner || msg == kStreamEnd ||
+           std::find(registered.begin(), registered.end(), msg) != registered.end();
+  };
+  DetailSink sink;
+  com_ptr<_HookwireWindow> w = NewHookwireWindow();
+  ASSERT_EQ(S_OK, w->put_hWnd(static_cast<LONG>(reinterpret_cast<LONG_PTR>(h))));
+  ASSERT_EQ(S_OK, w->put_WatchMessage(kAll, VARIANT_TRUE));
+  ASSERT_EQ(S_OK, w->putref_MessageSink(&sink));
+  ASSERT_EQ(S_OK, w->put_Subclassed(VARIANT_TRUE)) << testing_support::LastErrorDescription();
+  sink.info = w.query<IhkMessageDetails>(IID_IhkMessageDetails);
+  ASSERT_TRUE(sink.info);
+
+  std::vector<std::wstring> texts;
+  std::vector<std::vector<BYTE>> blocks;
+  for (int i = 0; i < 10; ++i) {
+    texts.push_back(L"text " + std::to_wstring(rng() % 100000));
+    SendMessageW(h, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(texts.back().c_str()));
+    std::vector<BYTE> bytes(1 + rng() % 80);
+    for (BYTE& b : bytes) b = static_cast<BYTE>(rng());
+    COPYDATASTRUCT cds{static_cast<ULONG_PTR>(i), static_cast<DWORD>(bytes.size()), bytes.data()};
+    SendMessageW(h, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds));
+    bytes.resize(std::min<size_t>(bytes.size(), hookwire::ring::kMaxBytes));
+    blocks.push_back(bytes);
+  }
+  std::vector<std::thread> senders;
+  for (int k = 0; k < 3; ++k)
+    senders.emplace_back([&, k] {
+      for (size_t i = static_cast<size_t>(k); i < stream.size(); i += 3) Send(h, stream[i]);
+    });
+  for (auto& s : senders) s.join();
+  PostMessageW(h, kStreamEnd, 0, 0);  // handled after everything the senders posted
+  ASSERT_TRUE(PumpUntil([&] { return sink.Find(static_cast<LONG>(kStreamEnd)) != nullptr; }, 30000));
+  std::vector<std::pair<LONG, LONG_PTR>> logged, captured;
+  for (auto& e : t.Log())
+    if (in_stream(static_cast<UINT>(e.first))) logged.push_back(e);
+  std::vector<std::wstring> got_texts;
+  std::vector<std::vector<BYTE>> got_blocks;
+  int known = 0;
+  for (const Detail& d : sink.got) {
+    const UINT msg = static_cast<UINT>(d.msg);
+    if (msg == WM_SETTEXT) got_texts.push_back(d.text);
+    if (msg == WM_COPYDATA) got_blocks.push_back(d.bytes);
+    if (!in_stream(msg)) continue;
+    captured.emplace_back(d.msg, d.wp);
+    if (!d.known) continue;
+    ++known;
+    const LONGLONG expected = msg >= WM_USER + 0x1000 && msg < WM_USER + 0x2000 ? 3 * static_cast<LONGLONG>(d.wp) + 1 : 7;
+    EXPECT_EQ(expected, d.result) << "message " << std::hex << msg << std::dec << " wParam " << d.wp;
+  }
+  EXPECT_GT(logged.size(), static_cast<size_t>(n));  // the stream and the nested ones
+  EXPECT_EQ(logged, captured) << "the capture is not what the target's procedure received";
+  EXPECT_GT(known, n / 2) << "results known";
+  EXPECT_EQ(texts, got_texts);
+  EXPECT_EQ(blocks, got_blocks);
+  EXPECT_EQ(S_OK, w->put_Subclassed(VARIANT_FALSE));
+}
+
+const wchar_t* OtherBitnessTarget() { return testing_support::kIs64Bit ? L"HookTarget32.exe" : L"HookTarget64.exe"; }
+
+}  // namespace
+
+// Generated streams (HOOKWIRE_DIFF_SEED, HOOKWIRE_DIFF_COUNT) into targets of both bitnesses and into
+// a 64-bit target's window whose handle has bit 31 set: the capture equals the target's own log,
+// with the procedure's results and the data the messages carried.
+TEST(Remote, TheCaptureIsWhatTheTargetsProcedureReceived) {
+  const unsigned seed = EnvNumber("HOOKWIRE_DIFF_SEED", 1209);
+  const int n = static_cast<int>(EnvNumber("HOOKWIRE_DIFF_COUNT", 300));
+  {
+    Target t(L"hook target compared");
+    ASSERT_TRUE(t.hwnd());
+    Differential(t, t.hwnd(), seed, n);
+  }
+  {
+    Target t(L"hook target of the other bitness compared", OtherBitnessTarget());
+    ASSERT_TRUE(t.hwnd());
+    Differential(t, t.hwnd(), seed + 1, n);
+  }
+  {
+    Target t(L"hook target with a high handle compared", testing_support::kIs64Bit ? L"HookTarget.exe" : L"HookTarget64.exe");
+    ASSERT_TRUE(t.hwnd());
+    const LONG child = static_cast<LONG>(SendMessageW(t.hwnd(), kHighBitChild, 0, 0));
+    ASSERT_TRUE(child & 0x80000000);
+    Differential(t, reinterpret_cast<HWND>(static_cast<LONG_PTR>(child)), seed + 2, n);
+  }
 }

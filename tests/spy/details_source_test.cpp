@@ -33,6 +33,8 @@ class ReportedDetails final
  public:
   Delivery now;
   HRESULT STDMETHODCALLTYPE get_LostMessages(LONG* v) override { *v = 0; return S_OK; }
+  HRESULT STDMETHODCALLTYPE get_CaptureEnded(VARIANT_BOOL* v) override { *v = VARIANT_FALSE; return S_OK; }
+  HRESULT STDMETHODCALLTYPE get_EndReason(LONG* v) override { *v = 0; return S_OK; }
   HRESULT STDMETHODCALLTYPE get_Delivering(VARIANT_BOOL* v) override {
     *v = now.delivering ? VARIANT_TRUE : VARIANT_FALSE;
     return S_OK;
