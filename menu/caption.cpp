@@ -47,4 +47,13 @@ std::wstring WithoutMnemonicMarks(const std::wstring& text) {
   return out;
 }
 
+wchar_t MnemonicLetter(const std::wstring& text) {
+  for (size_t i = 0; i + 1 < text.size(); ++i) {
+    if (text[i] != L'&') continue;
+    if (text[i + 1] != L'&') return text[i + 1];
+    ++i;  // "&&": a literal ampersand
+  }
+  return 0;
+}
+
 }  // namespace glyphary

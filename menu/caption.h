@@ -23,4 +23,8 @@ namespace glyphary {
 // (Drawn with DT_NOPREFIX; not every platform honours DT_HIDEPREFIX.)
 std::wstring WithoutMnemonicMarks(const std::wstring& text);
 
+// The mnemonic letter of text: the character after the first single "&" ("&&" is a literal
+// ampersand), 0 when there is none.
+wchar_t MnemonicLetter(const std::wstring& text);
+
 }  // namespace glyphary

@@ -77,6 +77,12 @@ bool KeyboardCuesShown() {
   return shown != FALSE;
 }
 
+bool ScreenReaderRunning() {
+  BOOL running = FALSE;
+  if (!SystemParametersInfoW(SPI_GETSCREENREADER, 0, &running, 0)) return false;
+  return running != FALSE;
+}
+
 bool FlatMenus() {
   BOOL flat = FALSE;
   if (!SystemParametersInfoW(SPI_GETFLATMENU, 0, &flat, 0)) return false;

@@ -32,5 +32,7 @@ int32_t PictureSide(int32_t list_size, uint32_t dpi);
 // The system's keyboard-cue and flat-menu settings (SPI_GETKEYBOARDCUES, SPI_GETFLATMENU).
 bool KeyboardCuesShown();
 bool FlatMenus();
+// Whether the system says a screen reader runs (SPI_GETSCREENREADER).
+bool ScreenReaderRunning();
 
 }  // namespace glyphary

@@ -86,6 +86,11 @@ CGlyphary::~CGlyphary() {
   // Registrations and the sink are not withdrawn first: with subclassing off nothing arrives.
   if (m_Window) m_Window->put_Subclassed(VARIANT_FALSE);
   m_Window.reset();
+  // Nobody answers WM_MEASUREITEM and WM_DRAWITEM from now on: every item gets its text item back.
+  try {
+    ReleasePreparedItems();
+  } catch (...) {
+  }
   if (m_MenuFont) {
     DeleteObject(m_MenuFont);
     m_MenuFont = nullptr;
@@ -205,12 +210,21 @@ HRESULT SinkDispatch::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* pa
 
 HRESULT CGlyphary::putref_ImageList(IDispatch** img) {
   COM_METHOD_BEGIN
-  m_ImageList = com_ptr<IDispatch>(img ? *img : nullptr);
+  com_ptr<IDispatch> list(img ? *img : nullptr);
   unique_variant v;
-  GetProperty(m_ImageList.get(), L"ImageWidth", v.get(), kSource);
-  m_ImageWidth = ToLong(*v.get(), kSource);
-  GetProperty(m_ImageList.get(), L"ImageHeight", v.put(), kSource);
-  m_ImageHeight = ToLong(*v.get(), kSource);
+  GetProperty(list.get(), L"ImageWidth", v.get(), kSource);
+  const LONG width = ToLong(*v.get(), kSource);
+  GetProperty(list.get(), L"ImageHeight", v.put(), kSource);
+  const LONG height = ToLong(*v.get(), kSource);
+  // Items and buffers are sized from these: an image list reporting absurd sizes is refused
+  // before anything changes.
+  if (width < kMinPictureSide || width > kMaxPictureSide || height < kMinPictureSide || height > kMaxPictureSide)
+    Raise(common::errInvalidArgument, kSource,
+          L"The image list's pictures must be 1 to 256 pixels wide and high; it reports " + std::to_wstring(width) +
+              L" x " + std::to_wstring(height));
+  m_ImageList = std::move(list);
+  m_ImageWidth = width;
+  m_ImageHeight = height;
   m_Pictures.Clear();
   UpdateCell();
   COM_METHOD_END(kSource, IID__CGlyphary)
@@ -251,7 +265,6 @@ void CGlyphary::Attach() {
   m_MenuFont = GetMenuFont();
   // Items prepared for an earlier Form hold slots that numbering from 0 would hand out again.
   ReleasePreparedItems();
-  m_ItemCount = 0;
   PrepareMenu(WindowMenu(), 1, true);
   m_FirstPopup = GetSubMenu(WindowMenu(), 0);
 }
@@ -260,6 +273,7 @@ void CGlyphary::Detach() {
   Check(m_Window->put_WatchMessage(kAllMessages, VARIANT_FALSE), m_Window.get(), IID__HookwireWindow, kSource);
   Check(m_Window->put_Subclassed(VARIANT_FALSE), m_Window.get(), IID__HookwireWindow, kSource);
   Check(m_Window->putref_MessageSink(nullptr), m_Window.get(), IID__HookwireWindow, kSource);
+  ReleasePreparedItems();
 }
 
 HRESULT CGlyphary::SetItemImage(LONG* ImageIndex, BSTR* sMenuName, LONG* MenuIndex) {
@@ -298,12 +312,15 @@ HRESULT CGlyphary::Message(LONG msg, LONG_PTR wParam, LONG_PTR lParam, LONG_PTR*
   COM_METHOD_BEGIN
   switch (static_cast<UINT>(msg)) {
     case WM_SYSCOLORCHANGE:
-    case WM_SETTINGCHANGE:
+    case WM_SETTINGCHANGE: {
+      const bool was_platform_drawn = m_PlatformDrawn;
       ReadMenuSettings();
       RebuildMenuFont();
       PrepareMenu(WindowMenu(), 1, true);
+      if (was_platform_drawn != m_PlatformDrawn) DrawMenuBar(FormWindow());  // the bar measured anew
       *result = PassOn(msg, wParam, lParam);
       break;
+    }
     case WM_DRAWITEM:
       *result = DrawItem(lParam);
       break;
@@ -315,7 +332,10 @@ HRESULT CGlyphary::Message(LONG msg, LONG_PTR wParam, LONG_PTR lParam, LONG_PTR*
       *result = PassOn(msg, wParam, lParam);
       break;
     case WM_INITMENUPOPUP:
-      *result = PrepareMenu(reinterpret_cast<HMENU>(wParam), static_cast<int32_t>(lParam), false);
+      // The application's own handler first (it enables, checks, adds and renames items there),
+      // then the popup as the handler left it is prepared; the application's answer stands.
+      *result = PassOn(msg, wParam, lParam);
+      PrepareMenu(reinterpret_cast<HMENU>(wParam), static_cast<int32_t>(lParam), false);
       break;
     case WM_MENUCHAR:
       *result = HandleMenuChar(wParam, lParam);
@@ -356,7 +376,7 @@ void CGlyphary::ApplyDpi(uint32_t dpi) {
 }
 
 void CGlyphary::UpdateCell() {
-  if (!m_ImageList) return;
+  // Without an image list the default picture size stands, scaled like any other.
   const int32_t gaps = ScalePixels(6, m_Dpi);
   m_CellWidth = common::CheckedAdd(PictureSide(m_ImageWidth, m_Dpi), gaps, kSource);
   m_CellHeight = common::CheckedAdd(PictureSide(m_ImageHeight, m_Dpi), gaps, kSource);
@@ -365,6 +385,11 @@ void CGlyphary::UpdateCell() {
 void CGlyphary::ReadMenuSettings() {
   m_KeyboardCues = KeyboardCuesShown();
   m_FlatMenus = FlatMenus();
+  // Owner-drawn menus hide their items from screen readers' own drawing and tracking: while one
+  // runs, the platform draws the menus (the items go back to text items until it stops).
+  const bool platform_drawn = ScreenReaderRunning();
+  if (platform_drawn && !m_PlatformDrawn) ReleasePreparedItems();
+  m_PlatformDrawn = platform_drawn;
 }
 
 // --- internal helpers -------------------------------------------------------------------------

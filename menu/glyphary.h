@@ -136,8 +136,12 @@ class CGlyphary final : public ComponentDispatch, public SinkDispatch, public IS
   ItemRecord& Item(int32_t slot);
   // Follows a caption change: the menu key under the old caption moves to the new one.
   void Rekey(const std::wstring& old_caption, const std::wstring& new_caption);
-  // Turns the items prepared for an earlier form back into plain text items (menu_prep.cpp).
+  // Turns every prepared item back into a plain text item and frees every slot (menu_prep.cpp).
   void ReleasePreparedItems();
+  // A slot for a new record: the next unused one, else one no item of a live menu holds any more;
+  // error 9 when every slot is held.
+  int32_t NewSlot();
+  void ReclaimSlots();
 
   // Members in storage order.
   common::com_ptr<_HookwireWindow> m_Window;
@@ -154,8 +158,18 @@ class CGlyphary final : public ComponentDispatch, public SinkDispatch, public IS
   int32_t m_CellHeight = 16;
   common::com_ptr<IDispatch> m_ImageList;
 
-  // Every menu a walk has written item data into, so that a new Form can take it back.
+  // Every menu a walk has written item data into, so that detaching can give its items back.
   std::vector<HMENU> prepared_menus_;
+  // Slots below m_ItemCount that no live item holds (found when the store runs full).
+  std::vector<int32_t> free_slots_;
+  // The item each slot was last given to: item data found on another item is not taken as its own.
+  struct SlotOwner {
+    HMENU menu = nullptr;
+    UINT id = 0;
+  };
+  std::array<SlotOwner, kItemStoreSize> slot_owners_{};
+  // A screen reader runs: the menus stay as the platform draws them.
+  bool m_PlatformDrawn = false;
 
   // High DPI, alpha pictures, keyboard cues and flat menus.
   uint32_t m_Dpi = 96;

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <string>
 
-#include "ansi_text.h"
 #include "checked_math.h"
 #include "dpi_scale.h"
 #include "glyphary.h"
@@ -19,8 +18,7 @@ constexpr UINT kMeasureFormat = DT_CALCRECT | DT_SINGLELINE | DT_VCENTER;  // 0x
 
 RECT MeasureText(HDC dc, const std::wstring& text) {
   RECT r{0, 0, 0, 0};
-  const std::string ansi = ToAnsi(text);
-  DrawTextA(dc, ansi.c_str(), -1, &r, kMeasureFormat);
+  DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &r, kMeasureFormat);
   return r;
 }
 }  // namespace

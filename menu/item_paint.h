@@ -36,7 +36,8 @@ LONG DrawMenuItem(const PaintContext& ctx, LONG_PTR lParam);
 // Draws text into rect in color: the part before the first TAB left-aligned (centred for a menu-bar
 // item), the part after it right-aligned, both vertically centred. "&" underlines the next character.
 // hidePrefix leaves the underline out (the "&" still marks nothing visible).
+// rightToLeft: the caption right-aligned in right-to-left reading order, the shortcut at the left.
 void DrawMenuItemText(HDC hDC, const RECT& rect, const std::wstring& text, COLORREF color, bool isTopLevel,
-                      bool hidePrefix = false);
+                      bool hidePrefix = false, bool rightToLeft = false);
 
 }  // namespace glyphary

@@ -8,6 +8,9 @@ namespace glyphary {
 // An item is ours when the high word of its item data is this marker; the low word is its slot.
 constexpr uint16_t kItemDataMarker = 0x8C2D;
 constexpr int kItemStoreSize = 512;
+// The picture sizes an image list may report, in pixels.
+constexpr int32_t kMinPictureSide = 1;
+constexpr int32_t kMaxPictureSide = 256;
 // "No index" wherever a menu index is stored.
 constexpr int32_t kNoMenuIndex = -842150451;  // 0xCDCDCDCD
 

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "caption.h"
 #include "glyphary.h"
 #include "words.h"
 
@@ -12,7 +13,7 @@ namespace glyphary {
 namespace {
 
 constexpr int16_t kWindowMenuFlag = 0x2000;  // MF_SYSMENU
-constexpr UINT kCharMask = MIIM_STATE | MIIM_TYPE | MIIM_DATA;  // 0x31
+constexpr UINT kCharMask = MIIM_STATE | MIIM_FTYPE | MIIM_DATA;
 
 wchar_t UpperCase(wchar_t c) {
   wchar_t s[2] = {c, 0};
@@ -39,16 +40,14 @@ int32_t CGlyphary::HandleMenuChar(LONG_PTR wParam, LONG_PTR lParam) {
   int highlighted = -1;
   const int count = GetMenuItemCount(menu);
   for (int item = 0; item < count; ++item) {
-    MENUITEMINFOA mii{};
-    mii.cbSize = offsetof(MENUITEMINFOA, hbmpItem);
+    MENUITEMINFOW mii{};
+    mii.cbSize = sizeof mii;
     mii.fMask = kCharMask;
-    if (GetMenuItemInfoA(menu, static_cast<UINT>(item), TRUE, &mii) && mii.dwItemData <= 0xFFFFFFFFu &&
+    if (GetMenuItemInfoW(menu, static_cast<UINT>(item), TRUE, &mii) && mii.dwItemData <= 0xFFFFFFFFu &&
         IsOwnItemData(static_cast<uint32_t>(mii.dwItemData)) && (mii.fType & MFT_OWNERDRAW)) {
       const ItemRecord& record = Item(ItemSlot(static_cast<uint32_t>(mii.dwItemData)));
-      const size_t amp = record.Caption.find(L'&');
-      if (amp != std::wstring::npos && amp + 1 < record.Caption.size() &&
-          UpperCase(record.Caption[amp + 1]) == key)
-        matches.push_back(item);
+      const wchar_t letter = MnemonicLetter(record.Caption);
+      if (letter && UpperCase(letter) == key) matches.push_back(item);
     }
     if (mii.fState & MFS_HILITE) highlighted = item;
   }

@@ -1,11 +1,12 @@
 // Menu preparation: every suitable item of a walked menu becomes an owner-drawn item whose
-// item data carry its slot in the item store and the marker.
+// item data carry its slot in the item store and the marker. The item keeps its text (read and
+// written with the wide functions), so the platform, screen readers and GetMenuString still see
+// its caption; detaching or releasing the component gives every item its text item back.
 #include <algorithm>
 #include <cstddef>
 #include <string>
 #include <vector>
 
-#include "ansi_text.h"
 #include "caption.h"
 #include "checked_math.h"
 #include "glyphary.h"
@@ -18,9 +19,7 @@ namespace glyphary {
 
 namespace {
 
-constexpr UINT kReadMask = MIIM_ID | MIIM_SUBMENU | MIIM_TYPE | MIIM_DATA;  // 0x36
-// The structure without its trailing bitmap field (44 bytes in a 32-bit process).
-constexpr UINT kItemInfoSize = offsetof(MENUITEMINFOA, hbmpItem);
+constexpr UINT kReadMask = MIIM_ID | MIIM_SUBMENU | MIIM_FTYPE | MIIM_DATA | MIIM_STRING | MIIM_BITMAP;
 
 bool IsSystemCommand(UINT id) {
   const auto v = static_cast<int32_t>(id);
@@ -30,30 +29,39 @@ bool IsSystemCommand(UINT id) {
 // Item data are 32-bit values; wider ones are never ours.
 bool IsOwn(ULONG_PTR data) { return data <= 0xFFFFFFFFu && IsOwnItemData(static_cast<uint32_t>(data)); }
 
-MENUITEMINFOA ItemInfo(UINT mask) {
-  MENUITEMINFOA mii{};
-  mii.cbSize = kItemInfoSize;
+MENUITEMINFOW ItemInfo(UINT mask) {
+  MENUITEMINFOW mii{};
+  mii.cbSize = sizeof mii;
   mii.fMask = mask;
   return mii;
 }
 
-// The whole text of a text item whose length a first read reported.
-std::string ReadItemText(HMENU menu, int item, UINT length) {
-  std::vector<char> buffer(static_cast<size_t>(length) + 1, '\0');
-  MENUITEMINFOA full = ItemInfo(MIIM_TYPE);
+// The whole text of an item whose length a first read reported.
+std::wstring ReadItemText(HMENU menu, int item, UINT length) {
+  if (length == 0) return {};
+  std::vector<wchar_t> buffer(static_cast<size_t>(length) + 1, L'\0');
+  MENUITEMINFOW full = ItemInfo(MIIM_STRING);
   full.dwTypeData = buffer.data();
   full.cch = length + 1;
-  if (!GetMenuItemInfoA(menu, static_cast<UINT>(item), TRUE, &full)) return {};
-  return std::string(buffer.data(), std::min<UINT>(full.cch, length));
+  if (!GetMenuItemInfoW(menu, static_cast<UINT>(item), TRUE, &full)) return {};
+  return std::wstring(buffer.data(), std::min<UINT>(full.cch, length));
 }
 
 }  // namespace
 
 LONG CGlyphary::PrepareMenu(HMENU menu, int32_t position, bool descend) {
-  if (m_ItemCount >= kItemStoreSize) return 1;
+  // While a screen reader runs, the platform draws the menus itself.
+  if (m_PlatformDrawn) return 1;
   const int16_t pos = LoWord(position);
   const int16_t sys = HiWord(position);
+  const HMENU bar = WindowMenu();
+  // The first popup of the bar the window has now (SetMenu and MDI switch bars at any time).
+  m_FirstPopup = bar ? GetSubMenu(bar, 0) : nullptr;
   if (sys == 1 || (pos == 0 && menu != m_FirstPopup)) return 1;
+  if (m_ItemCount >= kItemStoreSize && free_slots_.empty()) {
+    ReclaimSlots();
+    if (free_slots_.empty()) return 1;
+  }
 
   const int count = GetMenuItemCount(menu);
   if (count > 0 && std::find(prepared_menus_.begin(), prepared_menus_.end(), menu) == prepared_menus_.end()) {
@@ -62,67 +70,96 @@ LONG CGlyphary::PrepareMenu(HMENU menu, int32_t position, bool descend) {
     std::erase_if(prepared_menus_, [](HMENU m) { return !IsMenu(m); });
     prepared_menus_.push_back(menu);
   }
-  const HMENU bar = WindowMenu();
   for (int item = 0; item < count; ++item) {
-    MENUITEMINFOA mii = ItemInfo(kReadMask);
-    // An item that cannot be read is left as it is: writing it back would empty it.
-    if (!GetMenuItemInfoA(menu, static_cast<UINT>(item), TRUE, &mii)) continue;
-    // The text is read while the item is still a text item; the whole text, however long.
-    std::string text;
-    if (mii.cch > 0 && !(mii.fType & MFT_OWNERDRAW)) text = ReadItemText(menu, item, mii.cch);
-    if (mii.fType == MFT_BITMAP || IsSystemCommand(mii.wID)) continue;
-    const bool own = IsOwn(mii.dwItemData);
-    int32_t slot = own ? ItemSlot(static_cast<uint32_t>(mii.dwItemData)) : -1;
+    MENUITEMINFOW mii = ItemInfo(kReadMask);
+    // An item that cannot be read is left as it is.
+    if (!GetMenuItemInfoW(menu, static_cast<UINT>(item), TRUE, &mii)) continue;
+    const std::wstring text = ReadItemText(menu, item, mii.cch);
+    // Bitmap items (a picture and no text) and system commands stay the platform's.
+    if (mii.fType == MFT_BITMAP || (mii.hbmpItem && text.empty() && !(mii.fType & MFT_SEPARATOR)) ||
+        IsSystemCommand(mii.wID))
+      continue;
+    bool own = IsOwn(mii.dwItemData);
     if (mii.dwItemData != 0 && !own) continue;  // somebody else's item data
+    int32_t slot = own ? ItemSlot(static_cast<uint32_t>(mii.dwItemData)) : -1;
+    // Item data copied onto another item (an item moved by the application): a slot of its own.
+    if (own && (slot < 0 || slot >= kItemStoreSize || slot_owners_[static_cast<size_t>(slot)].menu != menu ||
+                slot_owners_[static_cast<size_t>(slot)].id != mii.wID)) {
+      own = false;
+      slot = -1;
+    }
 
     ItemRecord record;
-    const std::wstring read = FromAnsi(text.data(), static_cast<int>(text.size()));
-    if (own && (mii.fType & MFT_OWNERDRAW)) {
+    if (own) {
       const ItemRecord& stored = Item(slot);
-      record.Caption = stored.Caption;
-      record.CommandId = stored.CommandId;
-    } else if (own) {
-      // Set back to a text item since the last walk, by a caption change for instance.
-      const ItemRecord& stored = Item(slot);
-      Rekey(CaptionText(stored.Caption), CaptionText(read));
-      record.Caption = read;
+      // An owner-drawn item whose text cannot be read keeps the caption it had.
+      const bool unchanged = text == stored.Caption || ((mii.fType & MFT_OWNERDRAW) && text.empty());
+      if (unchanged) {
+        record.Caption = stored.Caption;
+      } else {
+        // Renamed since the last walk: the picture follows the menu control to its new caption.
+        Rekey(CaptionText(stored.Caption), CaptionText(text));
+        record.Caption = text;
+      }
       record.CommandId = stored.CommandId;
     } else {
-      record.Caption = read;
+      record.Caption = text;
       record.CommandId = 0;
     }
     record.IsTopLevel = menu == bar ? -1 : 0;
     record.HasShortcut = record.Caption.find(L'\t') != std::wstring::npos ? -1 : 0;
     if (record.HasShortcut) record.Shortcut = CaptionShortcut(record.Caption);
-    const UINT type = mii.fType | MFT_OWNERDRAW;
+    const UINT type = (mii.fType & ~static_cast<UINT>(MFT_BITMAP)) | MFT_OWNERDRAW;
     record.ItemType = static_cast<int32_t>(type);
     record.ImageIndex = -1;
     if (!record.IsTopLevel) record.ImageIndex = FindImageIndex(record.Caption);
-    if (slot == -1) {
-      slot = m_ItemCount;
-      m_ItemCount = common::CheckedAdd(m_ItemCount, 1, kSource);
-    }
-    Item(slot) = std::move(record);  // a slot past the store ends the walk with error 9
+    if (slot == -1) slot = NewSlot();  // error 9 when every slot is held by a live item
+    Item(slot) = std::move(record);
+    slot_owners_[static_cast<size_t>(slot)] = {menu, mii.wID};
 
-    MENUITEMINFOA write = ItemInfo(kReadMask);
+    // Type and item data only: text, identifier, sub-menu and the item's bitmap stay as they are.
+    MENUITEMINFOW write = ItemInfo(MIIM_FTYPE | MIIM_DATA);
     write.fType = type;
-    write.wID = mii.wID;
-    write.hSubMenu = mii.hSubMenu;
     write.dwItemData = static_cast<ULONG_PTR>(static_cast<uint32_t>(MakeItemData(static_cast<int16_t>(slot))));
-    write.dwTypeData = text.data();
-    write.cch = static_cast<UINT>(text.size());
-    SetMenuItemInfoA(menu, static_cast<UINT>(item), TRUE, &write);
+    SetMenuItemInfoW(menu, static_cast<UINT>(item), TRUE, &write);
   }
 
   if (descend) {
     for (int item = 0; item < count; ++item) {
-      MENUITEMINFOA mii = ItemInfo(MIIM_ID | MIIM_SUBMENU);
-      if (!GetMenuItemInfoA(menu, static_cast<UINT>(item), TRUE, &mii)) continue;
+      MENUITEMINFOW mii = ItemInfo(MIIM_ID | MIIM_SUBMENU);
+      if (!GetMenuItemInfoW(menu, static_cast<UINT>(item), TRUE, &mii)) continue;
       if (IsSystemCommand(mii.wID)) break;
       if (mii.hSubMenu) PrepareMenu(mii.hSubMenu, position, true);
     }
   }
   return 0;
+}
+
+int32_t CGlyphary::NewSlot() {
+  if (m_ItemCount < kItemStoreSize) return m_ItemCount++;
+  if (free_slots_.empty()) ReclaimSlots();
+  if (free_slots_.empty()) common::Raise(common::errSubscriptOutOfRange, kSource);
+  const int32_t slot = free_slots_.back();
+  free_slots_.pop_back();
+  return slot;
+}
+
+// The slots that no item of a live menu holds any more (items deleted, menus destroyed) become free.
+void CGlyphary::ReclaimSlots() {
+  std::erase_if(prepared_menus_, [](HMENU m) { return !IsMenu(m); });
+  std::vector<bool> used(kItemStoreSize, false);
+  for (HMENU menu : prepared_menus_) {
+    const int count = GetMenuItemCount(menu);
+    for (int item = 0; item < count; ++item) {
+      MENUITEMINFOW mii = ItemInfo(MIIM_DATA);
+      if (!GetMenuItemInfoW(menu, static_cast<UINT>(item), TRUE, &mii) || !IsOwn(mii.dwItemData)) continue;
+      const int32_t slot = ItemSlot(static_cast<uint32_t>(mii.dwItemData));
+      if (slot >= 0 && slot < kItemStoreSize) used[static_cast<size_t>(slot)] = true;
+    }
+  }
+  free_slots_.clear();
+  for (int32_t slot = std::min(m_ItemCount, kItemStoreSize) - 1; slot >= 0; --slot)
+    if (!used[static_cast<size_t>(slot)]) free_slots_.push_back(slot);
 }
 
 // The menu key registered under the old caption moves to the new caption. A caption that
@@ -157,38 +194,36 @@ int32_t CGlyphary::FindImageIndex(const std::wstring& text) noexcept {
   }
 }
 
-// Every item an earlier walk made ours becomes a plain text item again, with the text its
-// record holds and no item data; its slot can then be handed out anew.
+// Every item a walk made ours becomes a plain text item again: its type without MFT_OWNERDRAW,
+// its text (the record's caption where the platform kept none), item data 0. Used when another
+// Form is set, on detach, on release and while a screen reader runs; every slot is free after it.
 void CGlyphary::ReleasePreparedItems() {
   for (HMENU menu : prepared_menus_) {
     if (!IsMenu(menu)) continue;
     const int count = GetMenuItemCount(menu);
     for (int item = 0; item < count; ++item) {
-      MENUITEMINFOA mii = ItemInfo(kReadMask);
-      if (!GetMenuItemInfoA(menu, static_cast<UINT>(item), TRUE, &mii) || !IsOwn(mii.dwItemData)) continue;
+      MENUITEMINFOW mii = ItemInfo(MIIM_FTYPE | MIIM_DATA | MIIM_STRING);
+      if (!GetMenuItemInfoW(menu, static_cast<UINT>(item), TRUE, &mii) || !IsOwn(mii.dwItemData)) continue;
       const int32_t slot = ItemSlot(static_cast<uint32_t>(mii.dwItemData));
       if (slot < 0 || slot >= kItemStoreSize) continue;
-      MENUITEMINFOA write = ItemInfo(MIIM_DATA);
-      std::string text;
-      if (!(mii.fType & MFT_OWNERDRAW)) {
-        // Its text was changed since the walk: the picture follows the new caption.
-        const std::string now = mii.cch ? ReadItemText(menu, item, mii.cch) : std::string();
-        Rekey(CaptionText(m_Items[static_cast<size_t>(slot)].Caption),
-              CaptionText(FromAnsi(now.data(), static_cast<int>(now.size()))));
-      } else {
-        text = ToAnsi(m_Items[static_cast<size_t>(slot)].Caption);
-        write.fMask = kReadMask;
-        write.fType = mii.fType & ~static_cast<UINT>(MFT_OWNERDRAW);
-        write.wID = mii.wID;
-        write.hSubMenu = mii.hSubMenu;
+      const std::wstring& caption = m_Items[static_cast<size_t>(slot)].Caption;
+      std::wstring text = ReadItemText(menu, item, mii.cch);
+      if (text.empty() && (mii.fType & MFT_OWNERDRAW)) text = caption;
+      else if (text != caption) Rekey(CaptionText(caption), CaptionText(text));  // renamed since the walk
+      MENUITEMINFOW write = ItemInfo(MIIM_FTYPE | MIIM_DATA);
+      write.fType = mii.fType & ~static_cast<UINT>(MFT_OWNERDRAW);
+      write.dwItemData = 0;
+      if (!text.empty() && !(mii.fType & MFT_SEPARATOR)) {
+        write.fMask |= MIIM_STRING;
         write.dwTypeData = text.data();
         write.cch = static_cast<UINT>(text.size());
       }
-      write.dwItemData = 0;
-      SetMenuItemInfoA(menu, static_cast<UINT>(item), TRUE, &write);
+      SetMenuItemInfoW(menu, static_cast<UINT>(item), TRUE, &write);
     }
   }
   prepared_menus_.clear();
+  free_slots_.clear();
+  m_ItemCount = 0;
 }
 
 }  // namespace glyphary

@@ -13,6 +13,12 @@ namespace glyphary {
 namespace {
 
 constexpr const wchar_t* kSource = L"Glyphary.CGlyphary";
+constexpr int32_t kLargestIcon = 1024;
+
+// width x height pixels, the product taken in 64 bits.
+size_t PixelCount(int32_t width, int32_t height) {
+  return static_cast<size_t>(static_cast<uint64_t>(static_cast<uint32_t>(width)) * static_cast<uint32_t>(height));
+}
 
 BITMAPINFO TopDown32(int32_t width, int32_t height) {
   BITMAPINFO bi{};
@@ -28,7 +34,7 @@ BITMAPINFO TopDown32(int32_t width, int32_t height) {
 // The 32-bit pixels of bitmap (any format), top-down.
 bool ReadPixels(HBITMAP bitmap, int32_t width, int32_t height, std::vector<uint32_t>& out) {
   BITMAPINFO bi = TopDown32(width, height);
-  out.assign(static_cast<size_t>(width) * static_cast<size_t>(height), 0);
+  out.assign(PixelCount(width, height), 0);
   common::unique_hdc_window screen(nullptr);
   return GetDIBits(screen.get(), bitmap, 0, static_cast<UINT>(height), out.data(), &bi, DIB_RGB_COLORS) == height;
 }
@@ -41,7 +47,11 @@ bool ReadIcon(HICON icon, PictureCache::Picture& picture) {
   common::unique_hbitmap color(info.hbmColor), mask(info.hbmMask);
   if (!color || !mask) return false;
   BITMAP bm{};
-  if (!GetObjectW(color.get(), sizeof bm, &bm) || bm.bmWidth <= 0 || bm.bmHeight <= 0) return false;
+  // An icon is at most as large as the largest picture an image list may have (drawn at up to
+  // twice that size): anything else is not read, and no size product can overflow.
+  if (!GetObjectW(color.get(), sizeof bm, &bm) || bm.bmWidth <= 0 || bm.bmHeight <= 0 ||
+      bm.bmWidth > kLargestIcon || bm.bmHeight > kLargestIcon)
+    return false;
   const int32_t w = bm.bmWidth, h = bm.bmHeight;
   std::vector<uint32_t> rgb, and_mask;
   if (!ReadPixels(color.get(), w, h, rgb) || !ReadPixels(mask.get(), w, h, and_mask)) return false;
@@ -139,7 +149,7 @@ PictureCache::Picture* PictureCache::Get(IDispatch* image_list, int32_t index, i
   auto found = pictures_.find(key);
   if (found != pictures_.end()) return found->second.get();
   std::unique_ptr<Picture> picture;
-  if (image_list && width > 0 && height > 0) {
+  if (image_list && width > 0 && height > 0 && width <= kLargestIcon && height <= kLargestIcon) {
     try {
       common::unique_variant image, icon_picture, handle;
       const VARIANT position = common::LongArg(index);

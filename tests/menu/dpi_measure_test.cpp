@@ -102,3 +102,16 @@ TEST(MeasureAtDpi, DpiChangedMessageRescalesTheCellAndTheFont) {
   GetObjectW(g->MenuFont(), sizeof font, &font);
   EXPECT_EQ(-22, font.lfHeight);
 }
+
+// Without an image list the cell still follows the DPI (the default 10-pixel picture plus gaps).
+TEST(MeasureAtDpi, CellWithoutAnImageListScalesToo) {
+  auto g = NewComponent();
+  EXPECT_EQ(16, g->CellWidth());
+  g->ApplyDpi(192);
+  EXPECT_EQ(32, g->CellWidth());
+  EXPECT_EQ(32, g->CellHeight());
+  g->ApplyDpi(144);
+  EXPECT_EQ(24, g->CellWidth());
+  g->ApplyDpi(96);
+  EXPECT_EQ(16, g->CellHeight());
+}

@@ -68,7 +68,7 @@ TEST(SetItemImage, FailuresKeepWhatWasDoneBeforeThem) {
   EXPECT_EQ(L"mnuOpen", ItemText(g->CaptionKeys(), L"&Open..."));
 }
 
-TEST(ImageList, CellIsThePictureSizePlus6AndOverflowFails) {
+TEST(ImageList, CellIsThePictureSizePlus6) {
   auto g = NewComponent();
   EXPECT_EQ(16, g->CellWidth());
   EXPECT_EQ(16, g->CellHeight());
@@ -78,10 +78,21 @@ TEST(ImageList, CellIsThePictureSizePlus6AndOverflowFails) {
   ASSERT_EQ(S_OK, SetImageList(g.get(), FakeImageList(32, 20).get()));
   EXPECT_EQ(38, g->CellWidth());
   EXPECT_EQ(26, g->CellHeight());
-  ASSERT_EQ(S_OK, SetImageList(g.get(), FakeImageList(2147483641, 1).get()));
-  EXPECT_EQ(2147483647, g->CellWidth());
-  EXPECT_EQ(6, ErrorNumber(SetImageList(g.get(), FakeImageList(10, 2147483642).get())));
-  EXPECT_EQ(16, g->CellWidth()) << "the width was done before the height failed";
-  EXPECT_EQ(7, g->CellHeight()) << "the cell height keeps its last value";
   EXPECT_EQ(91, ErrorNumber(SetImageList(g.get(), nullptr)));
+}
+
+// Picture sizes outside 1..256 are refused with error 5 before anything changes: an image list
+// reporting absurd sizes would otherwise size items and buffers from them.
+TEST(ImageList, PictureSizesOutside1To256AreRefusedWithError5) {
+  auto g = NewComponent();
+  ASSERT_EQ(S_OK, SetImageList(g.get(), FakeImageList(16, 16).get()));
+  const LONG bad[][2] = {{65536, 16}, {16, 65536}, {-213, 16}, {0, 16}, {16, 0}, {257, 257}, {2147483647, 1}};
+  for (const auto& b : bad) {
+    EXPECT_EQ(5, ErrorNumber(SetImageList(g.get(), FakeImageList(b[0], b[1]).get()))) << b[0] << " x " << b[1];
+    EXPECT_EQ(22, g->CellWidth()) << b[0] << " x " << b[1];
+    EXPECT_EQ(22, g->CellHeight()) << b[0] << " x " << b[1];
+  }
+  ASSERT_EQ(S_OK, SetImageList(g.get(), FakeImageList(256, 1).get()));
+  EXPECT_EQ(262, g->CellWidth());
+  EXPECT_EQ(7, g->CellHeight());
 }

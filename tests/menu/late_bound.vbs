@@ -60,9 +60,9 @@ On Error Resume Next
 Set g.ImageList = images
 Check Err.Number = 0, "ImageList: " & Err.Number & " " & Err.Description
 Err.Clear
-images.ImageWidth = 2147483647
+images.ImageWidth = 65536
 Set g.ImageList = images
-Check Err.Number = 6, "ImageList overflow gives 6, got " & Err.Number
+Check Err.Number = 5, "A 65536-pixel picture is refused with 5, got " & Err.Number
 Err.Clear
 
 Dim f : Set f = New FakeForm

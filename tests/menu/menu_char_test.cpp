@@ -142,3 +142,21 @@ TEST(MenuChar, WindowMenuPlainCaptionsTrailingAmpersandAndSeparatorsNeverMatch) 
   EXPECT_EQ(static_cast<HRESULT>(0x800A0009), g->Message(WM_MENUCHAR, MAKEWPARAM('z', MF_POPUP), menu, &result));
   EXPECT_EQ(55, result) << "result keeps what it held";
 }
+
+// "&&" is a literal ampersand: the first single "&" gives the letter.
+TEST(MenuChar, DoubledAmpersandIsLiteralAndTheFirstSingleOneGivesTheLetter) {
+  auto form = client::FormObject::Create(L"keys");
+  auto* pop = form->AddPopup(nullptr, L"mnuPop", L"&Pop");
+  const HMENU m = pop->SubMenu();
+  form->AddItem(m, L"mnuExit", L"Save && E&xit");
+  form->AddItem(m, L"mnuAnd", L"&&Literal only");
+  form->AddItem(m, L"mnuTail", L"A&&&B");
+  auto g = NewComponent();
+  ASSERT_EQ(S_OK, SetForm(g.get(), form.get()));
+  const HWND h = form->hwnd();
+  const LPARAM menu = reinterpret_cast<LPARAM>(m);
+  EXPECT_EQ(glyphary::MakeLong(0, MNC_EXECUTE), SendMessageW(h, WM_MENUCHAR, MAKEWPARAM('x', MF_POPUP), menu));
+  EXPECT_EQ(glyphary::MakeLong(2, MNC_EXECUTE), SendMessageW(h, WM_MENUCHAR, MAKEWPARAM('b', MF_POPUP), menu));
+  EXPECT_EQ(0, SendMessageW(h, WM_MENUCHAR, MAKEWPARAM('&', MF_POPUP), menu)) << "no item has & as its letter";
+  EXPECT_EQ(0, SendMessageW(h, WM_MENUCHAR, MAKEWPARAM('l', MF_POPUP), menu)) << "&&Literal has no letter";
+}

@@ -2,10 +2,12 @@
 // caption changes, a full store, and a Form set again.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <set>
 #include <string>
 
 #include "menu_fixture.h"
+#include "runtime_error.h"
 #include "words.h"
 
 using common::com_ptr;
@@ -20,10 +22,15 @@ int32_t SlotOf(HMENU menu, int pos) {
   return glyphary::ItemSlot(static_cast<uint32_t>(d));
 }
 
+// The walk WM_INITMENUPOPUP makes for popup (after the application's own handler, which the
+// dispatch tests cover): 0 walked, 1 skipped, -1 when it raised an error.
 LONG_PTR InitPopup(glyphary::CGlyphary* g, HMENU popup, int pos, int sys = 0) {
-  LONG_PTR result = -1;
-  EXPECT_EQ(S_OK, g->Message(WM_INITMENUPOPUP, reinterpret_cast<LONG_PTR>(popup), MAKELPARAM(pos, sys), &result));
-  return result;
+  try {
+    return g->PrepareMenu(popup, MAKELPARAM(pos, sys), false);
+  } catch (const common::RuntimeError& e) {
+    ADD_FAILURE() << "the walk raised error " << e.number();
+    return -1;
+  }
 }
 
 std::wstring MenuString(HMENU menu, int pos) {
@@ -204,7 +211,7 @@ TEST(PrepareMenu, TextLongerThan255CharactersIsKeptWhole) {
   EXPECT_EQ(text, MenuString(pop->SubMenu(), 0));
 }
 
-TEST(PrepareMenu, FullStoreEndsTheWalkWithError9AndLaterWalksAreSkipped) {
+TEST(PrepareMenu, FullStoreEndsTheWalkWithError9AndLaterWalksAreSkippedWhileItIsFull) {
   auto form = client::FormObject::Create(L"big");
   auto* big = form->AddPopup(nullptr, L"mnuBig", L"&Big");
   for (int i = 0; i < 520; ++i) AppendMenuA(big->SubMenu(), MF_STRING, 1000 + i, ("Item " + std::to_string(i)).c_str());
@@ -212,7 +219,7 @@ TEST(PrepareMenu, FullStoreEndsTheWalkWithError9AndLaterWalksAreSkipped) {
   form->AddItem(later->SubMenu(), L"mnuL1", L"L&1");
   auto g = NewComponent();
   EXPECT_EQ(static_cast<HRESULT>(0x800A0009), SetForm(g.get(), form.get()));
-  EXPECT_EQ(513, g->ItemCount()) << "the count grew past the store";
+  EXPECT_EQ(512, g->ItemCount()) << "every slot in use";
   EXPECT_EQ(510, SlotOf(big->SubMenu(), 508));
   EXPECT_EQ(511, SlotOf(big->SubMenu(), 509)) << "the 512th slot is used";
   EXPECT_EQ(0u, ItemData(big->SubMenu(), 510)) << "the 513th item was not written";
@@ -269,12 +276,11 @@ TEST(PreparedMenus, DestroyedMenusAreForgotten) {
   const size_t form_menus = g->PreparedMenuCount();
   HMENU kept = CreatePopupMenu();
   AppendMenuW(kept, MF_STRING, 500, L"Kept");
-  LONG_PTR r = 0;
-  ASSERT_EQ(S_OK, g->Message(WM_INITMENUPOPUP, reinterpret_cast<LONG_PTR>(kept), MAKELPARAM(1, 0), &r));
+  ASSERT_EQ(0, InitPopup(g.get(), kept, 1));
   for (int i = 0; i < 50; ++i) {
     HMENU popup = CreatePopupMenu();
     AppendMenuW(popup, MF_STRING, 600 + i, L"Once");
-    ASSERT_EQ(S_OK, g->Message(WM_INITMENUPOPUP, reinterpret_cast<LONG_PTR>(popup), MAKELPARAM(1, 0), &r));
+    ASSERT_EQ(0, InitPopup(g.get(), popup, 1));
     DestroyMenu(popup);
   }
   EXPECT_LE(g->PreparedMenuCount(), form_menus + 2) << "destroyed popups are still listed";
@@ -288,14 +294,14 @@ TEST(PreparedMenus, DestroyedMenusAreForgotten) {
 
 namespace {
 
-// Makes every GetMenuItemInfoA of one item fail while it lives, through the test program's import
+// Makes every GetMenuItemInfoW of one item fail while it lives, through the test program's import
 // table (the component's walk is linked into it).
 class FailingItemRead {
  public:
   FailingItemRead(HMENU menu, UINT position) {
     menu_ = menu;
     position_ = position;
-    real_ = reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "GetMenuItemInfoA"));
+    real_ = reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "GetMenuItemInfoW"));
     slot_ = FindSlot(real_);
     if (slot_) Write(reinterpret_cast<void*>(&Hook));
   }
@@ -305,12 +311,12 @@ class FailingItemRead {
   bool installed() const { return slot_ != nullptr; }
 
  private:
-  static BOOL WINAPI Hook(HMENU m, UINT item, BOOL by_position, LPMENUITEMINFOA mii) {
+  static BOOL WINAPI Hook(HMENU m, UINT item, BOOL by_position, LPMENUITEMINFOW mii) {
     if (m == menu_ && item == position_ && by_position) {
       SetLastError(ERROR_INVALID_PARAMETER);
       return FALSE;
     }
-    return reinterpret_cast<decltype(&GetMenuItemInfoA)>(real_)(m, item, by_position, mii);
+    return reinterpret_cast<decltype(&GetMenuItemInfoW)>(real_)(m, item, by_position, mii);
   }
   static void** FindSlot(void* target) {
     auto* base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
@@ -354,4 +360,73 @@ TEST(PreparedMenus, ItemThatCannotBeReadIsLeftAlone) {
   EXPECT_STREQ(L"&Open...\tCtrl+O", text);
   EXPECT_TRUE(ItemType(file, 0) & MFT_OWNERDRAW) << "the other items are prepared";
   EXPECT_TRUE(ItemType(file, 3) & MFT_OWNERDRAW);
+}
+
+// A recent-files list rebuilt before every opening: the slots of the items removed are used
+// again, so the list is owner-drawn however often it opens, and no two live items share a slot.
+TEST(SlotReuse, ListRebuiltBeforeEveryOpeningStaysOwnerDrawn) {
+  auto form = SampleForm();
+  auto g = NewComponent();
+  ASSERT_EQ(S_OK, SetForm(g.get(), form.get()));
+  const HMENU recent = GetSubMenu(form->MenuBar(), 2);
+  for (int opening = 0; opening < 120; ++opening) {
+    while (GetMenuItemCount(recent) > 0) DeleteMenu(recent, 0, MF_BYPOSITION);
+    for (int i = 0; i < 10; ++i)
+      AppendMenuW(recent, MF_STRING, 2000 + i, (L"&" + std::to_wstring(i) + L" file" + std::to_wstring(opening)).c_str());
+    ASSERT_EQ(0, InitPopup(g.get(), recent, 2)) << "opening " << opening;
+    for (int i = 0; i < 10; ++i) {
+      ASSERT_TRUE(ItemType(recent, i) & MFT_OWNERDRAW) << "opening " << opening << " item " << i;
+      EXPECT_EQ(L"&" + std::to_wstring(i) + L" file" + std::to_wstring(opening), g->ItemAt(SlotOf(recent, i)).Caption);
+    }
+  }
+  std::set<int32_t> slots;
+  int items = 0;
+  std::function<void(HMENU)> collect = [&](HMENU m) {
+    for (int i = 0; i < GetMenuItemCount(m); ++i) {
+      slots.insert(SlotOf(m, i));
+      ++items;
+      if (HMENU s = GetSubMenu(m, i)) collect(s);
+    }
+  };
+  collect(form->MenuBar());
+  EXPECT_EQ(static_cast<size_t>(items), slots.size()) << "no slot shared by two live items";
+  EXPECT_LE(g->ItemCount(), 512);
+}
+
+// The store full of live items ends a walk with error 9; once items are gone their slots serve again.
+TEST(SlotReuse, FullStoreRecoversWhenItemsAreRemoved) {
+  auto form = client::FormObject::Create(L"big");
+  auto* big = form->AddPopup(nullptr, L"mnuBig", L"&Big");
+  for (int i = 0; i < 520; ++i) AppendMenuA(big->SubMenu(), MF_STRING, 1000 + i, ("Item " + std::to_string(i)).c_str());
+  auto* later = form->AddPopup(nullptr, L"mnuLater", L"&Later");
+  form->AddItem(later->SubMenu(), L"mnuL1", L"L&1");
+  auto g = NewComponent();
+  EXPECT_EQ(static_cast<HRESULT>(0x800A0009), SetForm(g.get(), form.get()));
+  EXPECT_EQ(0u, ItemData(big->SubMenu(), 510)) << "the 513th item was not written";
+  while (GetMenuItemCount(big->SubMenu()) > 100) DeleteMenu(big->SubMenu(), 100, MF_BYPOSITION);
+  EXPECT_EQ(0, InitPopup(g.get(), later->SubMenu(), 1));
+  EXPECT_TRUE(ItemType(later->SubMenu(), 0) & MFT_OWNERDRAW);
+  EXPECT_EQ(L"L&1", g->ItemAt(SlotOf(later->SubMenu(), 0)).Caption);
+}
+
+// Captions outside the ANSI code page survive preparation, a Form set again and detaching.
+TEST(PrepareMenu, UnicodeCaptionsAreKeptWhole) {
+  auto form = client::FormObject::Create(L"unicode");
+  auto* pop = form->AddPopup(nullptr, L"mnuPop", L"&Pop");
+  const std::wstring text = L"&\x03A9mega \x65E5\x672C\x8A9E \x0416\tCtrl+\x00DC";
+  AppendMenuW(pop->SubMenu(), MF_STRING, 700, text.c_str());
+  auto g = NewComponent();
+  ASSERT_EQ(S_OK, SetForm(g.get(), form.get()));
+  EXPECT_EQ(text, g->ItemAt(SlotOf(pop->SubMenu(), 0)).Caption);
+  EXPECT_EQ(L"Ctrl+\x00DC", g->ItemAt(SlotOf(pop->SubMenu(), 0)).Shortcut);
+  ASSERT_EQ(S_OK, SetForm(g.get(), form.get()));
+  EXPECT_EQ(text, g->ItemAt(SlotOf(pop->SubMenu(), 0)).Caption) << "after Form again";
+  EXPECT_EQ(text, MenuString(pop->SubMenu(), 0)) << "the platform's item keeps it";
+  // A caption changed by the application to another Unicode text is followed.
+  const std::wstring renamed = L"&\x0411\x0443\x0444\x0435\x0440";
+  ModifyMenuW(pop->SubMenu(), 0, MF_BYPOSITION | MF_STRING, 700, renamed.c_str());
+  EXPECT_EQ(0, InitPopup(g.get(), pop->SubMenu(), 1));
+  EXPECT_EQ(renamed, g->ItemAt(SlotOf(pop->SubMenu(), 0)).Caption);
+  g.reset();
+  EXPECT_EQ(renamed, MenuString(pop->SubMenu(), 0)) << "given back whole";
 }

@@ -147,7 +147,7 @@ INSTANTIATE_TEST_SUITE_P(States, CellEdges,
 
 // --- grayed items --------------------------------------------------------------------------------
 
-TEST_F(ItemPaintTest, GrayedPictureItemShowsOnlyTheDisabledIconAndNeverTheHighlight) {
+TEST_F(ItemPaintTest, GrayedPictureItemShowsOnlyTheDisabledIconInItsCellAndTheSelectionBesideIt) {
   UseImages(16);
   const int slot = bench_.Add(L"Paste\tCtrl+V", 1);
   for (UINT action : {ODA_DRAWENTIRE, ODA_SELECT}) {
@@ -166,10 +166,11 @@ TEST_F(ItemPaintTest, GrayedPictureItemShowsOnlyTheDisabledIconAndNeverTheHighli
     EXPECT_GT(icon.right, icon.left) << "something was drawn in the cell";
     EXPECT_EQ(0, canvas.CountIf(RECT{0, 0, 22, 22}, [](COLORREF c) { return c == kBlue || c == kRed; }))
         << "the picture is not drawn in its own colours";
-    // Everything outside the cell is text: grey, without the highlight and without its light copy
-    // (the grey differs from the highlight colour).
-    EXPECT_EQ(0, canvas.CountIf(RECT{22, 0, 200, 22}, [&](COLORREF c) {
-                return c != kUntouched && c != Sys(COLOR_GRAYTEXT);
+    // Beside the cell: the selection (the keyboard user sees where it is) from 2 pixels right of the
+    // cell, and grey text on it without its light copy (the grey differs from the highlight colour).
+    EXPECT_TRUE(canvas.All(RECT{22, 0, 24, 22}, kUntouched));
+    EXPECT_EQ(0, canvas.CountIf(RECT{24, 0, 200, 22}, [&](COLORREF c) {
+                return c != Sys(COLOR_HIGHLIGHT) && c != Sys(COLOR_GRAYTEXT);
               }));
     EXPECT_GT(canvas.CountIf(RECT{22, 0, 200, 22}, [&](COLORREF c) { return c == Sys(COLOR_GRAYTEXT); }), 0);
   }
@@ -179,7 +180,7 @@ TEST_F(ItemPaintTest, GrayedTextIsEmbossedOnePixelRightAndDown) {
   const int slot = bench_.Add(L"Grayed\tF5", -1);
   Canvas canvas(200, 20);
   paint_tests::PlainFont font(canvas.dc());
-  bench_.Paint(slot, canvas.dc(), RECT{0, 0, 200, 20}, ODS_GRAYED, ODA_SELECT);
+  bench_.Paint(slot, canvas.dc(), RECT{0, 0, 200, 20}, ODS_GRAYED);
   const RECT all{0, 0, 200, 20};
   const RECT grey = canvas.BoundsOf(all, Sys(COLOR_GRAYTEXT));
   const RECT light = canvas.BoundsOf(all, Sys(COLOR_BTNHIGHLIGHT));
@@ -189,7 +190,11 @@ TEST_F(ItemPaintTest, GrayedTextIsEmbossedOnePixelRightAndDown) {
   EXPECT_EQ(grey.bottom + 1, light.bottom);
   EXPECT_EQ(grey.left + 1, light.left);
   EXPECT_EQ(grey.top + 1, light.top);
-  EXPECT_EQ(0, canvas.CountIf(all, [&](COLORREF c) { return c == Sys(COLOR_MENU); })) << "grayed: no fill";
+  EXPECT_EQ(0, canvas.CountIf(all, [&](COLORREF c) { return c == Sys(COLOR_MENU); })) << "drawn whole: no fill";
+  // Leaving the selection, a grayed item has its highlight taken away like any other.
+  Canvas leaving(200, 20);
+  bench_.Paint(slot, leaving.dc(), all, ODS_GRAYED, ODA_SELECT);
+  EXPECT_GT(leaving.CountIf(all, [&](COLORREF c) { return c == Sys(COLOR_MENU); }), 200 * 20 / 2);
 }
 
 TEST_F(ItemPaintTest, SelectedGrayedTextGetsItsCopyOnlyWhenGreyEqualsTheHighlight) {
@@ -232,10 +237,10 @@ TEST_P(CheckMarkInItem, MenusCheckedBitmapIsCentredAndHighlightStartsRightOfTheC
   const long checked_freed = testing_support::GdiCounter::TimesFreed(checked);  // handle values are reused
 
   Canvas canvas(150, c.cell);
-  SetTextColor(canvas.dc(), kRed);  // the mark's black pixels take the context's text colour
+  SetTextColor(canvas.dc(), kRed);  // whatever the context held: the mark is in the menu text colour
   bench_.Paint(slot, canvas.dc(), RECT{0, 0, 150, c.cell}, ODS_CHECKED | ODS_SELECTED);
-  EXPECT_EQ(kRed, canvas.At(c.offset, c.offset));
-  EXPECT_EQ(kRed, canvas.At(c.offset + 12, c.offset + 12));
+  EXPECT_EQ(Sys(COLOR_MENUTEXT), canvas.At(c.offset, c.offset));
+  EXPECT_EQ(Sys(COLOR_MENUTEXT), canvas.At(c.offset + 12, c.offset + 12));
   EXPECT_EQ(Sys(COLOR_MENU), canvas.At(c.offset + 1, c.offset + 1)) << "selected: white pixels in menu colour";
   EXPECT_LT(Brightness(canvas.At(0, c.cell / 2)), Brightness(canvas.At(c.cell - 1, c.cell / 2))) << "sunken";
   EXPECT_TRUE(canvas.All(RECT{c.cell, 0, c.cell + 2, c.cell}, kUntouched));
@@ -258,7 +263,7 @@ TEST_F(ItemPaintTest, UncheckedItemShowsItsUncheckedBitmapFramedSunken) {
   Canvas canvas(100, 16);
   SetTextColor(canvas.dc(), kRed);
   bench_.Paint(slot, canvas.dc(), RECT{0, 0, 100, 16}, 0);
-  EXPECT_EQ(kRed, canvas.At(8, 8));
+  EXPECT_EQ(Sys(COLOR_MENUTEXT), canvas.At(8, 8));
   EXPECT_EQ(Sys(COLOR_3DLIGHT), canvas.At(3, 3));
   EXPECT_LT(Brightness(canvas.At(0, 8)), Brightness(canvas.At(15, 8)));
   DeleteObject(unchecked);
