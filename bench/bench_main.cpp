@@ -495,11 +495,20 @@ void RowMemory(spy::MainWindow& w, const Options& o) {
 // --- row 7: Snoopet's tools ---------------------------------------------------------------------
 
 // Messages in the file: its line breaks.
-long LinesInFile(const std::wstring& path) {
+// The message lines of a capture file: the window's header line ("=== ... ===") and loss lines
+// ("--- N messages not captured") are not messages.
+long MessageLinesInFile(const std::wstring& path) {
   long lines = 0;
   if (FILE* f = _wfopen(path.c_str(), L"rb")) {
+    bool line_start = true, note = false;
     char buf[65536];
-    for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) lines += static_cast<long>(std::count(buf, buf + n, '\n'));
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) {
+      for (size_t i = 0; i < n; ++i) {
+        if (line_start) note = buf[i] == '=' || buf[i] == '-';
+        line_start = buf[i] == '\n';
+        if (line_start && !note) ++lines;
+      }
+    }
     std::fclose(f);
   }
   return lines;
@@ -563,7 +572,7 @@ void RowTools(spy::MainWindow& w, const Options& o) {
   const double private1 = PrivateMiB();
   w.StopCaptureFile();
   StopSpying(w);
-  const long lines = LinesInFile(path);
+  const long lines = MessageLinesInFile(path);
   DeleteFileW(path.c_str());
   const bool all = lines == o.memory_total;
   Check(all, "row 7b: the capture file holds " + std::to_string(lines) + " of " + std::to_string(o.memory_total) + " messages");

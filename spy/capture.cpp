@@ -43,7 +43,8 @@ LONG TagToLong(const std::wstring& tag) {
 // shows it until spying is switched again. The object is looked at only while the main window
 // that holds it exists.
 struct EndWatch {
-  HWND main;
+  HWND hwnd;  // the main window's, looked at before `main` is
+  MainWindow* main;
   IhkCaptureInfo* info;  // the main window's spy object's, which outlives the watch
 };
 
@@ -56,7 +57,7 @@ void CALLBACK EndWatchProc(HWND, UINT, UINT_PTR id, DWORD) {
   auto it = EndWatches().find(id);
   VARIANT_BOOL ended = VARIANT_FALSE;
   LONG why = 0;
-  if (it != EndWatches().end() && IsWindow(it->second.main) &&
+  if (it != EndWatches().end() && IsWindow(it->second.hwnd) &&
       SUCCEEDED(it->second.info->get_CaptureEnded(&ended)) && !ended)
     return;
   if (ended && it->second.info->get_EndReason(&why) == S_OK) {
@@ -64,14 +65,14 @@ void CALLBACK EndWatchProc(HWND, UINT, UINT_PTR id, DWORD) {
                           : why == 2 ? L"its program ended"
                           : why == 3 ? L"its program cut the capture out"
                                      : L"its program let go";
-    SetWindowTextW(it->second.main, (std::wstring(kCaption) + L" - capture ended: " + text).c_str());
+    it->second.main->ShowCaptureEnd(text);
   }
   KillTimer(nullptr, id);
   if (it != EndWatches().end()) EndWatches().erase(it);
 }
 
 // Starts (window given) or stops looking for the end of the main window's capture.
-void WatchCaptureEnd(HWND main, _HookwireWindow* window) {
+void WatchCaptureEnd(MainWindow* main, _HookwireWindow* window) {
   for (auto it = EndWatches().begin(); it != EndWatches().end();) {
     if (it->second.main != main) {
       ++it;
@@ -80,11 +81,11 @@ void WatchCaptureEnd(HWND main, _HookwireWindow* window) {
     KillTimer(nullptr, it->first);
     it = EndWatches().erase(it);
   }
-  SetWindowTextW(main, kCaption);
+  main->ShowCaptureEnd(L"");
   com_ptr<IhkCaptureInfo> info;
   if (window) window->QueryInterface(IID_IhkCaptureInfo, info.put_void());
   if (!info) return;
-  if (UINT_PTR id = SetTimer(nullptr, 0, 250, EndWatchProc)) EndWatches()[id] = EndWatch{main, info.get()};
+  if (UINT_PTR id = SetTimer(nullptr, 0, 250, EndWatchProc)) EndWatches()[id] = EndWatch{main->hwnd(), main, info.get()};
 }
 
 }  // namespace
@@ -128,7 +129,7 @@ void MainWindow::SetSpying(bool on) {
     if (!m_SpyWindow) common::Raise(common::errObjectNotSet, kProgramTitle);
     FinishCapture();  // before the window object lets go of the window (and of its count)
     if (on) {
-      WatchCaptureEnd(hwnd_, nullptr);
+      WatchCaptureEnd(this, nullptr);
       m_Spying = -1;
       SendMessageW(lstOut_, LB_RESETCONTENT, 0, 0);
       store_.Clear();
@@ -146,10 +147,10 @@ void MainWindow::SetSpying(bool on) {
         ApplyFilter();  // AllMessages unless the user has chosen a filter
         common::Check(m_SpyWindow->putref_MessageSink(this), kProgramTitle);
         common::Check(m_SpyWindow->put_Subclassed(VARIANT_TRUE), kProgramTitle);
-        WatchCaptureEnd(hwnd_, m_SpyWindow.get());
+        WatchCaptureEnd(this, m_SpyWindow.get());
       }
     } else {
-      WatchCaptureEnd(hwnd_, nullptr);
+      WatchCaptureEnd(this, nullptr);
       common::Check(m_SpyWindow->put_Subclassed(VARIANT_FALSE), kProgramTitle);
       common::Check(m_SpyWindow->putref_MessageSink(nullptr), kProgramTitle);
       if (capture_file_ && !capture_file_->Flush()) CaptureFileFailed();

@@ -398,11 +398,18 @@ void MainWindow::SetPaused(bool on) {
   UpdateCaption();
 }
 
+// Why the capture ended without the user ("" while it runs or after spying is switched again).
+void MainWindow::ShowCaptureEnd(std::wstring why) {
+  capture_end_ = std::move(why);
+  UpdateCaption();
+}
+
 // The caption says what holds the log back, where the user looks: "(filtered)", "(paused)".
 void MainWindow::UpdateCaption() {
   std::wstring caption = kCaption;
   if (filter_.Active()) caption += L" (filtered)";
   if (paused_) caption += L" (paused)";
+  if (!capture_end_.empty()) caption += L" - capture ended: " + capture_end_;
   wchar_t now[128] = {};
   GetWindowTextW(hwnd_, now, 128);
   if (caption != now) SetWindowTextW(hwnd_, caption.c_str());

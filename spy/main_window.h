@@ -142,6 +142,8 @@ class MainWindow final : public IhkMessageSink {
   HWND finder_outlined() const noexcept { return outlined_; }  // the window outlined during a drag
   bool details_visible() const noexcept { return details_visible_; }
   bool paused() const noexcept { return paused_; }
+  // The caption's note that the capture ended by itself, and why; "" takes it away.
+  void ShowCaptureEnd(std::wstring why);
   const LogStore& store() const noexcept { return store_; }
   const MessageFilter& filter() const noexcept { return filter_; }
   _HookwireWindow* spy_window() const noexcept { return m_SpyWindow.get(); }
@@ -371,6 +373,7 @@ class MainWindow final : public IhkMessageSink {
   bool details_visible_ = false;
   bool details_of_tree_ = false;  // the pane shows the selected tree node, not a log line
   bool paused_ = false;
+  std::wstring capture_end_;
   bool several_lines_ = false;
   LogStore store_{static_cast<size_t>(kLogCap) + 1};
   std::unique_ptr<CaptureFile> capture_file_;

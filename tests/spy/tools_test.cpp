@@ -505,6 +505,31 @@ TEST_F(Tools, TheCaptionSaysWhenTheLogIsFilteredOrPaused) {
   EXPECT_EQ(plain, caption(again.hwnd()));
 }
 
+// A capture that ends by itself says so in the caption beside what holds the log back, until spying
+// is switched again (the two notes overwrote each other).
+TEST_F(Tools, TheCaptionKeepsTheFilterNoteWhenTheCaptureEndsByItself) {
+  auto caption = [](HWND h) {
+    wchar_t text[160] = {};
+    GetWindowTextW(h, text, 160);
+    return std::wstring(text);
+  };
+  auto target = std::make_unique<TestWindow>(nullptr, L"Goes away");
+  auto& w = Open();
+  spy::MessageFilter f;
+  f.SetGroups(L"Mouse");
+  w.SetFilter(f);
+  SelectNode(w.FindNode(KeyOf(target->hwnd())));
+  ClickToolbar(1);
+  const std::wstring filtered = std::wstring(spy::kCaption) + L" (filtered)";
+  EXPECT_EQ(filtered, caption(w.hwnd()));
+  target.reset();
+  PumpFor(600);
+  EXPECT_EQ(filtered + L" - capture ended: the window was destroyed", caption(w.hwnd()));
+  ClickToolbar(1);  // Spy released: the note goes, the filter's stays
+  EXPECT_EQ(filtered, caption(w.hwnd()));
+  w.RunLogCommand(spy::kCmdFilterForget);
+}
+
 // A capture file that runs on while another window is selected names each window where it begins.
 TEST_F(Tools, ACaptureFileNamesTheWindowWhereItChanges) {
   TestWindow first(nullptr, L"First"), second(nullptr, L"Second");
