@@ -159,8 +159,11 @@ def build_wxs(version, build32, build64, source, readme_txt, work):
     comps = []
     wxs.add('<?xml version="1.0" encoding="utf-8"?>')
     wxs.add('<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">')
-    wxs.add('  <Product Id="*" Name="%s" Language="1033" Version="%s" Manufacturer="%s" UpgradeCode="%s">'
-            % (PRODUCT, version, MANUFACTURER, UPGRADE_CODE))
+    # One product code per version: a package built again for the same version is the same product
+    # (installed over it as a repair), never a second copy beside it.
+    product_code = str(uuid.uuid5(COMPONENT_NAMESPACE, 'product ' + version)).upper()
+    wxs.add('  <Product Id="%s" Name="%s" Language="1033" Version="%s" Manufacturer="%s" UpgradeCode="%s">'
+            % (product_code, PRODUCT, version, MANUFACTURER, UPGRADE_CODE))
     wxs.add('    <Package InstallerVersion="500" Compressed="yes" InstallScope="perUser"'
             ' Description="%s %s: Snoopet, Glyphary and Hookwire"/>' % (PRODUCT, version))
     wxs.add('    <Media Id="1" Cabinet="product.cab" EmbedCab="yes"/>')
