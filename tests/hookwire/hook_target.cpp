@@ -12,22 +12,13 @@
 // whether or not something handled it afterwards.
 #include <windows.h>
 
+#include "hook_target_commands.h"
+
 #include <cstdio>
 #include <cwchar>
 #include <vector>
 
 namespace {
-constexpr UINT kDump = WM_USER + 0x7FFE;
-constexpr UINT kQueryProc = WM_USER + 0x7FF0;
-constexpr UINT kSubclassSelf = WM_USER + 0x7FF1;
-constexpr UINT kUnsubclassSelf = WM_USER + 0x7FF2;
-constexpr UINT kNewChild = WM_USER + 0x7FF3;
-constexpr UINT kDestroy = WM_USER + 0x7FF4;
-constexpr UINT kQueryExceptions = WM_USER + 0x7FF5;
-constexpr UINT kHighBitChild = WM_USER + 0x7FF6;
-constexpr UINT kSetProc = WM_USER + 0x7FF7;
-constexpr UINT kNested = WM_USER + 0x6FF0;
-constexpr UINT kNestedInner = WM_USER + 0x6FF1;
 constexpr wchar_t kOwnPrev[] = L"HookTarget.OwnPrev";
 std::vector<std::pair<UINT, WPARAM>> g_log;
 const wchar_t* g_log_path = nullptr;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "capture_ring.h"
+#include "hook_target_commands.h"
 #include "test_window.h"
 
 using common::com_ptr;
@@ -25,15 +26,6 @@ using testing_support::Sink;
 
 namespace {
 
-constexpr UINT kDump = WM_USER + 0x7FFE;
-constexpr UINT kQueryProc = WM_USER + 0x7FF0;
-constexpr UINT kSubclassSelf = WM_USER + 0x7FF1;
-constexpr UINT kUnsubclassSelf = WM_USER + 0x7FF2;
-constexpr UINT kNewChild = WM_USER + 0x7FF3;
-constexpr UINT kDestroy = WM_USER + 0x7FF4;
-constexpr UINT kQueryExceptions = WM_USER + 0x7FF5;
-constexpr UINT kHighBitChild = WM_USER + 0x7FF6;
-constexpr UINT kSetProc = WM_USER + 0x7FF7;
 constexpr LONG kAll = 0xFFFF;
 using Clock = std::chrono::steady_clock;
 

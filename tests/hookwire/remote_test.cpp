@@ -660,8 +660,6 @@ TEST(Remote, TheEndOfAnOwnThreadWindowIsToldToo) {
 
 namespace {
 
-constexpr UINT kNested = WM_USER + 0x6FF0;
-constexpr UINT kNestedInner = WM_USER + 0x6FF1;
 constexpr UINT kStreamEnd = WM_USER + 0x6FF2;
 
 unsigned EnvNumber(const char* name, unsigned fallback) {

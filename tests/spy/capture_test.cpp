@@ -226,18 +226,6 @@ TEST_F(Capture, TheSwitchReportsAnErrorInItsBoxAndGoesOn) {
   w.ReplaceSpyWindow(nullptr);
 }
 
-std::wstring ToolTip(HWND toolbar, UINT_PTR id) {
-  HWND tips = reinterpret_cast<HWND>(SendMessageW(toolbar, TB_GETTOOLTIPS, 0, 0));
-  wchar_t text[80] = {};
-  TTTOOLINFOW tool{};
-  tool.cbSize = sizeof tool;
-  tool.hwnd = toolbar;
-  tool.uId = id;
-  tool.lpszText = text;
-  SendMessageW(tips, TTM_GETTEXTW, 80, reinterpret_cast<LPARAM>(&tool));
-  return text;
-}
-
 TEST_F(Capture, KeysThatDifferInCaseDoNothingAndExitCloses) {
   auto& w = Open();
   EXPECT_EQ(L"Exit Program (Alt+F4)", ToolTip(w.toolbar(), spy::kButtonExit));

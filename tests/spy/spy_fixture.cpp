@@ -1,5 +1,7 @@
 #include "spy_fixture.h"
 
+#include <commctrl.h>
+
 #include <cstdio>
 
 #include "hex.h"
@@ -17,6 +19,18 @@ void StoreSetting(const std::wstring& app, const wchar_t* key, const std::wstrin
 
 std::wstring StoredSetting(const std::wstring& app, const wchar_t* key) {
   return spy::GetSetting(app, L"Position", key, L"<absent>");
+}
+
+std::wstring ToolTip(HWND toolbar, UINT_PTR id) {
+  HWND tips = reinterpret_cast<HWND>(SendMessageW(toolbar, TB_GETTOOLTIPS, 0, 0));
+  wchar_t text[80] = {};
+  TTTOOLINFOW tool{};
+  tool.cbSize = sizeof tool;
+  tool.hwnd = toolbar;
+  tool.uId = id;
+  tool.lpszText = text;
+  SendMessageW(tips, TTM_GETTEXTW, 80, reinterpret_cast<LPARAM>(&tool));
+  return text;
 }
 
 std::vector<std::wstring> ListLines(HWND list) {

@@ -26,6 +26,8 @@ std::wstring StoredSetting(const std::wstring& app, const wchar_t* key);
 
 // The lines of a list box, in order.
 std::vector<std::wstring> ListLines(HWND list);
+// The tooltip text of a toolbar button.
+std::wstring ToolTip(HWND toolbar, UINT_PTR id);
 // The text of a tree node.
 std::wstring NodeText(HWND tree, HTREEITEM node);
 HTREEITEM Next(HWND tree, HTREEITEM node, UINT relation);
