@@ -8,6 +8,9 @@ namespace {
 
 constexpr UINT_PTR kRetryTimer = 0x7A01;
 constexpr UINT_PTR kWatchdogTimer = 0x7A02;
+constexpr UINT_PTR kOpenTimer = 0x7A03;
+constexpr UINT kOpenMs = 5000;         // a popup not open by then is opened again
+constexpr int kMaxAttempts = 3;
 constexpr UINT kRetryMs = 50;
 constexpr int kMaxWaits = 60;          // three seconds per popup
 constexpr UINT kWatchdogMs = 120000;   // the whole tour
@@ -111,6 +114,7 @@ void MenuTour::Start() {
     return;
   }
   current_ = 0;
+  attempts_ = 0;
   Open(0);
 }
 
@@ -120,6 +124,10 @@ void MenuTour::Open(size_t index) {
   const Stop& stop = stops_[index];
   drawn_.clear();
   waits_ = 0;
+  ++attempts_;
+  idle_seen_ = false;
+  loops_entered_ = cancel_modes_ = popups_opened_ = 0;
+  SetTimer(window_, kOpenTimer, kOpenMs, nullptr);
   SetForegroundWindow(window_);
   PostMessageW(window_, WM_SYSCOMMAND, SC_KEYMENU, 0);
   for (int i = 0; i < stop.path[0]; ++i) Key(window_, VK_RIGHT);
@@ -132,6 +140,27 @@ void MenuTour::Open(size_t index) {
     for (int i = 0; i < presses; ++i) Key(window_, VK_DOWN);
     Key(window_, VK_RIGHT);
     menu = GetSubMenu(menu, stop.path[level]);
+  }
+}
+
+// The stop's menu loop never went idle: the platform may have ended it at once (the window lost the
+// focus while it opened, say) and the keys that should have opened the popup went to the window.
+// Says what the window saw, then opens the stop again, or gives up on it after the last attempt.
+void MenuTour::OpenTimedOut() {
+  KillTimer(window_, kOpenTimer);
+  wchar_t what[200];
+  wsprintfW(what, L": not open after %u ms (menu loops entered %d, WM_CANCELMODE %d, popups opened %d, foreground %s)",
+            kOpenMs, loops_entered_, cancel_modes_, popups_opened_,
+            GetForegroundWindow() == window_ ? L"this window" : L"another window");
+  const Stop& stop = stops_[current_];
+  EndMenu();
+  if (attempts_ < kMaxAttempts) {
+    Log(L"note  " + stop.name + what + L"; opening it again");
+    PostMessageW(window_, kOpenAgain, 0, 0);
+  } else {
+    ++failures_;
+    Log(L"FAIL  " + stop.name + what + L"; gave up after " + std::to_wstring(attempts_) + L" attempts");
+    PostMessageW(window_, kNextStop, 0, 0);
   }
 }
 
@@ -187,12 +216,29 @@ bool MenuTour::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
       return false;
     }
     case WM_ENTERIDLE:
-      if (wp == MSGF_MENU) Check();
+      if (wp == MSGF_MENU && !idle_seen_) {
+        idle_seen_ = true;
+        KillTimer(window_, kOpenTimer);
+        Check();
+      }
       return true;
+    case WM_ENTERMENULOOP:
+      ++loops_entered_;
+      return false;
+    case WM_CANCELMODE:
+      ++cancel_modes_;
+      return false;
+    case WM_INITMENUPOPUP:
+      ++popups_opened_;
+      return false;
     case WM_TIMER:
       if (wp == kRetryTimer) {
         KillTimer(window_, kRetryTimer);
         Check();
+        return true;
+      }
+      if (wp == kOpenTimer) {
+        OpenTimedOut();
         return true;
       }
       if (wp == kWatchdogTimer) {
@@ -204,10 +250,14 @@ bool MenuTour::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
       }
       return false;
     case kNextStop:
+      attempts_ = 0;
       if (++current_ < stops_.size())
         Open(current_);
       else
         Finish();
+      return true;
+    case kOpenAgain:
+      Open(current_);
       return true;
     default:
       return false;
@@ -222,6 +272,7 @@ void MenuTour::Finish() {
   finished_ = true;
   KillTimer(window_, kWatchdogTimer);
   KillTimer(window_, kRetryTimer);
+  KillTimer(window_, kOpenTimer);
   if (unanswered_total_) {
     ++failures_;
     Log(L"FAIL: " + std::to_wstring(unanswered_total_) + L" WM_DRAWITEM messages for menu items were left to the window's own procedure");

@@ -28,7 +28,7 @@ class MenuTour {
   MenuTour(const MenuTour&) = delete;
   MenuTour& operator=(const MenuTour&) = delete;
 
-  // Window messages the tour needs (WM_DRAWITEM, WM_ENTERIDLE, WM_TIMER, kNextStop); the window
+  // Window messages the tour needs (WM_DRAWITEM, WM_ENTERIDLE, WM_TIMER, kNextStop, kOpenAgain); the window
   // procedure hands every message over and stops when this returns true.
   void Start();
   bool OnMessage(UINT msg, WPARAM wp, LPARAM lp);
@@ -43,12 +43,14 @@ class MenuTour {
   const std::wstring& report() const { return report_; }
 
   static constexpr UINT kNextStop = WM_APP + 0x41;
+  static constexpr UINT kOpenAgain = WM_APP + 0x42;
 
  private:
   static LRESULT CALLBACK HookProc(int code, WPARAM wp, LPARAM lp);
   static LRESULT CALLBACK ReturnHookProc(int code, WPARAM wp, LPARAM lp);
   void Open(size_t index);
   void Check();
+  void OpenTimedOut();
   HMENU PopupOf(const std::vector<int>& path) const;
   void Log(const std::wstring& line);
   void Finish();
@@ -58,6 +60,13 @@ class MenuTour {
   std::vector<Stop> stops_;
   size_t current_ = 0;
   int waits_ = 0;
+  // How the current stop's opening went: the attempts, and what the window saw of the menu loop (for
+  // the report when a popup does not open: a menu loop the platform cancelled at once leaves nothing).
+  int attempts_ = 0;
+  bool idle_seen_ = false;
+  int loops_entered_ = 0;
+  int cancel_modes_ = 0;
+  int popups_opened_ = 0;
   bool finished_ = false;
   int failures_ = 0;
   std::wstring report_;
