@@ -13,6 +13,7 @@
 #include "hex.h"
 #include "hookwire_h.h"
 #include "log_record.h"
+#include "main_window.h"
 #include "message_names.h"
 #include "runtime_error.h"
 
@@ -50,8 +51,9 @@ std::optional<HWND> ParseHandle(const std::wstring& text) {
 // Hands each message to the capture file (whole lines, written at least once a second).
 class FileSink final : public IhkMessageSink {
  public:
-  FileSink(CaptureFile& file, bool csv, const MessageNames& names, const MessageDecoder& decoder, RecordSource source)
-      : file_(file), csv_(csv), names_(names), decoder_(decoder), source_(std::move(source)) {}
+  FileSink(CaptureFile& file, bool csv, bool decimal, const MessageNames& names, const MessageDecoder& decoder,
+           RecordSource source)
+      : file_(file), csv_(csv), decimal_(decimal), names_(names), decoder_(decoder), source_(std::move(source)) {}
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     if (!out) return E_POINTER;
@@ -78,7 +80,7 @@ class FileSink final : public IhkMessageSink {
   HRESULT STDMETHODCALLTYPE Message(LONG msg, LONG_PTR wParam, LONG_PTR lParam, LONG_PTR*) override {
     COM_METHOD_BEGIN
     ++count_;
-    std::wstring line = names_.FormatLine(msg, wParam, lParam);
+    std::wstring line = decimal_ ? names_.FormatDecimalLine(msg, wParam, lParam) : names_.FormatLine(msg, wParam, lParam);
     LogRecord r;
     if (csv_) {
       r = CaptureRecord(source_, count_, msg, wParam, lParam, std::move(line));
@@ -121,6 +123,7 @@ class FileSink final : public IhkMessageSink {
  private:
   CaptureFile& file_;
   bool csv_;
+  bool decimal_;
   const MessageNames& names_;
   const MessageDecoder& decoder_;
   RecordSource source_;
@@ -167,12 +170,27 @@ bool LooksLikeFilterItem(const std::wstring& item) {
   return !item.empty() && !std::iswdigit(item[0]);
 }
 
+// The window a command names: a handle, or a top-level window of a class (and caption). Null,
+// with the reason on standard error, when there is none.
+HWND FindTarget(const std::wstring& window, const std::wstring* caption) {
+  if (auto h = ParseHandle(window); h && !caption) {
+    if (IsWindow(*h)) return *h;
+    WriteError(L"no window has the handle " + window);
+    return nullptr;
+  }
+  const bool any_class = window.empty() || window == L"*";
+  if (HWND found = FindWindowW(any_class ? nullptr : window.c_str(), caption ? caption->c_str() : nullptr)) return found;
+  WriteError(L"no top-level window of class \"" + window + L"\"" +
+             (caption ? L" with the caption \"" + *caption + L"\"" : std::wstring()));
+  return nullptr;
+}
+
 }  // namespace
 
 std::wstring UsageText() {
   return L"Snoopet.exe                       opens the window\r\n"
          L"Snoopet.exe /capture <handle | class> [/caption <text>] /out <file>\r\n"
-         L"            [/seconds N | /untilclosed] [/filter <list> | /only <list>] [/csv]\r\n"
+         L"            [/seconds N | /untilclosed] [/filter <list> | /only <list>] [/csv] [/decimal]\r\n"
          L"  <handle>     hexadecimal (0x1A02C); otherwise a top-level window of that class (* any)\r\n"
          L"  /seconds N   how long to watch: more than 0, at most 86400 (default 10); the capture\r\n"
          L"               also ends when the window closes; /untilclosed waits for that alone\r\n"
@@ -180,6 +198,10 @@ std::wstring UsageText() {
          L"               Text, Scrolling, Timer, Commands, Creation, User, Registered), message names\r\n"
          L"               (WM_TIMER) or numbers (0xC0A1), separated by commas\r\n"
          L"  /csv         every detail, comma separated; otherwise the log's lines\r\n"
+         L"  /decimal     the lines' wParam and lParam in decimal (the CSV keeps its hexadecimal columns)\r\n"
+         L"Snoopet.exe /inspect <handle | class> [/caption <text>]\r\n"
+         L"               prints what the window inspector shows: class, styles, rectangles,\r\n"
+         L"               properties, process and thread\r\n"
          L"Switches may start with / or -. Exit codes: 0 done, 2 bad arguments, 3 no such window,\r\n"
          L"4 the window cannot be watched, 5 the file cannot be written, 6 Hookwire is not registered,\r\n"
          L"7 messages were lost (the file marks where), 8 OLE failed.\r\n";
@@ -206,6 +228,10 @@ std::optional<std::wstring> ParseCaptureArgs(const std::vector<std::wstring>& ar
     }
     if (IsSwitch(s, L"untilclosed")) {
       a.until_closed = true;
+      continue;
+    }
+    if (IsSwitch(s, L"decimal")) {
+      a.decimal = true;
       continue;
     }
     if (!(IsSwitch(s, L"out") || IsSwitch(s, L"caption") || IsSwitch(s, L"seconds") || IsSwitch(s, L"filter") ||
@@ -288,23 +314,8 @@ int RunCommandLineCapture(const std::vector<std::wstring>& args) {
     filter.SetGroups(groups);
   }
 
-  // The window.
-  HWND target = nullptr;
-  if (auto h = ParseHandle(a.window); h && !a.has_caption) {
-    target = IsWindow(*h) ? *h : nullptr;
-    if (!target) {
-      WriteError(L"no window has the handle " + a.window);
-      return kCaptureNoWindow;
-    }
-  } else {
-    const bool any_class = a.window.empty() || a.window == L"*";
-    target = FindWindowW(any_class ? nullptr : a.window.c_str(), a.has_caption ? a.caption.c_str() : nullptr);
-    if (!target) {
-      WriteError(L"no top-level window of class \"" + a.window + L"\"" +
-                 (a.has_caption ? L" with the caption \"" + a.caption + L"\"" : std::wstring()));
-      return kCaptureNoWindow;
-    }
-  }
+  HWND target = FindTarget(a.window, a.has_caption ? &a.caption : nullptr);
+  if (!target) return kCaptureNoWindow;
 
   com_ptr<_HookwireWindow> window;
   HRESULT hr = CoCreateInstance(CLSID_HookwireWindow, nullptr, CLSCTX_INPROC_SERVER, IID__HookwireWindow,
@@ -339,7 +350,7 @@ int RunCommandLineCapture(const std::vector<std::wstring>& args) {
   LONG lost_at_start = 0;
   if (details) details->get_LostMessages(&lost_at_start);
   QueryPerformanceCounter(&source.start);
-  FileSink sink(file, a.csv, names, decoder, source);
+  FileSink sink(file, a.csv, a.decimal, names, decoder, source);
 
   hr = WatchThrough(window.get(), filter);
   if (SUCCEEDED(hr)) hr = window->putref_MessageSink(&sink);
@@ -391,6 +402,28 @@ int RunCommandLineCapture(const std::vector<std::wstring>& args) {
                a.out + L" mark where");
     return kCaptureLostMessages;
   }
+  return kCaptureDone;
+}
+
+int RunCommandLineInspect(const std::vector<std::wstring>& args) {
+  std::wstring caption;
+  bool has_caption = false;
+  std::optional<std::wstring> error;
+  if (args.empty() || args[0].empty() || args[0][0] == L'/' || (args[0][0] == L'-' && args[0].size() > 1))
+    error = L"/inspect needs a window: a hexadecimal handle or a class name";
+  for (size_t i = 1; !error && i < args.size(); ++i) {
+    if (!IsSwitch(args[i], L"caption")) error = L"unknown argument: " + args[i];
+    else if (i + 1 >= args.size()) error = args[i] + L" needs a value";
+    else caption = args[++i], has_caption = true;
+  }
+  if (error) {
+    WriteError(*error);
+    WriteTo(STD_ERROR_HANDLE, UsageText());
+    return kCaptureBadArguments;
+  }
+  HWND target = FindTarget(args[0], has_caption ? &caption : nullptr);
+  if (!target) return kCaptureNoWindow;
+  WriteOutput(MainWindow::InspectWindow(target) + L"\r\n");
   return kCaptureDone;
 }
 

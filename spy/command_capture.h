@@ -1,5 +1,6 @@
 // Capture without a window: Snoopet.exe /capture <window> /out <file> [/seconds N] [/filter list]
-// [/only list] [/csv]. One line per message as the log writes it (or every detail as CSV).
+// [/only list] [/csv] [/decimal]. One line per message as the log writes it (or every detail as
+// CSV); and the window inspector's text of one window: Snoopet.exe /inspect <window>.
 #pragma once
 #include <optional>
 #include <string>
@@ -29,6 +30,7 @@ struct CaptureArgs {
   std::wstring filter;        // groups and messages to leave out
   std::wstring only;          // groups and messages to log alone
   bool csv = false;
+  bool decimal = false;       // /decimal: the lines' wParam and lParam in decimal
 };
 
 // The usage text (several lines, no "Snoopet:" prefix).
@@ -46,5 +48,9 @@ std::optional<std::wstring> ParseCaptureArgs(const std::vector<std::wstring>& ar
 
 // Runs the whole capture; the return value is the exit code. Errors go to standard error.
 int RunCommandLineCapture(const std::vector<std::wstring>& args);
+
+// Snoopet.exe /inspect <handle | class> [/caption <text>]: what the window inspector shows, on
+// standard output. 0 done, 2 bad arguments, 3 no such window.
+int RunCommandLineInspect(const std::vector<std::wstring>& args);
 
 }  // namespace spy

@@ -6,9 +6,10 @@
 // it exits: 0 when lines were logged, 1 otherwise. With /tools after the file it shows the tools
 // one view after another, each announced in <ready-file> as "<lines> <view>" and left when the
 // file is gone: "details" (the pane with a decoded line, a filter on, the finder dragged over the
-// tree), "menu" (several lines selected, the log's menu with its Filter submenu open) and
-// "window" (the finder dropped on the toolbar: its node and what is known of it). The user's
-// settings are left as they were.
+// tree), "menu" (several lines selected, the log's menu with its Filter submenu open),
+// "window" (the finder dropped on the toolbar: its node and what is known of it), "find" (a window
+// found in the tree by its class), "logfind" (a text found in the log, back on the main window) and
+// "inspector" (the window inspector for the toolbar). The user's settings are left as they were.
 #include <windows.h>
 #include <ole2.h>
 #include <shellapi.h>
@@ -165,7 +166,45 @@ void CALLBACK DemoStep(HWND, UINT, UINT_PTR, DWORD) {
       SendMessageW(w.tree(), WM_HSCROLL, MAKEWPARAM(SB_THUMBPOSITION, 0), 0);
       return;
     case 60: Announce(d, "window"); return;
-    case 61:
+    case 61:  // a window found in the tree by its class, as typed into the find box (Ctrl+F)
+      w.ShowFindBox(false);
+      if (HWND edit = w.find_box() ? GetDlgItem(w.find_box(), 1) : nullptr) {
+        SetWindowTextW(edit, L"ListBox");
+        SendMessageW(edit, WM_KEYDOWN, VK_RETURN, 0);
+      }
+      SendMessageW(w.tree(), WM_HSCROLL, MAKEWPARAM(SB_THUMBPOSITION, 0), 0);
+      return;
+    case 63: Announce(d, "find"); return;
+    case 64:  // back to the main window, its log going on for a moment
+      w.SelectWindow(w.hwnd());
+      SendMessageW(w.tree(), WM_HSCROLL, MAKEWPARAM(SB_THUMBPOSITION, 0), 0);
+      w.SetPaused(false);
+      return;
+    case 65:
+    case 66:
+    case 67:
+      SendMessageW(w.hwnd(), WM_GETTEXTLENGTH, 0, 0);
+      SetWindowPos(w.hwnd(), nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_FRAMECHANGED);
+      return;
+    case 68: {  // paused, a text found in the log (Ctrl+F in the log)
+      w.SetPaused(true);
+      w.ShowFindBox(true);
+      if (HWND edit = w.find_box() ? GetDlgItem(w.find_box(), 1) : nullptr) {
+        SetWindowTextW(edit, L"WM_GETTEXTLENGTH");
+        SendMessageW(edit, WM_KEYDOWN, VK_RETURN, 0);
+      }
+      return;
+    }
+    case 70: Announce(d, "logfind"); return;
+    case 71:  // the toolbar's node selected (the log follows it), its inspector (Ctrl+I in the tree)
+      w.SelectWindow(w.toolbar());
+      SendMessageW(w.tree(), WM_HSCROLL, MAKEWPARAM(SB_THUMBPOSITION, 0), 0);
+      w.ShowInspector();
+      return;
+    case 73: Announce(d, "inspector"); return;
+    case 74:
+      if (w.find_box()) ShowWindow(w.find_box(), SW_HIDE);
+      if (w.inspector()) SendMessageW(w.inspector(), WM_CLOSE, 0, 0);
       w.SetFilter(d.user_filter);
       ClickButton(w.toolbar(), 0);  // "Exit"
       return;
@@ -191,6 +230,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int show) {
       spy::WriteOutput(spy::UsageText());
       return 0;
     }
+    if (spy::IsSwitch(args[0], L"inspect")) return spy::RunCommandLineInspect({args.begin() + 1, args.end()});
     if (spy::IsSwitch(args[0], L"capture")) {
       mode = Mode::Capture;
     } else if (spy::IsSwitch(args[0], L"demo") && args.size() >= 2) {

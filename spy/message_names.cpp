@@ -129,4 +129,12 @@ std::wstring MessageNames::FormatLine(int32_t msg, LONG_PTR wParam, LONG_PTR lPa
   return line;
 }
 
+std::wstring MessageNames::FormatDecimalLine(int32_t msg, LONG_PTR wParam, LONG_PTR lParam) const {
+  // The same first field; the parameters as signed decimal numbers of their width.
+  std::wstring line = FormatLine(msg, 0, 0);
+  line.resize(line.size() - 6);  // ", 0, 0"
+  return line + L", " + std::to_wstring(static_cast<long long>(wParam)) + L", " +
+         std::to_wstring(static_cast<long long>(lParam));
+}
+
 }  // namespace spy

@@ -25,6 +25,8 @@ class MessageNames {
   // The log line: the name (or, from 1024 up, the hexadecimal number), ", ", wParam, ", ",
   // lParam. A negative msg raises error 9 (subscript out of range).
   std::wstring FormatLine(int32_t msg, LONG_PTR wParam, LONG_PTR lParam) const;
+  // The same line with wParam and lParam as signed decimal numbers ("WM_SIZE, 0, 31457920").
+  std::wstring FormatDecimalLine(int32_t msg, LONG_PTR wParam, LONG_PTR lParam) const;
 
   const std::wstring& Name(int32_t msg) const;
 

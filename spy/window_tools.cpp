@@ -449,12 +449,7 @@ void MainWindow::SetOnTop(bool on) {
 void MainWindow::SetDecimal(bool on) { decimal_ = on; }
 
 std::wstring MainWindow::LineOf(LONG msg, LONG_PTR wParam, LONG_PTR lParam) const {
-  if (!decimal_) return FormatMessageLine(msg, wParam, lParam);
-  // The same first field; the parameters as signed decimal numbers of their width.
-  std::wstring line = FormatMessageLine(msg, 0, 0);
-  line.resize(line.size() - 6);  // ", 0, 0"
-  return line + L", " + std::to_wstring(static_cast<long long>(wParam)) + L", " +
-         std::to_wstring(static_cast<long long>(lParam));
+  return decimal_ ? names_.FormatDecimalLine(msg, wParam, lParam) : names_.FormatLine(msg, wParam, lParam);
 }
 
 void MainWindow::SetLogLength(int lines) {

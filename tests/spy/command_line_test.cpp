@@ -132,6 +132,55 @@ TEST(CommandLine, CapturesNotepadByHandleAndByClassIntoLinesOrCsv) {
   DeleteFileW(csv.c_str());
 }
 
+// What the log's Decimal Parameters does for its lines, /decimal does for a capture's lines; the
+// CSV keeps its hexadecimal columns, as the log's Save As does.
+TEST(CommandLine, DecimalWritesTheLinesParametersInDecimal) {
+  SystemProgram notepad(L"notepad.exe", Bitness::Same);
+  ASSERT_NE(nullptr, notepad.window());
+  const std::wstring out = OutPath(L"snoopet-decimal.txt");
+  DeleteFileW(out.c_str());
+  auto send = [&] { SendMessageTimeoutW(notepad.window(), WM_NULL, 0x77, 0x1000, SMTO_ABORTIFHUNG, 1000, nullptr); };
+  Outcome run = Snoopet(L"-capture " + HandleText(notepad.window()) + L" -out \"" + out + L"\" -seconds 2 -decimal", send);
+  EXPECT_EQ(0u, run.code) << run.err;
+  std::string text = ReadFileBytes(out);
+  EXPECT_NE(std::string::npos, text.find("WM_NULL, 119, 4096\r\n")) << text.substr(0, 400);
+  EXPECT_EQ(std::string::npos, text.find("WM_NULL, 77, 1000")) << text.substr(0, 400);
+
+  run = Snoopet(L"/capture " + HandleText(notepad.window()) + L" /out \"" + out + L"\" /seconds 2 /decimal /csv", send);
+  EXPECT_EQ(0u, run.code) << run.err;
+  text = ReadFileBytes(out);
+  const std::string params = sizeof(void*) == 4 ? ",0x00000077,0x00001000," : ",0x77,0x1000,";
+  EXPECT_NE(std::string::npos, text.find(",0x0000,WM_NULL" + params)) << text.substr(0, 400);
+  DeleteFileW(out.c_str());
+}
+
+// /inspect prints the inspector's text of one window, found as /capture finds it, and opens nothing.
+TEST(CommandLine, InspectPrintsTheWindowInspectorsTextOfOneWindow) {
+  SystemProgram notepad(L"notepad.exe", Bitness::Same);
+  ASSERT_NE(nullptr, notepad.window());
+  DWORD pid = 0;
+  GetWindowThreadProcessId(notepad.window(), &pid);
+  wchar_t caption[256] = {};
+  GetWindowTextW(notepad.window(), caption, 256);
+  for (const std::wstring& which : {L"/inspect " + HandleText(notepad.window()),
+                                    L"-inspect Notepad -caption \"" + std::wstring(caption) + L"\""}) {
+    const Outcome run = Snoopet(which);
+    EXPECT_EQ(0u, run.code) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("\r\nClass\tNotepad\r\n")) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("WS_CAPTION")) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("notepad.exe")) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find(", id " + std::to_string(pid) + "\r\n")) << run.err;
+  }
+  const std::vector<std::pair<std::wstring, DWORD>> refused{
+      {L"/inspect", 2}, {L"/inspect 0x1234 /out x.txt", 2}, {L"/inspect 0x1234 /caption", 2},
+      {L"/inspect 0x7FFFFFF0", 3}, {L"/inspect NoSuchClassAnywhere", 3}};
+  for (const auto& [args, code] : refused) {
+    const Outcome run = Snoopet(args);
+    EXPECT_EQ(code, run.code) << testing::PrintToString(args) << " " << run.err;
+    EXPECT_EQ(0u, run.err.rfind("Snoopet: ", 0)) << run.err;
+  }
+}
+
 TEST(CommandLine, FailuresExitNonZeroWithAMessage) {
   const std::wstring out = OutPath(L"snoopet-fail.txt");
   struct Case {
@@ -169,6 +218,8 @@ TEST(CommandLine, FailuresExitNonZeroWithAMessage) {
   EXPECT_EQ(0u, usage.code);
   EXPECT_NE(std::string::npos, usage.err.find("/capture <handle | class>")) << usage.err;
   EXPECT_NE(std::string::npos, usage.err.find("7 messages were lost")) << usage.err;
+  EXPECT_NE(std::string::npos, usage.err.find("/decimal")) << usage.err;
+  EXPECT_NE(std::string::npos, usage.err.find("/inspect <handle | class>")) << usage.err;
 
   // An output file that cannot be made.
   SystemProgram notepad(L"notepad.exe", Bitness::Same);
