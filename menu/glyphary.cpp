@@ -76,13 +76,15 @@ bool IsMissing(const VARIANT& v) { return V_VT(&v) == VT_ERROR && V_ERROR(&v) ==
 
 // --- lifecycle ------------------------------------------------------------------------
 
-CGlyphary::CGlyphary() {
+CGlyphary::CGlyphary() : m_Thread(GetCurrentThreadId()) {
   Check(CoCreateInstance(CLSID_HookwireWindow, nullptr, CLSCTX_INPROC_SERVER, IID__HookwireWindow,
                          m_Window.put_void()),
         kSource);
+  Enlist(this, true);
 }
 
 CGlyphary::~CGlyphary() {
+  Enlist(this, false);
   // Registrations and the sink are not withdrawn first: with subclassing off nothing arrives.
   if (m_Window) m_Window->put_Subclassed(VARIANT_FALSE);
   m_Window.reset();
@@ -354,7 +356,14 @@ HRESULT CGlyphary::Message(LONG msg, LONG_PTR wParam, LONG_PTR lParam, LONG_PTR*
 
 // WM_DRAWITEM: paints the component's own items (item_paint.h); 0 for anything else.
 LONG CGlyphary::DrawItem(LONG_PTR lParam) {
+  if (!lParam) return 0;
+  const auto* dis = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+  // Only items whose slot holds this component's record of them; anything else is passed on.
+  if (dis->CtlType != ODT_MENU || SlotInUse(dis->itemData) < 0) return 0;
   PaintContext context;
+  // This platform never sets ODS_DEFAULT for an owner-drawn item: the menu says which is default.
+  const UINT default_id = GetMenuDefaultItem(reinterpret_cast<HMENU>(dis->hwndItem), FALSE, GMDI_USEDISABLED);
+  context.default_item = default_id != static_cast<UINT>(-1) && default_id == dis->itemID;
   context.items = m_Items.data();
   context.cell_width = m_CellWidth;
   context.cell_height = m_CellHeight;

@@ -142,6 +142,30 @@ class CGlyphary final : public ComponentDispatch, public SinkDispatch, public IS
   // error 9 when every slot is held.
   int32_t NewSlot();
   void ReclaimSlots();
+  // The walk's work on one item of menu (menu_prep.cpp).
+  void PrepareItem(HMENU menu, int item, HMENU bar);
+  // A popup the walk leaves alone: items carrying another component's slots are taken over (this
+  // form paints them now), and a popup holding item data of ours is remembered for release.
+  void ClaimPopup(HMENU menu);
+  // The slot whose record this component holds for the item data on the item identified by id,
+  // or -1: item data that are not ours, a slot not in use, a record of another item.
+  int32_t OwnSlot(ULONG_PTR data, UINT id) const;
+  // The slot named by item data of ours when this component has it in use, or -1. Measuring,
+  // painting and mnemonics go by this: the walk has made every item of an opening popup ours.
+  int32_t SlotInUse(ULONG_PTR data) const;
+  // The slot in use whose record is the item id of menu (-1: none), and whether an item of menu
+  // still carries that slot's item data.
+  int32_t SlotRecordedFor(HMENU menu, UINT id) const;
+  static bool SlotHeldIn(HMENU menu, int32_t slot);
+  // Gives the item at item its text item back: its type without MFT_OWNERDRAW, its text (the
+  // record's caption where the platform kept none), item data 0 unless keep_data. The slot stays
+  // in use (copies of the item may still name it) until the store runs full and it is reclaimed.
+  void GiveBack(HMENU menu, int item, int32_t slot, bool keep_data);
+  void Remember(HMENU menu);
+  // Every live component of the process; on release an item another component of this thread
+  // also prepared is handed to it (its item data written back) instead of becoming plain.
+  static void Enlist(CGlyphary* component, bool live);
+  bool HandOver(HMENU menu, UINT id, ULONG_PTR* data) const;
 
   // Members in storage order.
   common::com_ptr<_HookwireWindow> m_Window;
@@ -166,10 +190,13 @@ class CGlyphary final : public ComponentDispatch, public SinkDispatch, public IS
   struct SlotOwner {
     HMENU menu = nullptr;
     UINT id = 0;
+    bool used = false;  // the record is this item's until the item is given back or gone
   };
   std::array<SlotOwner, kItemStoreSize> slot_owners_{};
   // A screen reader runs: the menus stay as the platform draws them.
   bool m_PlatformDrawn = false;
+  // The thread the component was created on: components of one thread may share menus.
+  DWORD m_Thread = 0;
 
   // High DPI, alpha pictures, keyboard cues and flat menus.
   uint32_t m_Dpi = 96;

@@ -57,9 +57,10 @@ LONG CGlyphary::MeasureMenuItem(LONG_PTR lParam) {
   if (lParam == 0) return 0;
   auto* target = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
   MEASUREITEMSTRUCT mis = *target;
-  if (mis.itemData > 0xFFFFFFFFu || !IsOwnItemData(static_cast<uint32_t>(mis.itemData)) || mis.CtlType != ODT_MENU)
-    return 0;
-  ItemRecord& stored = Item(ItemSlot(static_cast<uint32_t>(mis.itemData)));
+  // Only items whose slot holds this component's record of them; anything else is passed on.
+  const int32_t slot = mis.CtlType == ODT_MENU ? SlotInUse(mis.itemData) : -1;
+  if (slot < 0) return 0;
+  ItemRecord& stored = Item(slot);
   if (stored.CommandId == 0) stored.CommandId = static_cast<int32_t>(mis.itemID);
   const ItemRecord record = stored;
   const int32_t cy_menu = MenuBarHeight(m_Dpi);
@@ -73,6 +74,17 @@ LONG CGlyphary::MeasureMenuItem(LONG_PTR lParam) {
     {
       common::unique_hdc_window dc(nullptr);
       common::unique_select_object font(dc.get(), m_MenuFont);
+      // The default item is drawn bold and measured so.
+      common::unique_hfont bold;
+      const HMENU menu = slot_owners_[static_cast<size_t>(slot)].menu;
+      const UINT default_id = menu ? GetMenuDefaultItem(menu, FALSE, GMDI_USEDISABLED) : static_cast<UINT>(-1);
+      LOGFONTW lf{};
+      if (default_id != static_cast<UINT>(-1) && default_id == mis.itemID && m_MenuFont &&
+          GetObjectW(m_MenuFont, sizeof lf, &lf)) {
+        lf.lfWeight = FW_BOLD;
+        bold.reset(CreateFontIndirectW(&lf));
+      }
+      common::unique_select_object bold_font(dc.get(), bold ? bold.get() : m_MenuFont);
       // A popup item keeps room for one more letter.
       r1 = MeasureText(dc.get(), record.IsTopLevel ? record.Caption : record.Caption + L"m");
       if (!record.IsTopLevel && record.HasShortcut) {

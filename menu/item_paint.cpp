@@ -365,7 +365,7 @@ LONG DrawMenuItem(const PaintContext& ctx, LONG_PTR lParam) {
   const bool hide_prefix = !ctx.keyboard_cues && (dis.itemState & ODS_NOACCEL) != 0;
   SetBkMode(hDC, TRANSPARENT);
   // The default item of a menu is bold.
-  BoldFont bold(hDC, (dis.itemState & ODS_DEFAULT) != 0);
+  BoldFont bold(hDC, ctx.default_item || (dis.itemState & ODS_DEFAULT) != 0);
   if (grayed && (!selected || tc == bg)) {
     RECT emboss = {common::CheckedAdd(text.left, 1, kSource), common::CheckedAdd(text.top, 1, kSource),
                    common::CheckedAdd(text.right, 1, kSource), common::CheckedAdd(text.bottom, 1, kSource)};

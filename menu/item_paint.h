@@ -26,6 +26,7 @@ struct PaintContext {
   PictureCache* pictures = nullptr;   // pictures with alpha or drawn at another size; null: none
   bool keyboard_cues = true;          // false: ODS_NOACCEL hides the mnemonic underlines
   bool flat_menus = false;            // the highlight as flat menus draw it (COLOR_MENUHILIGHT, framed)
+  bool default_item = false;          // the item is its menu's default item (bold), ODS_DEFAULT or not
 };
 
 // Paints the item whose DRAWITEMSTRUCT is at lParam. Returns 1 when the item is one of ours and has

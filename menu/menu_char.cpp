@@ -13,7 +13,7 @@ namespace glyphary {
 namespace {
 
 constexpr int16_t kWindowMenuFlag = 0x2000;  // MF_SYSMENU
-constexpr UINT kCharMask = MIIM_STATE | MIIM_FTYPE | MIIM_DATA;
+constexpr UINT kCharMask = MIIM_ID | MIIM_STATE | MIIM_FTYPE | MIIM_DATA;
 
 wchar_t UpperCase(wchar_t c) {
   wchar_t s[2] = {c, 0};
@@ -43,9 +43,10 @@ int32_t CGlyphary::HandleMenuChar(LONG_PTR wParam, LONG_PTR lParam) {
     MENUITEMINFOW mii{};
     mii.cbSize = sizeof mii;
     mii.fMask = kCharMask;
-    if (GetMenuItemInfoW(menu, static_cast<UINT>(item), TRUE, &mii) && mii.dwItemData <= 0xFFFFFFFFu &&
-        IsOwnItemData(static_cast<uint32_t>(mii.dwItemData)) && (mii.fType & MFT_OWNERDRAW)) {
-      const ItemRecord& record = Item(ItemSlot(static_cast<uint32_t>(mii.dwItemData)));
+    const int32_t slot =
+        GetMenuItemInfoW(menu, static_cast<UINT>(item), TRUE, &mii) ? SlotInUse(mii.dwItemData) : -1;
+    if (slot >= 0 && (mii.fType & MFT_OWNERDRAW)) {
+      const ItemRecord& record = Item(slot);
       const wchar_t letter = MnemonicLetter(record.Caption);
       if (letter && UpperCase(letter) == key) matches.push_back(item);
     }

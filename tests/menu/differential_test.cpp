@@ -16,7 +16,9 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <random>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -40,11 +42,14 @@ struct ItemSpec {
   int bitmap = 0;       // 0 none; 1, 2 the application's bitmaps; 8..11 HBMMENU_POPUP_*
   ULONG_PTR data = 0;   // the application's own item data
   int sub = -1;         // a sub-menu: index into Scenario::popups
+  bool ownerdraw = false;  // the application draws it itself (WM_MEASUREITEM / WM_DRAWITEM)
 };
 
 struct PopupSpec {
   std::vector<ItemSpec> items;
   bool dynamic = false;  // the application changes it in its WM_INITMENUPOPUP
+  bool sets_data = false;  // ... or gives an item its own item data there
+  int copy_from = -1;      // ... or copies an item of that popup into it (once)
 };
 
 // One menu loop: on the bar (started by SC_KEYMENU, optionally with a letter) or a context menu,
@@ -64,6 +69,12 @@ struct Scenario {
   bool release = false;  // the end: release the component (else detach it)
 };
 
+// What the generator may put in beyond text items: items and item data the application keeps
+// for itself, and items it copies between menus.
+struct Knobs {
+  bool foreign = false;
+};
+
 const wchar_t* const kCaptions[] = {
     L"&Open",        L"Save && E&xit",   L"&\x03A9mega",        L"\x65E5\x672C&\x8A9E",     L"Plain",
     L"&Print...\tCtrl+P", L"E&xport\tCtrl+Shift+E", L"&&Literal", L"Re&do",    L"&Zoom \x00DC",
@@ -73,7 +84,7 @@ const wchar_t kLetters[] = L"oxdzcpvbe&\x03C9\x8A9E\x0436q";
 
 class Generator {
  public:
-  explicit Generator(uint32_t seed) : rng_(seed) { s_.seed = seed; }
+  explicit Generator(uint32_t seed, Knobs knobs = {}) : rng_(seed), knobs_(knobs) { s_.seed = seed; }
 
   Scenario Make() {
     const int bars = Chance(25) ? 2 : 1;
@@ -84,6 +95,12 @@ class Generator {
       s_.bars.push_back(bar);
     }
     if (Chance(40)) s_.context = Popup(1);
+    // The application copies an item of the bar's first popup into a popup it shows (often the
+    // context menu, which the walk leaves alone).
+    if (knobs_.foreign && Chance(50)) {
+      const int target = s_.context >= 0 && Chance(70) ? s_.context : Between(0, static_cast<int>(s_.popups.size()) - 1);
+      if (target != s_.bars[0][0].second) s_.popups[static_cast<size_t>(target)].copy_from = s_.bars[0][0].second;
+    }
     const int sessions = Between(2, 4);
     for (int i = 0; i < sessions; ++i) {
       Session session;
@@ -116,6 +133,7 @@ class Generator {
     s_.popups.emplace_back();
     PopupSpec popup;
     popup.dynamic = Chance(35);
+    if (knobs_.foreign && !popup.dynamic) popup.sets_data = Chance(40);
     const int n = Between(1, 7);
     bool has_default = false;
     for (int i = 0; i < n; ++i) {
@@ -137,6 +155,10 @@ class Generator {
         if (Chance(10)) item.bitmap = Chance(50) ? Between(1, 2) : Between(8, 11);
         if (Chance(5)) item.data = 0x1234 + static_cast<ULONG_PTR>(i);
         if (depth < 2 && Chance(12)) item.sub = Popup(depth + 1);
+        if (knobs_.foreign && item.sub < 0 && Chance(15)) {
+          item.ownerdraw = true;
+          item.data = Chance(50) ? 0 : 0x2000 + static_cast<ULONG_PTR>(i);
+        }
       }
       popup.items.push_back(item);
     }
@@ -145,6 +167,7 @@ class Generator {
   }
 
   std::mt19937 rng_;
+  Knobs knobs_;
   Scenario s_;
   UINT next_id_ = 100;
 };
@@ -229,6 +252,15 @@ class ScriptedRun {
         TrackPopupMenu(popups_[static_cast<size_t>(s_.context)], TPM_LEFTALIGN, 120, 120, 0, form_->hwnd(), nullptr);
       }
       KillTimer(form_->hwnd(), kWatchdog);
+      if (!measured_.empty() || !drawn_.empty()) {
+        std::wstring line = L"the application measured";
+        for (UINT id : measured_) line += L" " + std::to_wstring(id);
+        line += L" and drew";
+        for (UINT id : drawn_) line += L" " + std::to_wstring(id);
+        observed_.events.push_back(line);
+        measured_.clear();
+        drawn_.clear();
+      }
       // Commands are posted; a key the loop did not take is dropped here.
       MSG m;
       while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
@@ -286,8 +318,12 @@ class ScriptedRun {
       mii.fType = MFT_SEPARATOR;
     } else {
       mii.fType = item.type;
-      mii.fMask |= MIIM_STRING;
-      mii.dwTypeData = const_cast<LPWSTR>(item.text.c_str());
+      if (item.ownerdraw) {
+        mii.fType |= MFT_OWNERDRAW;
+      } else {
+        mii.fMask |= MIIM_STRING;
+        mii.dwTypeData = const_cast<LPWSTR>(item.text.c_str());
+      }
       if (item.bitmap) {
         mii.fMask |= MIIM_BITMAP;
         mii.hbmpItem = Bitmap(item.bitmap);
@@ -330,11 +366,15 @@ class ScriptedRun {
         line << Name(menu) << L"#" << i << L" id " << mii.wID << L" text '" << text << L"' state "
              << common::Hex(static_cast<int32_t>(mii.fState)) << L" bitmap " << BitmapName(mii.hbmpItem) << L" sub "
              << Name(mii.hSubMenu);
-        // While attached the item is owner-drawn: that bit and the component's item data are its own.
-        line << L" type " << common::Hex(static_cast<int32_t>(everything ? mii.fType : mii.fType & ~MFT_OWNERDRAW));
+        // While attached an item carrying the component's item data is owner-drawn: that bit and the
+        // data are the component's. Any other item keeps its type and data exactly.
+        const bool taken = !everything && mii.dwItemData <= 0xFFFFFFFFu &&
+                           glyphary::IsOwnItemData(static_cast<uint32_t>(mii.dwItemData));
+        const bool unread = !everything && mii.dwItemData == 0;
+        line << L" type " << common::Hex(static_cast<int32_t>(taken || unread ? mii.fType & ~MFT_OWNERDRAW : mii.fType));
+        if (!taken && !unread) line << L" data " << common::Hex(static_cast<int32_t>(mii.dwItemData));
         if (everything)
-          line << L" data " << common::Hex(static_cast<int32_t>(mii.dwItemData)) << L" checkmarks "
-               << BitmapName(mii.hbmpChecked) << L"/" << BitmapName(mii.hbmpUnchecked);
+          line << L" checkmarks " << BitmapName(mii.hbmpChecked) << L"/" << BitmapName(mii.hbmpUnchecked);
         out.push_back(line.str());
       }
     }
@@ -354,8 +394,28 @@ class ScriptedRun {
         if (names_.count(popup) && names_.at(popup)[0] == L'p') {
           const size_t p = static_cast<size_t>(std::stoi(names_.at(popup).substr(1)));
           if (p < s_.popups.size() && s_.popups[p].dynamic) Change(popup);
+          if (p < s_.popups.size() && s_.popups[p].sets_data) SetData(popup);
+          if (p < s_.popups.size() && s_.popups[p].copy_from >= 0 && !copied_.count(popup))
+            Copy(popups_[static_cast<size_t>(s_.popups[p].copy_from)], popup);
         }
         break;
+      }
+      case WM_MEASUREITEM: {
+        auto* mis = reinterpret_cast<MEASUREITEMSTRUCT*>(lp);
+        if (wp != 0 || mis->CtlType != ODT_MENU || !IsApplications(mis->itemData)) break;
+        measured_.insert(mis->itemID);
+        mis->itemWidth = 60;
+        mis->itemHeight = 18;
+        *r = TRUE;
+        return true;
+      }
+      case WM_DRAWITEM: {
+        const auto* dis = reinterpret_cast<const DRAWITEMSTRUCT*>(lp);
+        if (wp != 0 || dis->CtlType != ODT_MENU || !IsApplications(dis->itemData)) break;
+        drawn_.insert(dis->itemID);
+        FillRect(dis->hDC, &dis->rcItem, GetSysColorBrush(COLOR_INFOBK));
+        *r = TRUE;
+        return true;
       }
       case WM_MENUSELECT:
         ev.push_back(L"MENUSELECT " + Name(reinterpret_cast<HMENU>(lp)) + L" " + std::to_wstring(LOWORD(wp)) + L" " +
@@ -427,6 +487,48 @@ class ScriptedRun {
     }
   }
 
+  // The application's own owner-drawn items: every item data it gave them (0 included).
+  bool IsApplications(ULONG_PTR data) const {
+    return data == 0 || data == 0x7777 || (data >= 0x1234 && data < 0x1234 + 8) || (data >= 0x2000 && data < 0x2000 + 8);
+  }
+
+  // A pointer of its own on the first text item (what a recent-files list keeps there).
+  void SetData(HMENU popup) {
+    for (int i = 0; i < GetMenuItemCount(popup); ++i) {
+      MENUITEMINFOW mii = Info(MIIM_FTYPE | MIIM_SUBMENU);
+      GetMenuItemInfoW(popup, static_cast<UINT>(i), TRUE, &mii);
+      if ((mii.fType & MFT_SEPARATOR) || mii.hSubMenu) continue;
+      if ((mii.fType & MFT_OWNERDRAW) && !ItemIsTaken(popup, i)) continue;  // its own owner-drawn item
+      MENUITEMINFOW data = Info(MIIM_DATA);
+      data.dwItemData = 0x7777;
+      SetMenuItemInfoW(popup, static_cast<UINT>(i), TRUE, &data);
+      return;
+    }
+  }
+
+  static bool ItemIsTaken(HMENU menu, int i) {
+    MENUITEMINFOW mii = Info(MIIM_DATA);
+    GetMenuItemInfoW(menu, static_cast<UINT>(i), TRUE, &mii);
+    return mii.dwItemData <= 0xFFFFFFFFu && glyphary::IsOwnItemData(static_cast<uint32_t>(mii.dwItemData));
+  }
+
+  // A full copy of the first item of from without a sub-menu, appended to popup.
+  void Copy(HMENU from, HMENU popup) {
+    copied_.insert(popup);
+    for (int i = 0; i < GetMenuItemCount(from); ++i) {
+      wchar_t text[256] = {};
+      MENUITEMINFOW mii = Info(MIIM_ID | MIIM_STATE | MIIM_FTYPE | MIIM_DATA | MIIM_STRING | MIIM_BITMAP |
+                               MIIM_CHECKMARKS | MIIM_SUBMENU);
+      mii.dwTypeData = text;
+      mii.cch = 256;
+      if (!GetMenuItemInfoW(from, static_cast<UINT>(i), TRUE, &mii) || mii.hSubMenu) continue;
+      mii.fMask &= ~static_cast<UINT>(MIIM_SUBMENU);
+      if (mii.fType & MFT_SEPARATOR) mii.fMask &= ~static_cast<UINT>(MIIM_STRING);
+      InsertMenuItemW(popup, static_cast<UINT>(GetMenuItemCount(popup)), TRUE, &mii);
+      return;
+    }
+  }
+
   // One key whenever the menu waits for input; Escape once the script is done, and the menu
   // ended outright should it still be open long after.
   void NextKey(HWND h) {
@@ -455,6 +557,9 @@ class ScriptedRun {
   int idles_ = 0;
   int bar_shown_ = 0;
   UINT changes_ = 0;
+  std::set<HMENU> copied_;
+  std::set<UINT> measured_;
+  std::set<UINT> drawn_;
   Observed observed_;
 };
 
@@ -488,19 +593,16 @@ uint32_t Setting(const char* flag, const char* env, uint32_t fallback) {
   return v && *v ? static_cast<uint32_t>(std::strtoul(v, nullptr, 10)) : fallback;
 }
 
-}  // namespace
-
-TEST(Differential, GlypharyChangesNothingTheApplicationObserves) {
-  const uint32_t first = Setting("--diff-seed", "GLYPHARY_DIFF_SEED", 20261209);
-  const uint32_t cases = Setting("--diff-cases", "GLYPHARY_DIFF_CASES", 200);
-  const bool verbose = Setting("--diff-verbose", "GLYPHARY_DIFF_VERBOSE", 0) != 0;
+// Runs the generated cases from first on, without and with the component, and reports the
+// first difference of each failing case (at most five).
+void RunCases(uint32_t first, uint32_t cases, bool verbose, Knobs knobs) {
   int failures = 0;
   for (uint32_t seed = first; seed < first + cases && failures < 5; ++seed) {
     if (verbose) {
       std::printf("seed %u\n", seed);
       std::fflush(stdout);
     }
-    const Scenario scenario = Generator(seed).Make();
+    const Scenario scenario = Generator(seed, knobs).Make();
     Observed without, with;
     {
       ScriptedRun plain(scenario, false, verbose);
@@ -518,4 +620,126 @@ TEST(Differential, GlypharyChangesNothingTheApplicationObserves) {
       ADD_FAILURE() << "seed " << seed << " (replay: --diff-seed=" << seed << " --diff-cases=1): " << Narrow(diff);
     }
   }
+}
+
+}  // namespace
+
+TEST(Differential, GlypharyChangesNothingTheApplicationObserves) {
+  const uint32_t first = Setting("--diff-seed", "GLYPHARY_DIFF_SEED", 20261209);
+  const uint32_t cases = Setting("--diff-cases", "GLYPHARY_DIFF_CASES", 200);
+  const bool verbose = Setting("--diff-verbose", "GLYPHARY_DIFF_VERBOSE", 0) != 0;
+  RunCases(first, cases, verbose, Knobs{});
+}
+
+// The application's own owner-drawn items, item data it sets on items the component prepared,
+// and items it copies into other menus (the context menu among them) stay the application's.
+TEST(Differential, ItemsAndDataTheApplicationKeepsForItselfStayItsOwn) {
+  const uint32_t first = Setting("--diff-seed", "GLYPHARY_DIFF_SEED", 20261210);
+  const uint32_t cases = Setting("--diff-cases", "GLYPHARY_DIFF_CASES", 120);
+  const bool verbose = Setting("--diff-verbose", "GLYPHARY_DIFF_VERBOSE", 0) != 0;
+  RunCases(first, cases, verbose, Knobs{true});
+}
+
+namespace {
+
+// Two forms share one popup, each form with a component of its own (or none): the commands each
+// form's mnemonics run in it, before and after the first form's component is released, and the
+// popup's items once both are gone.
+struct SharedObserved {
+  std::vector<std::wstring> events;
+  std::vector<std::wstring> final;
+  bool second_still_drawn = true;  // after the first release, while the second is attached
+  std::vector<std::wstring> unpainted;  // items of the open popup a component did not paint
+};
+
+SharedObserved RunSharedPopup(bool with_glyphary) {
+  SharedObserved seen;
+  auto one = client::FormObject::Create(L"one");
+  auto two = client::FormObject::Create(L"two");
+  auto popup = [](std::vector<std::pair<UINT, const wchar_t*>> items) {
+    HMENU p = CreatePopupMenu();
+    for (const auto& [id, text] : items) AppendMenuW(p, MF_STRING, id, text);
+    return p;
+  };
+  HMENU shared = popup({{101, L"&Alpha"}, {102, L"&Beta"}, {103, L"&Gamma"}});
+  HMENU bar1 = CreateMenu();
+  HMENU bar2 = CreateMenu();
+  AppendMenuW(bar1, MF_POPUP, reinterpret_cast<UINT_PTR>(popup({{1, L"&Nothing"}})), L"&Zero");
+  AppendMenuW(bar1, MF_POPUP, reinterpret_cast<UINT_PTR>(shared), L"&Shared");
+  AppendMenuW(bar2, MF_POPUP, reinterpret_cast<UINT_PTR>(popup({{2, L"&Nothing"}})), L"&Zero");
+  AppendMenuW(bar2, MF_POPUP,
+              reinterpret_cast<UINT_PTR>(popup({{201, L"&Beta two"}, {202, L"&Xray"}, {203, L"&Yankee"}, {204, L"&Alpha two"}})),
+              L"&Other");
+  AppendMenuW(bar2, MF_POPUP, reinterpret_cast<UINT_PTR>(shared), L"&Shared");
+  SetMenu(one->hwnd(), bar1);
+  SetMenu(two->hwnd(), bar2);
+  one->Show();
+  two->Show();
+  com_ptr<glyphary::CGlyphary> g1, g2;
+  if (with_glyphary) {
+    g1 = NewComponent();
+    g2 = NewComponent();
+    EXPECT_EQ(S_OK, SetForm(g1.get(), one.get()));
+    EXPECT_EQ(S_OK, SetForm(g2.get(), two.get()));
+  }
+  // Above each component: what its answer to the platform's WM_DRAWITEM was.
+  std::vector<std::unique_ptr<TopSubclass>> above;
+  const wchar_t* painting = L"";
+  for (HWND h : {one->hwnd(), two->hwnd()}) {
+    above.push_back(std::make_unique<TopSubclass>(h, [&](HWND w, UINT msg, WPARAM wp, LPARAM lp, LRESULT* r) {
+      if (msg != WM_DRAWITEM || !with_glyphary) return false;
+      *r = DefSubclassProc(w, msg, wp, lp);
+      const auto* dis = reinterpret_cast<const DRAWITEMSTRUCT*>(lp);
+      if (*r != 1) seen.unpainted.push_back(std::wstring(painting) + L" item " + std::to_wstring(dis->itemID));
+      return true;
+    }));
+  }
+  auto press = [&](const wchar_t* form, HWND owner, wchar_t key) {
+    SetForegroundWindow(owner);
+    painting = form;
+    const UINT command = RunPopup(owner, shared, [key](HWND h) { PressKey(h, key); });
+    seen.events.push_back(std::wstring(form) + L" " + key + L" runs " + std::to_wstring(command));
+  };
+  for (wchar_t key : {L'a', L'b', L'g'}) {
+    press(L"one", one->hwnd(), key);
+    press(L"two", two->hwnd(), key);
+  }
+  above.clear();
+  g1.reset();
+  if (with_glyphary) {
+    for (int i = 0; i < GetMenuItemCount(shared); ++i)
+      if (!(ItemType(shared, i) & MFT_OWNERDRAW)) seen.second_still_drawn = false;
+  }
+  for (wchar_t key : {L'a', L'g'}) press(L"two alone", two->hwnd(), key);
+  g2.reset();
+  for (int i = 0; i < GetMenuItemCount(shared); ++i) {
+    MENUITEMINFOW mii{};
+    mii.cbSize = sizeof mii;
+    mii.fMask = MIIM_ID | MIIM_STATE | MIIM_FTYPE | MIIM_DATA | MIIM_STRING;
+    wchar_t text[64] = {};
+    mii.dwTypeData = text;
+    mii.cch = 64;
+    GetMenuItemInfoW(shared, static_cast<UINT>(i), TRUE, &mii);
+    seen.final.push_back(std::to_wstring(mii.wID) + L" '" + text + L"' type " + common::Hex(static_cast<int32_t>(mii.fType)) +
+                         L" data " + common::Hex(static_cast<int32_t>(mii.dwItemData)));
+  }
+  SetMenu(one->hwnd(), nullptr);
+  SetMenu(two->hwnd(), nullptr);
+  RemoveMenu(bar1, 1, MF_BYPOSITION);  // the shared popup goes with the second bar only
+  DestroyMenu(bar1);
+  DestroyMenu(bar2);
+  one->Close();
+  two->Close();
+  return seen;
+}
+
+}  // namespace
+
+TEST(Differential, APopupSharedByTwoFormsIsEachComponentsOwnAndOutlivesEitherRelease) {
+  const SharedObserved without = RunSharedPopup(false);
+  const SharedObserved with = RunSharedPopup(true);
+  EXPECT_EQ("", Narrow(FirstDifference(L"commands run by mnemonics", without.events, with.events)));
+  EXPECT_EQ("", Narrow(FirstDifference(L"items after both let go", without.final, with.final)));
+  EXPECT_TRUE(with.second_still_drawn) << "releasing the first form's component stripped the second form's items";
+  EXPECT_EQ("", Narrow(FirstDifference(L"items a component left unpainted", {}, with.unpainted)));
 }

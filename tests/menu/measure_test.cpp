@@ -134,11 +134,14 @@ TEST(MeasureMenuItem, CommandIdOnceBarItemsForeignItemsAndCell16) {
   MEASUREITEMSTRUCT listbox{ODT_LISTBOX, 0, 1, 3, 4, new_data};
   EXPECT_EQ(S_OK, g->Message(WM_MEASUREITEM, 0, reinterpret_cast<LONG_PTR>(&listbox), &result));
   EXPECT_EQ(0, result);
-  MEASUREITEMSTRUCT outside{ODT_MENU, 0, 1, 3, 4, 0x8C2DFFFF};
-  result = 9;
-  EXPECT_EQ(static_cast<HRESULT>(0x800A0009), g->Message(WM_MEASUREITEM, 0, reinterpret_cast<LONG_PTR>(&outside), &result));
-  EXPECT_EQ(9, result);
-  EXPECT_EQ(3u, outside.itemWidth);
+  // The marker with a slot outside the store, or one the component does not have in use: not ours.
+  for (ULONG_PTR data : {ULONG_PTR{0x8C2DFFFF}, ULONG_PTR{0x8C2D0000 | 400}}) {
+    MEASUREITEMSTRUCT outside{ODT_MENU, 0, 1, 3, 4, data};
+    result = 9;
+    EXPECT_EQ(S_OK, g->Message(WM_MEASUREITEM, 0, reinterpret_cast<LONG_PTR>(&outside), &result));
+    EXPECT_EQ(0, result);
+    EXPECT_EQ(3u, outside.itemWidth) << "left untouched";
+  }
 }
 
 // The sizes do not depend on the floating-point rounding mode the client's thread is in:

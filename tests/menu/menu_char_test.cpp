@@ -134,13 +134,18 @@ TEST(MenuChar, WindowMenuPlainCaptionsTrailingAmpersandAndSeparatorsNeverMatch) 
   EXPECT_EQ(0, SendMessageW(h, WM_MENUCHAR, MAKEWPARAM('e', MF_POPUP), menu));
   EXPECT_EQ(0, SendMessageW(h, WM_MENUCHAR, MAKEWPARAM('&', MF_POPUP), menu));
   EXPECT_EQ(0, SendMessageW(h, WM_MENUCHAR, MAKEWPARAM(' ', MF_POPUP), menu));
-  // A slot outside the store fails inside the message; the form gets no answer.
+  // Item data with the marker naming a slot outside the store (or one not in use) is not ours: the
+  // item takes no letter and the others still answer.
   mii.dwItemData = 0x8C2D0400;
   mii.fMask = MIIM_DATA;
   SetMenuItemInfoW(m, 0, TRUE, &mii);
   LONG_PTR result = 55;
-  EXPECT_EQ(static_cast<HRESULT>(0x800A0009), g->Message(WM_MENUCHAR, MAKEWPARAM('z', MF_POPUP), menu, &result));
-  EXPECT_EQ(55, result) << "result keeps what it held";
+  EXPECT_EQ(S_OK, g->Message(WM_MENUCHAR, MAKEWPARAM('z', MF_POPUP), menu, &result));
+  EXPECT_EQ(glyphary::MakeLong(3, MNC_EXECUTE), result);
+  mii.dwItemData = 0x8C2D0000 | 300;
+  SetMenuItemInfoW(m, 3, TRUE, &mii);
+  EXPECT_EQ(S_OK, g->Message(WM_MENUCHAR, MAKEWPARAM('z', MF_POPUP), menu, &result));
+  EXPECT_EQ(0, result) << "a slot the component does not have in use";
 }
 
 // "&&" is a literal ampersand: the first single "&" gives the letter.

@@ -77,3 +77,52 @@ TEST(PaintDispatch, OwnItemIsPaintedAndNotPassedOn) {
   EXPECT_GT(changed, 10) << "the caption was drawn";
   EXPECT_FALSE(previous_ran) << "a painted item is not passed on";
 }
+
+// This platform never sets ODS_DEFAULT for an owner-drawn item: the default item is known from
+// the item itself, painted bold and measured bold (wider than the same item not default).
+TEST(PaintDispatch, TheDefaultItemIsPaintedAndMeasuredBoldFromItsOwnState) {
+  auto form = SampleForm();
+  auto g = NewComponent();
+  ASSERT_EQ(S_OK, SetForm(g.get(), form.get()));
+  const HMENU file = GetSubMenu(form->MenuBar(), 0);
+  const UINT id = form->Control(L"mnuOpen")->CommandId();
+  struct Seen {
+    int ink = 0;
+    UINT width = 0;
+  };
+  auto look = [&]() {
+    Seen seen;
+    common::unique_hdc dc(CreateCompatibleDC(nullptr));
+    common::unique_hdc_window screen(nullptr);
+    common::unique_hbitmap bmp(CreateCompatibleBitmap(screen.get(), 240, 24));
+    common::unique_select_object keep(dc.get(), bmp.get());
+    // The platform lends a context with the menu font in it.
+    common::unique_select_object font(dc.get(), g->MenuFont());
+    RECT all{0, 0, 240, 24};
+    FillRect(dc.get(), &all, GetSysColorBrush(COLOR_MENU));
+    DRAWITEMSTRUCT dis{};
+    dis.CtlType = ODT_MENU;
+    dis.itemID = id;
+    dis.itemAction = ODA_DRAWENTIRE;  // no ODS_DEFAULT, as the platform sends it
+    dis.hwndItem = reinterpret_cast<HWND>(file);
+    dis.hDC = dc.get();
+    dis.rcItem = all;
+    dis.itemData = ItemData(file, 1);
+    EXPECT_EQ(1, SendMessageW(form->hwnd(), WM_DRAWITEM, 0, reinterpret_cast<LPARAM>(&dis)));
+    const COLORREF background = GetPixel(dc.get(), 239, 0);
+    for (int x = 0; x < 240; ++x)
+      for (int y = 0; y < 24; ++y) seen.ink += GetPixel(dc.get(), x, y) != background;
+    MEASUREITEMSTRUCT mis{};
+    mis.CtlType = ODT_MENU;
+    mis.itemID = id;
+    mis.itemData = ItemData(file, 1);
+    EXPECT_EQ(1, SendMessageW(form->hwnd(), WM_MEASUREITEM, 0, reinterpret_cast<LPARAM>(&mis)));
+    seen.width = mis.itemWidth;
+    return seen;
+  };
+  const Seen plain = look();
+  ASSERT_TRUE(SetMenuDefaultItem(file, 1, TRUE));
+  const Seen bold = look();
+  EXPECT_GT(bold.ink, plain.ink + plain.ink / 10) << "the default item's caption is bold";
+  EXPECT_GT(bold.width, plain.width) << "the default item is measured with the bold font";
+}
