@@ -409,7 +409,7 @@ void RowInProcess(spy::MainWindow& w, const Options& o) {
   const double worst = *std::max_element(catch_up.begin(), catch_up.end());
   const double bare = Median(cost[0]);
   AddRatio("1. msg cost, watched by Snoopet (in-process, log visible)", "bare SendMessage, same window, unwatched",
-           bare, Median(cost[1]), 20);
+           bare, Median(cost[1]), 3);
   const bool screen = std::all_of(screen_ok.begin(), screen_ok.end(), [](double v) { return v == 1; });
   g_rows.push_back({"1b. log on screen caught up after the last message", "-",
                     Format("median %.1f ms, worst %.1f ms", Median(catch_up), worst), "-", "<= 100 ms",
@@ -427,9 +427,10 @@ void RowInProcess(spy::MainWindow& w, const Options& o) {
   }
   AddRatio("1d. same, Hookwire with a sink that only counts", "bare SendMessage", bare, Median(cost[2]), 0);
   AddRatio("1e. Snoopet's sink called directly, no Hookwire", "bare SendMessage", bare, Median(cost[3]), 0);
-  AddRatio("1f. the sink's list box calls alone, redraw off", "bare SendMessage", bare, Median(cost[4]), 0);
+  AddRatio("1f. list box calls per message, redraw off (what the log cost before)", "bare SendMessage", bare,
+           Median(cost[4]), 0);
   PumpFor(0.05);
-  std::printf("where the sink's time goes (us per message, one burst): %s\n",
+  std::printf("list box calls per message, had the log kept them (us per message, one burst): %s\n",
               ListCallsProfile(w, o.burst, next).c_str());
   DestroyWindow(target);
 }
@@ -576,10 +577,15 @@ void RowTools(spy::MainWindow& w, const Options& o) {
   DeleteFileW(path.c_str());
   const bool all = lines == o.memory_total;
   Check(all, "row 7b: the capture file holds " + std::to_string(lines) + " of " + std::to_string(o.memory_total) + " messages");
+  // The rate a capture file takes: 100,000 a second on the 64-bit build; the 32-bit one runs
+  // emulated here, and is held to five times what it took when the log was kept line by line (6,919).
+  const double rate = (o.memory_total - 1000) / seconds, rate_goal = sizeof(void*) == 8 ? 100000 : 5 * 6919;
   g_rows.push_back({"7b. capture file: " + std::to_string(o.memory_total) + " msgs streamed, memory", "after the first 1,000",
-                    Format("%ld lines, %.0f msgs/s, %.1f MiB vs %.1f MiB", lines, (o.memory_total - 1000) / seconds, private1, private0),
+                    Format("%ld lines, %.1f MiB vs %.1f MiB", lines, private1, private0),
                     Format("%+.2f MiB", private1 - private0), "all, <= 2 MiB",
                     all && private1 - private0 <= 2 ? "ok" : "MISSED"});
+  g_rows.push_back({"7b. same, messages a second into the file", "-", Format("%.0f msgs/s", rate), "-",
+                    Format(">= %.0f", rate_goal), rate >= rate_goal ? "ok" : "MISSED"});
 
   // 7c: the finder dragged over windows: from the pointer's move to the outline drawn.
   w.ShowFinder(true);
@@ -1266,13 +1272,17 @@ int wmain(int argc, wchar_t** argv) {
   Pump();
   RegDeleteTreeW(HKEY_CURRENT_USER, (std::wstring(L"Software\\VB and VBA Program Settings\\") + kAppName).c_str());
   PrintRows();
-  std::printf("\nReading the lettered rows: 1d-1f split row 1 into Hookwire's delivery and the sink's list\n"
-              "box calls (the calls and their order are fixed; only the repaint is ours to time); 1g is one\n"
+  std::printf("\nReading the lettered rows: 1d-1e split row 1 into Hookwire's delivery and Snoopet's sink,\n"
+              "which only keeps a record (the log on screen is brought up to date on a timer); 1f is what\n"
+              "the list box calls per message would cost (the log before it went to display rate); 1g is one\n"
               "wineserver round trip; 2h-2j are what the platform itself costs the target: a hook merely\n"
               "present on its thread, one synchronous message to another process (the least any spy that\n"
               "makes its target wait must add), one message posted to another process (the least any\n"
               "spy that wakes its reader per message must add).\n");
+  const long missed = std::count_if(g_rows.begin(), g_rows.end(), [](const Row& r) { return r.verdict == "MISSED"; });
+  const long goals = std::count_if(g_rows.begin(), g_rows.end(), [](const Row& r) { return r.verdict != "info"; });
   std::printf("\n%s\n", g_failed_checks ? "SOME CHECKS FAILED" : "all checks held");
+  std::printf("%ld of %ld rows with a goal missed it%s\n", missed, goals, missed ? " (see MISSED above)" : "");
   OleUninitialize();
   return g_failed_checks ? 1 : 0;
 }

@@ -1,4 +1,5 @@
 // Spying: the toolbar, node clicks, the spying switch and the sink that logs each message.
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cwchar>
@@ -14,10 +15,16 @@ namespace spy {
 
 namespace {
 
-// How long the log may go without a repaint while messages keep coming.
-constexpr UINT kRedrawDelayMs = 40;
+// The display rate: the log on screen is brought up to date at most this often (about 60 times
+// a second), and less often when its updates take long (never more than a third of the time).
+constexpr UINT kLogUpdateMs = 16;
+// While messages keep the thread so busy that the display timer never comes, the sink brings the
+// log up to date itself after this long.
+constexpr double kLogOverdueMs = 250;
+// Display ticks with nothing new before the timer stops.
+constexpr int kIdleTicks = 4;
 
-std::map<UINT_PTR, MainWindow*>& RedrawTimers() {
+std::map<UINT_PTR, MainWindow*>& LogTimers() {
   static std::map<UINT_PTR, MainWindow*> timers;
   return timers;
 }
@@ -131,8 +138,7 @@ void MainWindow::SetSpying(bool on) {
     if (on) {
       WatchCaptureEnd(this, nullptr);
       m_Spying = -1;
-      SendMessageW(lstOut_, LB_RESETCONTENT, 0, 0);
-      store_.Clear();
+      ResetLog();
       target_ = nullptr;
       const LONG h = SelectedWindowHandle();
       common::Check(m_SpyWindow->put_hWnd(h), kProgramTitle);
@@ -155,8 +161,7 @@ void MainWindow::SetSpying(bool on) {
       common::Check(m_SpyWindow->putref_MessageSink(nullptr), kProgramTitle);
       if (capture_file_ && !capture_file_->Flush()) CaptureFileFailed();
       m_Spying = 0;
-      SendMessageW(lstOut_, LB_RESETCONTENT, 0, 0);
-      store_.Clear();
+      ResetLog();
       target_ = nullptr;
     }
     UpdateDetails();
@@ -190,8 +195,7 @@ void MainWindow::NoteLoss(long count, const LogRecord* next) {
     GetLocalTime(&st);
     loss.day_ms = ((st.wHour * 60 + st.wMinute) * 60 + st.wSecond) * 1000 + st.wMilliseconds;
   }
-  if (count > 0 && capture_file_ && capture_file_->open() && !capture_file_->Append(loss, decoder_))
-    CaptureFileFailed();
+  if (count > 0 && capture_file_ && capture_file_->open() && !capture_file_->Queue(loss)) CaptureFileFailed();
   if (paused_ || !next) {
     lost_unshown_ += count;  // the log's line comes with the next line it shows
     return;
@@ -199,7 +203,7 @@ void MainWindow::NoteLoss(long count, const LogRecord* next) {
   loss.lost_before = count + lost_unshown_;
   loss.line = LossLine(loss.lost_before);
   lost_unshown_ = 0;
-  AddLogLine(std::move(loss));
+  AddRecord(std::move(loss));
 }
 
 // --- the sink ---------------------------------------------------------------------------------
@@ -232,6 +236,8 @@ HRESULT MainWindow::Message(LONG Msg, LONG_PTR wParam, LONG_PTR lParam, LONG_PTR
   } depth(sink_depth_);
   COM_METHOD_BEGIN
   ++message_count_;
+  // The sink only records: no window is called and no text is made here. The log on screen
+  // and a capture file take the records at the display rate.
   const bool to_file = capture_file_ && capture_file_->open();
   if (paused_ && !to_file) {
     // The capture goes on, the log waits; messages lost meanwhile still count.
@@ -245,7 +251,9 @@ HRESULT MainWindow::Message(LONG Msg, LONG_PTR wParam, LONG_PTR lParam, LONG_PTR
     }
     return S_OK;
   }
-  LogRecord record = MakeRecord(Msg, wParam, lParam, LineOf(Msg, wParam, lParam));
+  if (Msg < 0) common::Raise(common::errSubscriptOutOfRange, kProgramTitle);  // no line has such a name
+  LogRecord record = MakeRecord(Msg, wParam, lParam);
+  record.decimal = decimal_;
   if (record.lost_before > 0) {
     // The numbers go on past the messages that never came.
     message_count_ += static_cast<uint64_t>(record.lost_before);
@@ -254,58 +262,135 @@ HRESULT MainWindow::Message(LONG Msg, LONG_PTR wParam, LONG_PTR lParam, LONG_PTR
   } else if (lost_unshown_ > 0 && !paused_) {
     NoteLoss(0, &record);
   }
-  if (to_file && !capture_file_->Append(record, decoder_)) CaptureFileFailed();
-  if (paused_) return S_OK;
-  AddLogLine(std::move(record));
+  if (to_file && !capture_file_->Queue(record)) CaptureFileFailed();
+  if (!paused_) AddRecord(std::move(record));
+  else ScheduleLogUpdate();  // the file's records are put into words on the display tick
+  // A thread kept busy by messages never gets to the display timer: now and then the log is
+  // brought up to date from here (what that causes is not logged: the sink is running).
+  if ((message_count_ & 255) == 0 && store_.added() != shown_end_) {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    if (static_cast<double>(now.QuadPart - waiting_since_) * 1000.0 >
+        kLogOverdueMs * static_cast<double>(qpc_frequency_.QuadPart ? qpc_frequency_.QuadPart : 1))
+      UpdateLog();
+  }
   COM_METHOD_END(kProgramTitle, IID_IhkMessageSink)
 }
 
-void MainWindow::AddLogLine(LogRecord record) {
-  HoldLogRedraw();
-  while (SendMessageW(lstOut_, LB_GETCOUNT, 0, 0) > log_cap_) {
-    SendMessageW(lstOut_, LB_DELETESTRING, 0, 0);
-    store_.DropFirst();
+void MainWindow::AddRecord(LogRecord record) {
+  if (store_.added() == shown_end_) {  // the first record the log on screen waits for
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    waiting_since_ = now.QuadPart;
   }
-  LRESULT added = SendMessageW(lstOut_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(record.line.c_str()));
-  if (added == LB_ERR || added == LB_ERRSPACE) common::Raise(7, kProgramTitle, L"Out of memory");
   store_.Add(std::move(record));
+  ScheduleLogUpdate();
+}
+
+// A thread timer, not one of the window's: a watched main window sees no WM_TIMER of it. It runs
+// while records come and stops a few ticks after the last.
+void MainWindow::ScheduleLogUpdate() {
+  idle_ticks_ = 0;
+  if (log_timer_) return;
+  log_timer_ = SetTimer(nullptr, 0, kLogUpdateMs, &MainWindow::LogTimerProc);
+  if (log_timer_) LogTimers()[log_timer_] = this;
+}
+
+void MainWindow::StopLogTimer() {
+  if (!log_timer_) return;
+  KillTimer(nullptr, log_timer_);
+  LogTimers().erase(log_timer_);
+  log_timer_ = 0;
+}
+
+void CALLBACK MainWindow::LogTimerProc(HWND, UINT, UINT_PTR id, DWORD) {
+  auto it = LogTimers().find(id);
+  if (it == LogTimers().end()) {
+    KillTimer(nullptr, id);
+    return;
+  }
+  MainWindow* self = it->second;
+  // An update that took long (the repaint goes through the X server) waits twice as long again,
+  // so the log never takes more than a third of the thread from the messages.
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  if (now.QuadPart - self->last_update_ < 2 * self->update_cost_) return;
+  const bool fresh = self->store_.added() != self->shown_end_ ||
+                     (self->capture_file_ && self->capture_file_->pending());
+  self->UpdateLog();
+  if (!fresh && ++self->idle_ticks_ >= kIdleTicks) self->StopLogTimer();
+}
+
+void MainWindow::ResetLog() {
+  ++log_busy_;
+  SendMessageW(lstOut_, LB_RESETCONTENT, 0, 0);
+  --log_busy_;
+  store_.Clear();
+  shown_end_ = store_.added();
+}
+
+const LogRecord* MainWindow::RecordOfLine(LRESULT line) const {
+  if (line < 0) return nullptr;
   const LRESULT count = SendMessageW(lstOut_, LB_GETCOUNT, 0, 0);
-  if (several_lines_) SelectOnlyLine(count - 1);
-  else SendMessageW(lstOut_, LB_SETCURSEL, static_cast<WPARAM>(count - 1), 0);
+  if (line >= count || static_cast<uint64_t>(count) > shown_end_) return nullptr;
+  return store_.Numbered(shown_end_ - static_cast<uint64_t>(count) + static_cast<uint64_t>(line));
 }
 
-// The log repaints once after a burst of lines instead of once per line. The list box's own
-// redraw switch still lets it draw its focus rectangle and scroll its bits on every selection
-// while it has the focus (tens of microseconds a line here); the window manager's switch
-// (DefWindowProc's WM_SETREDRAW: the window is taken as not visible, though it stays on
-// screen) stops that too. Both are undone, and the whole log repainted, when the burst is over.
-void MainWindow::HoldLogRedraw() {
-  if (redraw_timer_) return;
+void MainWindow::UpdateLog() {
+  if (!lstOut_ || !IsWindow(lstOut_)) return;
+  LARGE_INTEGER start;
+  QueryPerformanceCounter(&start);
+  // Everything the log does now is its own doing: what it sends anywhere is not logged.
+  ++log_busy_;
+  struct Busy {
+    int& n;
+    ~Busy() { --n; }
+  } busy{log_busy_};
+  // A capture file's records are put into words here too, off the sink's path.
+  if (capture_file_ && capture_file_->open() && !capture_file_->Drain()) CaptureFileFailed();
+  const uint64_t end = store_.added();
+  if (end == shown_end_) {
+    last_update_ = start.QuadPart;
+    return;
+  }
   SendMessageW(lstOut_, WM_SETREDRAW, FALSE, 0);
+  // The list box's own switch still lets it draw its focus rectangle and scroll its bits on a
+  // selection while it has the focus; the window manager's (DefWindowProc's) stops that too.
   DefWindowProcW(lstOut_, WM_SETREDRAW, FALSE, 0);
-  redraw_timer_ = SetTimer(nullptr, 0, kRedrawDelayMs, &MainWindow::RedrawTimerProc);
-  if (redraw_timer_) {
-    RedrawTimers()[redraw_timer_] = this;
+  // The lines the seed's log would hold now: the store's. Those shown already stay; the new ones
+  // go after them, and the oldest go as the length wants.
+  const uint64_t first_new = std::max(shown_end_, store_.first_number());
+  const LRESULT count = SendMessageW(lstOut_, LB_GETCOUNT, 0, 0);
+  const LRESULT keep_old = static_cast<LRESULT>(store_.size() - (end - first_new));
+  if (first_new != shown_end_ || keep_old <= 0) {
+    SendMessageW(lstOut_, LB_RESETCONTENT, 0, 0);
   } else {
-    DefWindowProcW(lstOut_, WM_SETREDRAW, TRUE, 0);
-    SendMessageW(lstOut_, WM_SETREDRAW, TRUE, 0);
+    for (LRESULT drop = count - keep_old; drop > 0; --drop) SendMessageW(lstOut_, LB_DELETESTRING, 0, 0);
   }
-}
-
-void MainWindow::ReleaseLogRedraw() {
-  if (!redraw_timer_) return;
-  KillTimer(nullptr, redraw_timer_);
-  RedrawTimers().erase(redraw_timer_);
-  redraw_timer_ = 0;
-  if (lstOut_ && IsWindow(lstOut_)) {
-    // The repaint is the log's own doing: what it sends anywhere is not logged.
-    ++log_busy_;
-    DefWindowProcW(lstOut_, WM_SETREDRAW, TRUE, 0);
-    SendMessageW(lstOut_, WM_SETREDRAW, TRUE, 0);
-    RedrawWindow(lstOut_, nullptr, nullptr, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_UPDATENOW);
-    --log_busy_;
-    if (!details_of_tree_) UpdateDetails();
+  bool out_of_memory = false;
+  for (uint64_t n = first_new; n < end && !out_of_memory; ++n) {
+    const LogRecord* r = store_.Numbered(n);
+    const std::wstring line = r ? LineText(*r, &names_) : std::wstring();
+    const LRESULT added = SendMessageW(lstOut_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
+    out_of_memory = added == LB_ERR || added == LB_ERRSPACE;
   }
+  shown_end_ = end;
+  const LRESULT shown = SendMessageW(lstOut_, LB_GETCOUNT, 0, 0);
+  if (out_of_memory) {
+    // The list box is full: it keeps what it took, and the store forgets what it could not show.
+    ResetLog();
+  } else if (shown > 0) {
+    if (several_lines_) SelectOnlyLine(shown - 1);
+    else SendMessageW(lstOut_, LB_SETCURSEL, static_cast<WPARAM>(shown - 1), 0);
+  }
+  DefWindowProcW(lstOut_, WM_SETREDRAW, TRUE, 0);
+  SendMessageW(lstOut_, WM_SETREDRAW, TRUE, 0);
+  RedrawWindow(lstOut_, nullptr, nullptr, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_UPDATENOW);
+  if (!details_of_tree_) UpdateDetails();
+  LARGE_INTEGER done;
+  QueryPerformanceCounter(&done);
+  last_update_ = done.QuadPart;
+  update_cost_ = done.QuadPart - start.QuadPart;
 }
 
 // What the records need to know about the watched window, read once per capture.
@@ -328,20 +413,11 @@ void MainWindow::NoteTarget(LONG handle) {
     ++log_busy_;  // reading the caption sends the window a message: no news for the log
     const LogRecord header = WindowHeader(reinterpret_cast<INT_PTR>(target_));
     --log_busy_;
-    if (!capture_file_->Append(header, decoder_)) CaptureFileFailed();
+    if (!capture_file_->Queue(header)) CaptureFileFailed();
   }
   QueryPerformanceCounter(&capture_start_);
   QueryPerformanceFrequency(&qpc_frequency_);
   details_of_tree_ = false;
-}
-
-void CALLBACK MainWindow::RedrawTimerProc(HWND, UINT, UINT_PTR id, DWORD) {
-  auto it = RedrawTimers().find(id);
-  if (it == RedrawTimers().end()) {
-    KillTimer(nullptr, id);
-    return;
-  }
-  it->second->ReleaseLogRedraw();
 }
 
 }  // namespace spy

@@ -46,6 +46,9 @@ bool CaptureFile::Open(const std::wstring& path, bool csv) {
   committed_ = 0;
   path_ = path;
   pending_.clear();
+  queue_.clear();
+  queue_.reserve(kMaxQueued);
+  draining_.reserve(kMaxQueued);
   if (csv_) {
     pending_ = "\xEF\xBB\xBF";  // spreadsheet programs look for the byte order mark
     Put(CsvHeader() + L"\r\n");
@@ -57,28 +60,48 @@ void CaptureFile::Put(const std::wstring& text) {
   if (text.empty()) return;
   const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
   if (n <= 0) return;
-  if (pending_.empty()) pending_since_ = GetTickCount64();
+  if (pending_.empty() && queue_.empty() && draining_.empty()) pending_since_ = GetTickCount64();
   const size_t at = pending_.size();
   pending_.resize(at + static_cast<size_t>(n));
   WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), pending_.data() + at, n, nullptr, nullptr);
 }
 
-bool CaptureFile::Append(const LogRecord& r, const MessageDecoder& decoder) {
+bool CaptureFile::Queue(const LogRecord& r) {
   if (!open()) return false;
-  if (pending_.empty()) pending_since_ = GetTickCount64();
-  Put((csv_ ? CsvLine(r, decoder) : r.line) + L"\r\n");
-  if (r.kind == RecordKind::Message) {
-    ++messages_;
-    last_window_ = r.window;
-  } else if (r.kind == RecordKind::Window) {
-    last_window_ = r.window;
+  if (r.kind == RecordKind::Message) ++messages_;
+  if (r.kind != RecordKind::Loss) last_window_ = r.window;
+  if (queue_.size() >= kMaxQueued && !draining_now_ && !Drain()) return false;
+  if (queue_.empty() && pending_.empty()) pending_since_ = GetTickCount64();  // the oldest waiting line's time
+  queue_.push_back(r);
+  return true;
+}
+
+bool CaptureFile::Drain() {
+  if (!open()) return !failed_;
+  if (draining_now_) return true;
+  // Putting a record into words may send a window a message (a handle's caption), and the sink
+  // may then queue more: they wait in the queue for the next drain.
+  draining_now_ = true;
+  std::swap(queue_, draining_);
+  for (const LogRecord& r : draining_) {
+    if (!open()) break;
+    Put((csv_ ? (decoder_ ? CsvLine(r, *decoder_) : CsvLine(r, RecordText{})) : LineText(r, names_)) + L"\r\n");
+    if (pending_.size() >= kBlock && !Flush()) break;
   }
-  if (pending_.size() >= kBlock) return Flush();
+  draining_.clear();
+  draining_now_ = false;
+  return open() || !failed_;
+}
+
+bool CaptureFile::Append(const LogRecord& r, const MessageDecoder& decoder) {
+  if (!decoder_) decoder_ = &decoder;
+  if (!Queue(r) || !Drain()) return false;
   return FlushIfDue();
 }
 
 bool CaptureFile::FlushIfDue() {
   if (!open()) return !failed_;
+  if (!Drain()) return false;
   if (pending_.empty() || GetTickCount64() - pending_since_ < kMaxWaitMs) return true;
   return Flush();
 }
@@ -92,11 +115,13 @@ void CaptureFile::Fail(DWORD error) {
   CloseHandle(file_);
   file_ = INVALID_HANDLE_VALUE;
   pending_.clear();
+  queue_.clear();
   SetLastError(error);
 }
 
 bool CaptureFile::Flush() {
   if (!open()) return !failed_;
+  if (!queue_.empty() && !Drain()) return false;
   size_t done = 0;  // bytes of pending_ in the file as whole lines
   while (done < pending_.size()) {
     DWORD wrote = 0;

@@ -5,15 +5,13 @@
 
 namespace spy {
 
-LogRecord CaptureRecord(const RecordSource& source, uint64_t index, LONG msg, LONG_PTR wParam, LONG_PTR lParam,
-                        std::wstring line) {
+LogRecord CaptureRecord(const RecordSource& source, uint64_t index, LONG msg, LONG_PTR wParam, LONG_PTR lParam) {
   LogRecord r;
   r.index = index;
   r.window = reinterpret_cast<INT_PTR>(source.target);
   r.msg = static_cast<uint32_t>(msg);
-  r.wParam = wParam;
-  r.lParam = lParam;
-  r.line = std::move(line);
+  r.wParam = r.line_wParam = wParam;
+  r.lParam = r.line_lParam = lParam;
   r.class_name = source.class_name;
   r.target32 = source.target32;
   VARIANT_BOOL delivering = VARIANT_FALSE;

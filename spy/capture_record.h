@@ -28,8 +28,7 @@ struct RecordSource {
 bool WindowOf32BitProgram(HWND window);
 
 // Called while the sink's Message runs: takes what is known now, and copies nothing it need not.
-LogRecord CaptureRecord(const RecordSource& source, uint64_t index, LONG msg, LONG_PTR wParam, LONG_PTR lParam,
-                        std::wstring line);
+LogRecord CaptureRecord(const RecordSource& source, uint64_t index, LONG msg, LONG_PTR wParam, LONG_PTR lParam);
 
 // Tells the window object which messages to watch: AllMessages without a filter, otherwise
 // each message that passes on its own (before the capture starts, so that one table is published).

@@ -48,7 +48,8 @@ std::optional<HWND> ParseHandle(const std::wstring& text) {
   return reinterpret_cast<HWND>(static_cast<INT_PTR>(std::wcstoull(digits.c_str(), nullptr, 16)));
 }
 
-// Hands each message to the capture file (whole lines, written at least once a second).
+// Hands each message's record to the capture file, which puts the records into words and writes
+// whole lines at least once a second while the capture's loop runs.
 class FileSink final : public IhkMessageSink {
  public:
   FileSink(CaptureFile& file, bool csv, bool decimal, const MessageNames& names, const MessageDecoder& decoder,
@@ -80,19 +81,23 @@ class FileSink final : public IhkMessageSink {
   HRESULT STDMETHODCALLTYPE Message(LONG msg, LONG_PTR wParam, LONG_PTR lParam, LONG_PTR*) override {
     COM_METHOD_BEGIN
     ++count_;
-    std::wstring line = decimal_ ? names_.FormatDecimalLine(msg, wParam, lParam) : names_.FormatLine(msg, wParam, lParam);
+    // Only a record is made here; the file puts it into words when the pump drains it.
+    if (msg < 0) common::Raise(common::errSubscriptOutOfRange, L"Snoopet");  // no line has such a name
     LogRecord r;
     if (csv_) {
-      r = CaptureRecord(source_, count_, msg, wParam, lParam, std::move(line));
+      r = CaptureRecord(source_, count_, msg, wParam, lParam);
     } else {
-      r.line = std::move(line);
       r.window = reinterpret_cast<INT_PTR>(source_.target);
+      r.msg = static_cast<uint32_t>(msg);
+      r.wParam = r.line_wParam = wParam;
+      r.lParam = r.line_lParam = lParam;
       VARIANT_BOOL delivering = VARIANT_FALSE;
       long lost = 0;
       if (source_.details && SUCCEEDED(source_.details->get_Delivering(&delivering)) && delivering &&
           SUCCEEDED(source_.details->get_LostBefore(&lost)))
         r.lost_before = lost;
     }
+    r.decimal = decimal_;
     if (r.lost_before > 0) {
       lost_ += r.lost_before;
       count_ += static_cast<uint64_t>(r.lost_before);  // the numbers go on past the gap
@@ -105,7 +110,7 @@ class FileSink final : public IhkMessageSink {
 
   void Put(const LogRecord& r) {
     if (!file_.open()) return;
-    if (!file_.Append(r, decoder_)) {
+    if (!file_.Queue(r)) {
       write_failed_ = true;
       write_error_ = GetLastError();
     }
@@ -333,6 +338,7 @@ int RunCommandLineCapture(const std::vector<std::wstring>& args) {
   }
 
   CaptureFile file;
+  file.set_formatting(&decoder, &names);
   if (!file.Open(a.out, a.csv)) {
     WriteError(L"cannot write " + a.out + L" (error " + std::to_wstring(GetLastError()) + L")");
     return kCaptureCannotWrite;

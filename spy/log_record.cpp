@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cwchar>
 
 #include "message_decode.h"
@@ -9,9 +10,41 @@
 namespace spy {
 
 void LogStore::Add(LogRecord r) {
+  ++added_;
   if (cap_ == 0) return;
-  while (records_.size() >= cap_) records_.pop_front();
-  records_.push_back(std::move(r));
+  if (count_ < cap_) {
+    // Filling: the oldest is in slot 0, the new one goes after the last.
+    if (count_ < slots_.size()) slots_[count_] = std::move(r);
+    else slots_.push_back(std::move(r));
+    ++count_;
+    return;
+  }
+  slots_[head_] = std::move(r);  // the oldest's slot takes the newest
+  head_ = (head_ + 1) % slots_.size();
+}
+
+void LogStore::Clear() {
+  for (size_t i = 0; i < count_; ++i) slots_[(head_ + i) % slots_.size()] = LogRecord{};  // what they held goes
+  head_ = 0;
+  count_ = 0;
+}
+
+void LogStore::set_cap(size_t cap) {
+  const size_t keep = std::min(count_, cap);
+  std::vector<LogRecord> slots;
+  slots.reserve(keep);
+  for (size_t i = count_ - keep; i < count_; ++i) slots.push_back(std::move(slots_[(head_ + i) % slots_.size()]));
+  slots_ = std::move(slots);
+  head_ = 0;
+  count_ = keep;
+  cap_ = cap;
+}
+
+std::wstring LineText(const LogRecord& r, const MessageNames* names) {
+  if (r.kind != RecordKind::Message || !names) return r.line;
+  const auto msg = static_cast<int32_t>(r.msg);
+  const auto wp = static_cast<LONG_PTR>(r.line_wParam), lp = static_cast<LONG_PTR>(r.line_lParam);
+  return r.decimal ? names->FormatDecimalLine(msg, wp, lp) : names->FormatLine(msg, wp, lp);
 }
 
 std::wstring CsvField(const std::wstring& text) {

@@ -1,17 +1,17 @@
-// One logged message with everything known about it, the bounded store of them that runs beside
-// the log list, and the log's text and CSV forms.
+// One logged message with everything known about it, the bounded store of them that the log list
+// shows, and the log's text and CSV forms.
 //
 // A record keeps the facts as they were captured; its words (name, clock, origin, the decoded
 // parameters) are made only when someone reads them: the pane, a save, a CSV line. The sink runs
 // for every message, and most lines are never looked at.
 #pragma once
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "message_decode.h"
+#include "message_names.h"
 
 namespace spy {
 
@@ -30,6 +30,7 @@ struct LogRecord {
   int64_t window = 0;      // the watched window
   uint32_t msg = 0;
   int64_t wParam = 0, lParam = 0;  // full width when the window object gives them
+  int64_t line_wParam = 0, line_lParam = 0;  // as the sink was handed them: the log's line shows these
   long origin_flags = -1;  // HookwireOrigin flags; -1 when unknown
   bool result_known = false;
   int64_t result = 0;
@@ -37,8 +38,14 @@ struct LogRecord {
   bool target32 = false;   // the window's program is a 32-bit one: parameters are 32 bits wide
   std::shared_ptr<const CopiedData> data;          // what the parameters pointed to; null: nothing
   std::shared_ptr<const std::wstring> class_name;  // the watched window's class (one per capture)
-  std::wstring line;       // the log's own line text
+  bool decimal = false;    // the line shows wParam and lParam in decimal (as chosen when it came)
+  std::wstring line;       // a loss's or a window header's line; a message's is made when shown
 };
+
+// The log's line of a record: a message's from its number and parameters (in hexadecimal, or
+// decimal when the record says so), the others' as they were made. Without names, the record's
+// own line.
+std::wstring LineText(const LogRecord& r, const MessageNames* names);
 
 // The line that stands where messages were lost: "--- 123 messages not captured".
 std::wstring LossLine(long count);
@@ -64,28 +71,39 @@ std::wstring OriginText(long flags);
 // "15:04:05.123" of a time of day in milliseconds.
 std::wstring ClockText(int32_t day_ms);
 
-// The records of the log's lines, oldest first, never more than `cap`.
+// The records of the log's lines, oldest first, never more than `cap`: a ring whose slots are
+// made once and then reused, so that adding a record allocates nothing once the log is full.
+// Every record added gets a number (0 for the first); the log on screen follows the store by
+// these numbers.
 class LogStore {
  public:
   explicit LogStore(size_t cap) : cap_(cap) {}
   // Adds a record, dropping the oldest when the store is full (as the log drops its first line).
   void Add(LogRecord r);
-  void Clear() { records_.clear(); }
-  void DropFirst() {
-    if (!records_.empty()) records_.pop_front();
-  }
-  size_t size() const { return records_.size(); }
+  // Forgets every record; the numbers go on.
+  void Clear();
+  size_t size() const { return count_; }
   size_t cap() const { return cap_; }
-  void set_cap(size_t cap) {
-    cap_ = cap;
-    while (records_.size() > cap_) records_.pop_front();
+  // A new length: the newest records stay.
+  void set_cap(size_t cap);
+  // The i-th record, oldest first; null past the end.
+  const LogRecord* At(size_t i) const { return i < count_ ? &slots_[(head_ + i) % slots_.size()] : nullptr; }
+  const LogRecord* Last() const { return count_ ? At(count_ - 1) : nullptr; }
+  // How many records were ever added: the number the next one gets.
+  uint64_t added() const { return added_; }
+  // The number of the oldest record held.
+  uint64_t first_number() const { return added_ - count_; }
+  // The record with this number; null when it is gone (or not there yet).
+  const LogRecord* Numbered(uint64_t n) const {
+    return n >= first_number() && n < added_ ? At(static_cast<size_t>(n - first_number())) : nullptr;
   }
-  const LogRecord* At(size_t i) const { return i < records_.size() ? &records_[i] : nullptr; }
-  const std::deque<LogRecord>& records() const { return records_; }
 
  private:
   size_t cap_;
-  std::deque<LogRecord> records_;
+  std::vector<LogRecord> slots_;  // grows to cap_ while the store fills, then each slot is reused
+  size_t head_ = 0;               // the oldest record's slot (0 until the store is full)
+  size_t count_ = 0;
+  uint64_t added_ = 0;
 };
 
 // A field as CSV writes it: quoted (quotes doubled) when it holds a comma, a quote or a line break;

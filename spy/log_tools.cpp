@@ -111,7 +111,7 @@ void MainWindow::UpdateDetails() {
 }
 
 std::wstring MainWindow::DetailsOfLine(int line) const {
-  const LogRecord* r = line >= 0 ? store_.At(static_cast<size_t>(line)) : nullptr;
+  const LogRecord* r = RecordOfLine(line);
   return r ? DetailsText(*r, decoder_) : std::wstring(L"Select a line of the log to see what is known about its message.");
 }
 
@@ -161,10 +161,10 @@ LRESULT CALLBACK MainWindow::DetailsProc(HWND h, UINT msg, WPARAM wp, LPARAM lp)
 
 // --- records --------------------------------------------------------------------------------------
 
-LogRecord MainWindow::MakeRecord(LONG msg, LONG_PTR wParam, LONG_PTR lParam, std::wstring line) {
+LogRecord MainWindow::MakeRecord(LONG msg, LONG_PTR wParam, LONG_PTR lParam) {
   RecordSource source{capture_details_.get(), target_, target_class_, target_own_thread_, capture_start_, qpc_frequency_,
                       target32_};
-  return CaptureRecord(source, message_count_, msg, wParam, lParam, std::move(line));
+  return CaptureRecord(source, message_count_, msg, wParam, lParam);
 }
 
 // --- commands -------------------------------------------------------------------------------------
@@ -186,7 +186,7 @@ void MainWindow::SelectOnlyLine(LRESULT line) {
 bool MainWindow::SetSeveralLines(bool on) {
   if (on == several_lines_) return true;
   if (!lstOut_ || (m_Spying && target_ == lstOut_)) return false;
-  ReleaseLogRedraw();  // the held redraw has taken the log's visible style away for a moment
+  UpdateLog();  // the new list box gets every line there is
   ++log_busy_;
   struct Busy {
     int& n;
@@ -259,7 +259,7 @@ HMENU MainWindow::BuildLogMenu() const {
   AppendMenuW(sub, MF_SEPARATOR, 0, nullptr);
   for (uint32_t m : filter_.messages)
     AppendMenuW(sub, MF_STRING | MF_CHECKED | MF_GRAYED, 0, MenuText(decoder_.Name(m, *target_class_)).c_str());
-  const LogRecord* r = sel >= 0 ? store_.At(static_cast<size_t>(sel)) : nullptr;
+  const LogRecord* r = RecordOfLine(sel);
   const std::wstring add = r ? L"&Add " + MenuText(Describe(*r, decoder_).name) + L" to the checked"
                              : L"&Add the selected line's message";
   AppendMenuW(sub, MF_STRING | (r ? 0 : MF_GRAYED), kCmdFilterAddSelected, add.c_str());
@@ -360,8 +360,7 @@ void MainWindow::RunLogCommand(int id) {
       break;
     }
     case kCmdFilterAddSelected: {
-      const int sel = CurrentLine();
-      const LogRecord* r = sel >= 0 ? store_.At(static_cast<size_t>(sel)) : nullptr;
+      const LogRecord* r = RecordOfLine(CurrentLine());
       if (!r) break;
       MessageFilter f = filter_;
       if (std::find(f.messages.begin(), f.messages.end(), r->msg) == f.messages.end()) f.messages.push_back(r->msg);
@@ -418,12 +417,13 @@ void MainWindow::UpdateCaption() {
 void MainWindow::StartCaptureFile(const std::wstring& path, bool csv) {
   auto file = std::make_unique<CaptureFile>();
   if (!file->Open(path, csv)) common::Check(HRESULT_FROM_WIN32(GetLastError()), kProgramTitle);
+  file->set_formatting(&decoder_, &names_);
   capture_file_ = std::move(file);
   if (m_Spying && target_) {
     ++log_busy_;  // reading the caption sends the window a message: no news for the log
     const LogRecord header = WindowHeader(reinterpret_cast<INT_PTR>(target_));
     --log_busy_;
-    if (!capture_file_->Append(header, decoder_)) CaptureFileFailed();
+    if (!capture_file_->Queue(header)) CaptureFileFailed();
   }
   StartFlushTimer();
 }
@@ -470,14 +470,12 @@ void MainWindow::StopCaptureFile() {
 }
 
 void MainWindow::ClearLog() {
-  ++log_busy_;
-  SendMessageW(lstOut_, LB_RESETCONTENT, 0, 0);
-  --log_busy_;
-  store_.Clear();
+  ResetLog();
   UpdateDetails();
 }
 
 std::wstring MainWindow::LogLine(LRESULT i) const {
+  if (const LogRecord* r = RecordOfLine(i)) return LineText(*r, &names_);
   const LRESULT len = SendMessageW(lstOut_, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
   if (len <= 0) return {};
   std::wstring s(static_cast<size_t>(len) + 1, L'\0');
@@ -489,8 +487,11 @@ std::wstring MainWindow::LogLine(LRESULT i) const {
 void MainWindow::SaveLog(const std::wstring& path, bool csv) const {
   std::wstring text;
   if (csv) {
+    // The records of the log's lines, as the log shows them.
     text = CsvHeader() + L"\r\n";
-    for (const auto& r : store_.records()) text += CsvLine(r, decoder_) + L"\r\n";
+    const LRESULT n = SendMessageW(lstOut_, LB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < n; ++i)
+      if (const LogRecord* r = RecordOfLine(i)) text += CsvLine(*r, decoder_) + L"\r\n";
   } else {
     std::vector<std::wstring> lines;
     const LRESULT n = SendMessageW(lstOut_, LB_GETCOUNT, 0, 0);

@@ -125,15 +125,16 @@ void CALLBACK DemoStep(HWND, UINT, UINT_PTR, DWORD) {
     case 46: {
       // Pause, then select the newest line whose parameters say something.
       w.SetPaused(true);
-      const auto& records = w.store().records();
-      if (records.empty()) return;
-      size_t pick = records.size() - 1;
-      for (size_t i = records.size(); i-- > 0;)
-        if (records[i].msg == WM_WINDOWPOSCHANGED) {
+      w.UpdateLog();
+      const LRESULT lines = CountLines();
+      if (lines <= 0) return;
+      LRESULT pick = lines - 1;
+      for (LRESULT i = lines; i-- > 0;)
+        if (const spy::LogRecord* r = w.RecordOfLine(i); r && r->msg == WM_WINDOWPOSCHANGED) {
           pick = i;
           break;
         }
-      SendMessageW(w.log(), LB_SETCURSEL, pick, 0);
+      SendMessageW(w.log(), LB_SETCURSEL, static_cast<WPARAM>(pick), 0);
       SendMessageW(w.hwnd(), WM_COMMAND, MAKEWPARAM(102, LBN_SELCHANGE), reinterpret_cast<LPARAM>(w.log()));
       return;
     }

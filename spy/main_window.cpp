@@ -100,7 +100,7 @@ MainWindow::MainWindow(MainWindowOptions options)
 }
 
 MainWindow::~MainWindow() {
-  if (redraw_timer_) ReleaseLogRedraw();
+  StopLogTimer();
   StopFlushTimer();
   if (m_SpyWindow) {
     m_SpyWindow->putref_MessageSink(nullptr);
@@ -410,7 +410,7 @@ void MainWindow::Close() {
   Form_QueryUnload();
   Form_Unload();
   unloaded_ = true;
-  if (redraw_timer_) ReleaseLogRedraw();
+  StopLogTimer();
   ShowWindow(hwnd_, SW_HIDE);
   // The window itself goes when the handler that asked for the close has returned.
   PostMessageW(hwnd_, kDestroyMessage, 0, 0);
@@ -593,7 +593,7 @@ LRESULT MainWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       }
       return 0;
     case WM_DESTROY:
-      if (redraw_timer_) ReleaseLogRedraw();
+      StopLogTimer();
       if (m_SpyWindow) {
         m_SpyWindow->putref_MessageSink(nullptr);
         m_SpyWindow->put_Subclassed(VARIANT_FALSE);

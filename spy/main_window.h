@@ -145,6 +145,12 @@ class MainWindow final : public IhkMessageSink {
   // The caption's note that the capture ended by itself, and why; "" takes it away.
   void ShowCaptureEnd(std::wstring why);
   const LogStore& store() const noexcept { return store_; }
+  // The record a line of the log stands for; null when there is none.
+  const LogRecord* RecordOfLine(LRESULT line) const;
+  // Brings the log on screen up to date with the records: the new lines added in one batch with
+  // redraw held off, the oldest trimmed to the length, the newest selected, one repaint. The
+  // display timer does this at most about 60 times a second while messages come.
+  void UpdateLog();
   const MessageFilter& filter() const noexcept { return filter_; }
   _HookwireWindow* spy_window() const noexcept { return m_SpyWindow.get(); }
   // The log's menu as it would open now (the caller destroys it).
@@ -270,7 +276,7 @@ class MainWindow final : public IhkMessageSink {
   void FinderDrop();
   void DrawOutline(HWND h);
   void RestoreFocusAfterFinding();
-  static void CALLBACK RedrawTimerProc(HWND, UINT, UINT_PTR id, DWORD);
+  static void CALLBACK LogTimerProc(HWND, UINT, UINT_PTR id, DWORD);
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp);
   LRESULT OnNotify(const NMHDR* header);
   LRESULT TreeButtonDown(WPARAM wp, LPARAM lp);
@@ -314,9 +320,14 @@ class MainWindow final : public IhkMessageSink {
   std::wstring LogLine(LRESULT i) const;  // the text of one line of the log
   void ApplyFilter();
   void NoteTarget(LONG handle);
-  LogRecord MakeRecord(LONG msg, LONG_PTR wParam, LONG_PTR lParam, std::wstring line);
-  // Appends one line with its record to the log (the oldest goes past the cap) and selects it.
-  void AddLogLine(LogRecord record);
+  LogRecord MakeRecord(LONG msg, LONG_PTR wParam, LONG_PTR lParam);
+  // Keeps one record for the log (the oldest goes past the length); the log on screen shows it
+  // with the next update.
+  void AddRecord(LogRecord record);
+  void ScheduleLogUpdate();
+  void StopLogTimer();
+  // Empties the log and its records at once.
+  void ResetLog();
   // The end of a capture: messages lost since the last one delivered get their line.
   void FinishCapture();
   // A loss of `count` messages: the capture file's line at once, the log's when it is not paused.
@@ -330,8 +341,6 @@ class MainWindow final : public IhkMessageSink {
   void SetSpying(bool on);
   LONG SelectedWindowHandle() const;
   bool IsOwnLog(LONG handle) const;
-  void HoldLogRedraw();
-  void ReleaseLogRedraw();
 
   // --- state --------------------------------------------------------------------------
   std::wstring app_;
@@ -403,7 +412,12 @@ class MainWindow final : public IhkMessageSink {
   // with its own updates and repaints, are consequences of the logging and are dropped.
   int sink_depth_ = 0;
   int log_busy_ = 0;
-  UINT_PTR redraw_timer_ = 0;
+  UINT_PTR log_timer_ = 0;     // the display timer, while records wait to be shown
+  uint64_t shown_end_ = 0;     // the number of the record after the log's last line
+  LONGLONG last_update_ = 0;   // QueryPerformanceCounter at the end of the last update
+  LONGLONG update_cost_ = 0;   // how long it took (counter ticks)
+  LONGLONG waiting_since_ = 0;  // QueryPerformanceCounter when the oldest record not yet shown came
+  int idle_ticks_ = 0;         // display ticks with nothing new
   UINT_PTR flush_timer_ = 0;  // a capture file's waiting lines go out at least once a second
   HWND inspector_ = nullptr;       // the inspector's window (its text in an edit)
   HWND find_box_ = nullptr;        // the find box: an edit, Next and Previous

@@ -454,6 +454,7 @@ std::wstring MainWindow::LineOf(LONG msg, LONG_PTR wParam, LONG_PTR lParam) cons
 
 void MainWindow::SetLogLength(int lines) {
   lines = std::max(lines, 2);
+  UpdateLog();  // every record on screen first: then the log and the store lose the same lines
   log_cap_ = lines - 1;
   store_.set_cap(static_cast<size_t>(lines));
   ++log_busy_;

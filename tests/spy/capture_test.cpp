@@ -41,41 +41,41 @@ TEST_F(Capture, LogsTheMessagesOfAWindowOfThisThreadInOrderWithNamesAndHex) {
   SendMessageW(other.hwnd(), WM_NULL, 0, 0);  // not watched
   const std::vector<std::wstring> expected{L"WM_NULL, FF, FFFFFFFE", L"WM_GETTEXTLENGTH, 0, 0", L"C001, 1, FFFFFFFF",
                                            L"400, 0, 7FFFFFFF"};
-  EXPECT_EQ(expected, ListLines(w.log()));
+  EXPECT_EQ(expected, ShownLines(w));
   EXPECT_EQ(3, SendMessageW(w.log(), LB_GETCURSEL, 0, 0)) << "the newest line is selected";
   EXPECT_EQ((std::vector<UINT>{0xC001, WM_USER}), target.seen) << "the window's own procedure still runs";
 
   // Another node while spying: the log starts empty and follows the new window.
   SelectNode(w.FindNode(KeyOf(other.hwnd())));
-  EXPECT_TRUE(ListLines(w.log()).empty());
+  EXPECT_TRUE(ShownLines(w).empty());
   SendMessageW(target.hwnd(), WM_NULL, 0, 0);
   SendMessageW(other.hwnd(), WM_NULL, 7, 0);
-  EXPECT_EQ(std::vector<std::wstring>{L"WM_NULL, 7, 0"}, ListLines(w.log()));
+  EXPECT_EQ(std::vector<std::wstring>{L"WM_NULL, 7, 0"}, ShownLines(w));
 
   // Releasing "Spy": subclassing off, log cleared.
   ClickToolbar(1);
   EXPECT_FALSE(SpyPressed());
   EXPECT_FALSE(w.spying());
-  EXPECT_TRUE(ListLines(w.log()).empty());
+  EXPECT_TRUE(ShownLines(w).empty());
   SendMessageW(other.hwnd(), WM_NULL, 0, 0);
-  EXPECT_TRUE(ListLines(w.log()).empty());
+  EXPECT_TRUE(ShownLines(w).empty());
 
   // A node click while not spying changes nothing but clearing the log.
   SendMessageW(w.log(), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"left over"));
   SelectNode(w.FindNode(KeyOf(target.hwnd())));
-  EXPECT_TRUE(ListLines(w.log()).empty());
+  EXPECT_TRUE(ShownLines(w).empty());
   EXPECT_FALSE(w.spying());
   SendMessageW(target.hwnd(), WM_NULL, 0, 0);
-  EXPECT_TRUE(ListLines(w.log()).empty());
+  EXPECT_TRUE(ShownLines(w).empty());
 
   // A key selection counts as a click too.
   ClickToolbar(1);
   SendMessageW(target.hwnd(), WM_NULL, 0, 0);
-  ASSERT_EQ(1u, ListLines(w.log()).size());
+  ASSERT_EQ(1u, ShownLines(w).size());
   SendMessageW(w.tree(), WM_KEYDOWN, VK_DOWN, 0);
   EXPECT_NE(w.FindNode(KeyOf(target.hwnd())),
             reinterpret_cast<HTREEITEM>(SendMessageW(w.tree(), TVM_GETNEXTITEM, TVGN_CARET, 0)));
-  EXPECT_TRUE(ListLines(w.log()).empty());
+  EXPECT_TRUE(ShownLines(w).empty());
   EXPECT_TRUE(boxes_.empty());
 }
 
@@ -102,18 +102,18 @@ TEST_F(Capture, MouseClicksOnNodesAreNodeClicksAlsoOnTheSelectedNode) {
   ASSERT_EQ(target_node, Next(w.tree(), nullptr, TVGN_CARET));
   ClickToolbar(1);
   SendMessageW(target.hwnd(), WM_NULL, 0, 0);
-  ASSERT_EQ(1u, ListLines(w.log()).size());
+  ASSERT_EQ(1u, ShownLines(w).size());
   // Clicking the selected node again re-applies the switch: the log starts over.
   ClickNode(w.tree(), target_node);
-  EXPECT_TRUE(ListLines(w.log()).empty());
+  EXPECT_TRUE(ShownLines(w).empty());
   SendMessageW(target.hwnd(), WM_NULL, 1, 0);
-  EXPECT_EQ(std::vector<std::wstring>{L"WM_NULL, 1, 0"}, ListLines(w.log()));
+  EXPECT_EQ(std::vector<std::wstring>{L"WM_NULL, 1, 0"}, ShownLines(w));
   // A click on another node moves the spying there, once.
   ClickNode(w.tree(), other_node);
   EXPECT_EQ(other_node, Next(w.tree(), nullptr, TVGN_CARET));
   SendMessageW(target.hwnd(), WM_NULL, 0, 0);
   SendMessageW(other.hwnd(), WM_NULL, 2, 0);
-  EXPECT_EQ(std::vector<std::wstring>{L"WM_NULL, 2, 0"}, ListLines(w.log()));
+  EXPECT_EQ(std::vector<std::wstring>{L"WM_NULL, 2, 0"}, ShownLines(w));
 }
 
 TEST_F(Capture, TheLogKeeps501LinesWithTheNewestSelected) {
@@ -122,8 +122,10 @@ TEST_F(Capture, TheLogKeeps501LinesWithTheNewestSelected) {
   SelectNode(w.FindNode(KeyOf(target.hwnd())));
   ClickToolbar(1);
   for (int i = 1; i <= 501; ++i) SendMessageW(target.hwnd(), WM_APP, static_cast<WPARAM>(i), 0);
+  PumpFor(100);  // the display timer shows them
   EXPECT_EQ(501, SendMessageW(w.log(), LB_GETCOUNT, 0, 0));
   SendMessageW(target.hwnd(), WM_APP, 502, 0);
+  PumpFor(100);
   auto lines = ListLines(w.log());
   ASSERT_EQ(501u, lines.size());
   EXPECT_EQ(L"8000, 2, 0", lines.front()) << "the oldest line went";
@@ -159,7 +161,7 @@ TEST_F(Capture, CannotSubclassLeavesTheButtonPressedAndTheLogEmpty) {
   EXPECT_TRUE(SpyPressed());
   EXPECT_TRUE(w.spying());
   PumpFor(30);
-  EXPECT_TRUE(ListLines(w.log()).empty());
+  EXPECT_TRUE(ShownLines(w).empty());
   ClickToolbar(1);
   EXPECT_TRUE(boxes_.empty()) << "no message says so";
 }
@@ -200,7 +202,7 @@ TEST_F(Capture, AWindowOfAnotherThreadIsLoggedThroughTheHook) {
   EXPECT_TRUE(SpyPressed());
   SendMessageW(foreign, WM_USER + 0x123, 0xAB, 0);
   PumpFor(100);
-  auto lines = ListLines(w.log());
+  auto lines = ShownLines(w);
   ASSERT_FALSE(lines.empty());
   EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), std::wstring(L"523, AB, 0")));
   ClickToolbar(1);
@@ -249,9 +251,9 @@ TEST_F(Capture, ANegativeMessageAddsNoLineAndEndsNothing) {
   LONG_PTR result = 0;
   const HRESULT hr = w.Message(-5, 0, 0, &result);
   EXPECT_EQ(static_cast<HRESULT>(0x800A0009UL), hr) << "subscript out of range, returned to the component";
-  EXPECT_EQ(1u, ListLines(w.log()).size());
+  EXPECT_EQ(1u, ShownLines(w).size());
   SendMessageW(target.hwnd(), WM_NULL, 0, 0);
-  EXPECT_EQ(2u, ListLines(w.log()).size()) << "the next message is logged as before";
+  EXPECT_EQ(2u, ShownLines(w).size()) << "the next message is logged as before";
   EXPECT_TRUE(IsWindow(w.hwnd()));
 }
 
@@ -277,7 +279,7 @@ TEST_F(Capture, SpyingOnTheMainWindowStaysBounded) {
   InvalidateRect(w.log(), nullptr, TRUE);  // the log repaints: nothing of it is news
   PumpFor(300);
   const LRESULT settled = SendMessageW(w.log(), LB_GETCOUNT, 0, 0);
-  auto lines = ListLines(w.log());
+  auto lines = ShownLines(w);
   ASSERT_GE(lines.size(), 2u);
   EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), L"WM_NULL, 1, 0"));
   EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), L"WM_GETTEXTLENGTH, 0, 0"));
@@ -315,7 +317,7 @@ TEST_F(Capture, AWindowWhoseMessagesTheLoggingCausesStaysBounded) {
   EXPECT_EQ(settled, CountQuietly(w.log())) << "the log does not grow by itself";
   EXPECT_LT(settled, 10);
   RemoveWindowSubclass(w.log(), Forward, 77);
-  EXPECT_EQ(L"WM_NULL, 0, 0", ListLines(w.log()).at(0));
+  EXPECT_EQ(L"WM_NULL, 0, 0", ShownLines(w).at(0));
 }
 
 }  // namespace

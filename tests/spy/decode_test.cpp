@@ -88,7 +88,7 @@ TEST_F(Decode, TheClassOfTheWatchedWindowNamesItsOwnMessages) {
   ASSERT_NE(nullptr, Find(got, LB_ADDSTRING));
   EXPECT_EQ(L"LB_ADDSTRING", Find(got, LB_ADDSTRING)->name);
   EXPECT_EQ(L"LB_SETCURSEL", Find(got, LB_SETCURSEL)->name);
-  EXPECT_EQ(L", 0, ", ListLines(w.log()).front().substr(0, 5)) << "the log's own line keeps the seed's text";
+  EXPECT_EQ(L", 0, ", ShownLines(w).front().substr(0, 5)) << "the log's own line keeps the seed's text";
 
   // The same number means different things to different classes, and to a window of one's own.
   Watch bar(w, c.progress);

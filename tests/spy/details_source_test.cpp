@@ -127,7 +127,7 @@ TEST_F(DetailsSource, WhatTheWindowObjectReportsFillsTheRecordAndTheDecoding) {
   // The loss gets its line before the message.
   ASSERT_EQ(2u, w.store().size());
   EXPECT_EQ(spy::RecordKind::Loss, w.store().At(0)->kind);
-  EXPECT_EQ(L"--- 3 messages not captured", ListLines(w.log()).front());
+  EXPECT_EQ(L"--- 3 messages not captured", ShownLines(w).front());
   const spy::LogRecord& r = *w.store().At(1);
   const spy::RecordText t = spy::Describe(r, w.decoder());
   EXPECT_EQ(1234.5, r.ms);
@@ -139,7 +139,7 @@ TEST_F(DetailsSource, WhatTheWindowObjectReportsFillsTheRecordAndTheDecoding) {
   EXPECT_EQ(3, r.lost_before);
   EXPECT_EQ(L"WM_WINDOWPOSCHANGED", t.name);
   EXPECT_EQ(L"x=10 y=20 cx=300 cy=200, SWP_NOZORDER | SWP_NOACTIVATE, after NULL", t.details);
-  EXPECT_EQ(L"WM_WINDOWPOSCHANGED, 2, 10", ListLines(w.log()).back()) << "the line keeps the sink's parameters";
+  EXPECT_EQ(L"WM_WINDOWPOSCHANGED, 2, 10", ShownLines(w).back()) << "the line keeps the sink's parameters";
   const std::wstring pane = spy::DetailsText(r, w.decoder());
   EXPECT_NE(std::wstring::npos, pane.find(L"Lost before:\t3 messages"));
   // Full width for this build's own window; a 32-bit program's in its eight digits.

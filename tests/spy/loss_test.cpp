@@ -40,15 +40,15 @@ TEST_F(Loss, AnOverloadGetsALineWithTheExactCountInTheLogAndTheCsvAndTheEndOfACa
   for (int i = 0; i < 1500 && (!w.capture_file() || w.capture_file()->messages() < 1 + kBuffer); ++i) PumpFor(20);
   ASSERT_EQ(static_cast<uint64_t>(1 + kBuffer), w.capture_file()->messages());
   target.Send(WM_USER + 3, 1);
-  for (int i = 0; i < 200 && ListLines(w.log()).back() != L"403, 0, 0"; ++i) PumpFor(20);
+  for (int i = 0; i < 200 && ShownLines(w).back() != L"403, 0, 0"; ++i) PumpFor(20);
 
-  auto lines = ListLines(w.log());
+  auto lines = ShownLines(w);
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(L"403, 0, 0", lines.back());
   EXPECT_EQ(L"--- 123 messages not captured", lines[lines.size() - 2]);
   EXPECT_EQ(lines.size(), w.store().size()) << "one record per line";
-  EXPECT_EQ(spy::RecordKind::Loss, w.store().records()[lines.size() - 2].kind);
-  EXPECT_EQ(static_cast<uint64_t>(1 + kBuffer + 123 + 1), w.store().records().back().index)
+  EXPECT_EQ(spy::RecordKind::Loss, w.store().At(lines.size() - 2)->kind);
+  EXPECT_EQ(static_cast<uint64_t>(1 + kBuffer + 123 + 1), w.store().Last()->index)
       << "the numbers go on past the gap";
   EXPECT_NE(std::wstring::npos, w.DetailsOfLine(static_cast<int>(lines.size()) - 2).find(L"123 messages not captured"));
 

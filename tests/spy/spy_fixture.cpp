@@ -46,6 +46,11 @@ std::vector<std::wstring> ListLines(HWND list) {
   return out;
 }
 
+std::vector<std::wstring> ShownLines(spy::MainWindow& w) {
+  w.UpdateLog();
+  return ListLines(w.log());
+}
+
 std::wstring NodeText(HWND tree, HTREEITEM node) {
   wchar_t buf[1024] = {};
   TVITEMW item{};

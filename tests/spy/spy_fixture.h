@@ -26,6 +26,8 @@ std::wstring StoredSetting(const std::wstring& app, const wchar_t* key);
 
 // The lines of a list box, in order.
 std::vector<std::wstring> ListLines(HWND list);
+// The log's lines once it is up to date (what the display timer would show next).
+std::vector<std::wstring> ShownLines(spy::MainWindow& w);
 // The tooltip text of a toolbar button.
 std::wstring ToolTip(HWND toolbar, UINT_PTR id);
 // The text of a tree node.

@@ -82,8 +82,8 @@ TEST_F(Tools, NothingTurnedOnLeavesTheSeedsWindowItsLinesAndItsSettings) {
   SendMessageW(target.hwnd(), EM_SETSEL, 1, 2);
   SendMessageW(target.hwnd(), WM_APP + 2, 3, -1);
   SendMessageW(target.hwnd(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"x"));
-  const std::wstring settext = ListLines(w.log()).back();
-  EXPECT_EQ((std::vector<std::wstring>{L", 1, 2", L"8002, 3, FFFFFFFF", settext}), ListLines(w.log()));
+  const std::wstring settext = ShownLines(w).back();
+  EXPECT_EQ((std::vector<std::wstring>{L", 1, 2", L"8002, 3, FFFFFFFF", settext}), ShownLines(w));
   EXPECT_EQ(0u, settext.find(L"WM_SETTEXT, 0, ")) << "no decoding in the line itself";
   EXPECT_EQ(3u, w.store().size()) << "one record per line";
 
@@ -106,33 +106,33 @@ TEST_F(Tools, PauseStopsTheLinesButNotTheCaptureAndClearEmptiesLogAndRecords) {
   EXPECT_TRUE(w.paused());
   SendMessageW(target.hwnd(), WM_USER, 2, 0);
   SendMessageW(target.hwnd(), WM_USER, 3, 0);
-  EXPECT_EQ(std::vector<std::wstring>{L"400, 1, 0"}, ListLines(w.log()));
+  EXPECT_EQ(std::vector<std::wstring>{L"400, 1, 0"}, ShownLines(w));
   VARIANT_BOOL on = VARIANT_FALSE;
   w.spy_window()->get_Subclassed(&on);
   EXPECT_TRUE(on) << "the capture goes on";
   EXPECT_TRUE(w.spying());
   w.RunLogCommand(spy::kCmdPause);
   SendMessageW(target.hwnd(), WM_USER, 4, 0);
-  EXPECT_EQ((std::vector<std::wstring>{L"400, 1, 0", L"400, 4, 0"}), ListLines(w.log()));
+  EXPECT_EQ((std::vector<std::wstring>{L"400, 1, 0", L"400, 4, 0"}), ShownLines(w));
   ASSERT_EQ(2u, w.store().size());
   EXPECT_EQ(1u, w.store().At(0)->index);
   EXPECT_EQ(4u, w.store().At(1)->index) << "messages that came while paused are counted";
-  EXPECT_EQ(L"400, 4, 0", w.store().At(1)->line);
+  EXPECT_EQ(L"400, 4, 0", spy::LineText(*w.store().At(1), &w.message_names()));
 
   w.RunLogCommand(spy::kCmdClear);
-  EXPECT_TRUE(ListLines(w.log()).empty());
+  EXPECT_TRUE(ShownLines(w).empty());
   EXPECT_EQ(0u, w.store().size());
   SendMessageW(target.hwnd(), WM_USER, 5, 0);
-  EXPECT_EQ(std::vector<std::wstring>{L"400, 5, 0"}, ListLines(w.log()));
+  EXPECT_EQ(std::vector<std::wstring>{L"400, 5, 0"}, ShownLines(w));
   EXPECT_TRUE(w.spying());
 
   // The records keep to the lines past the cap.
   for (int i = 0; i < 520; ++i) SendMessageW(target.hwnd(), WM_USER, static_cast<WPARAM>(i), 0);
-  const auto lines = ListLines(w.log());
+  const auto lines = ShownLines(w);
   ASSERT_EQ(501u, lines.size());
   ASSERT_EQ(501u, w.store().size());
-  EXPECT_EQ(lines.front(), w.store().At(0)->line);
-  EXPECT_EQ(lines.back(), w.store().At(500)->line);
+  EXPECT_EQ(lines.front(), spy::LineText(*w.store().At(0), &w.message_names()));
+  EXPECT_EQ(lines.back(), spy::LineText(*w.store().At(500), &w.message_names()));
 }
 
 TEST_F(Tools, SaveWritesTheLinesOrEveryDetailAsCsvAndCopyTakesTheSelectedLine) {
@@ -143,7 +143,7 @@ TEST_F(Tools, SaveWritesTheLinesOrEveryDetailAsCsvAndCopyTakesTheSelectedLine) {
   SendMessageW(target.hwnd(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"a, \"b\""));
   SendMessageW(target.hwnd(), WM_MOUSEMOVE, MK_CONTROL, MAKELPARAM(4, 5));
   SendMessageW(target.hwnd(), WM_USER + 9, 0x1234, -2);
-  const auto lines = ListLines(w.log());
+  const auto lines = ShownLines(w);
 
   const std::wstring txt = TempPath(L"snoopet-save.txt");
   w.choose_save_path = [&](HWND, bool* csv) {
@@ -213,14 +213,14 @@ TEST_F(Tools, SeveralLinesCanBeSelectedAndCopiedAndTheChoiceIsRemembered) {
   SelectNode(w.FindNode(KeyOf(target.hwnd())));
   ClickToolbar(1);
   for (int i = 0; i < 6; ++i) SendMessageW(target.hwnd(), WM_USER, static_cast<WPARAM>(i), 0);
-  const auto lines = ListLines(w.log());
+  const auto lines = ShownLines(w);
   const HWND before = w.log();
   const spy::TwipsRect place = w.ControlRect(before);
   w.RunLogCommand(spy::kCmdSeveralLines);
   ASSERT_TRUE(w.several_lines());
   EXPECT_FALSE(IsWindow(before));
   EXPECT_NE(0, GetWindowLongW(w.log(), GWL_STYLE) & LBS_EXTENDEDSEL);
-  EXPECT_EQ(lines, ListLines(w.log()));
+  EXPECT_EQ(lines, ShownLines(w));
   EXPECT_EQ(place.left, w.ControlRect(w.log()).left);
   EXPECT_EQ(place.height, w.ControlRect(w.log()).height);
   EXPECT_EQ(w.tree(), GetNextWindow(w.log(), GW_HWNDNEXT)) << "the log keeps its place in the tab order";
@@ -232,7 +232,7 @@ TEST_F(Tools, SeveralLinesCanBeSelectedAndCopiedAndTheChoiceIsRemembered) {
   EXPECT_EQ(lines[1] + L"\r\n" + lines[2] + L"\r\n" + lines[3] + L"\r\n", ClipboardText());
 
   SendMessageW(target.hwnd(), WM_USER, 99, 0);  // still logged, and the newest line alone is selected
-  EXPECT_EQ(w.FormatMessageLine(WM_USER, 99, 0), ListLines(w.log()).back());
+  EXPECT_EQ(w.FormatMessageLine(WM_USER, 99, 0), ShownLines(w).back());
   EXPECT_EQ(1, SendMessageW(w.log(), LB_GETSELCOUNT, 0, 0));
   EXPECT_GT(SendMessageW(w.log(), LB_GETSEL, lines.size(), 0), 0);
 
@@ -285,7 +285,7 @@ TEST_F(Tools, CaptureFileStreamsEveryMessagePastTheLogsCapAndWhilePaused) {
   ASSERT_EQ(static_cast<size_t>(n), got.size());
   for (int i = 0; i < n; i += 499) EXPECT_EQ(w.FormatMessageLine(WM_USER, i, 0), got[static_cast<size_t>(i)]);
   EXPECT_EQ(w.FormatMessageLine(WM_USER, n - 1, 0), got.back());
-  EXPECT_EQ(w.FormatMessageLine(WM_USER, n - 1, 0), ListLines(w.log()).back());
+  EXPECT_EQ(w.FormatMessageLine(WM_USER, n - 1, 0), ShownLines(w).back());
 
   const std::wstring csv = TempPath(L"snoopet-capture.csv");
   w.StartCaptureFile(csv, true);
@@ -298,7 +298,7 @@ TEST_F(Tools, CaptureFileStreamsEveryMessagePastTheLogsCapAndWhilePaused) {
   EXPECT_EQ(L"", rows[1][0]) << "the window's row has no message";
   EXPECT_EQ(0u, rows[1][10].find(L"'=== ")) << "read as text by a spreadsheet";
   EXPECT_EQ(L"WM_SETTEXT", rows[2][5]);
-  EXPECT_EQ(spy::Describe(w.store().records().back(), w.decoder()).details, rows[2][10]);
+  EXPECT_EQ(spy::Describe(*w.store().Last(), w.decoder()).details, rows[2][10]);
 
   EXPECT_THROW(w.StartCaptureFile(TempPath(L"no-such-folder\\x.txt"), false), common::RuntimeError);
   EXPECT_FALSE(w.capture_file());
@@ -325,7 +325,8 @@ TEST_F(Tools, DetailsPaneShowsTheSelectedLineAndIsRemembered) {
   ClickToolbar(1);
   SendMessageW(target.hwnd(), WM_USER + 1, 0, 0);
   SendMessageW(target.hwnd(), WM_NULL, 0, 0);
-  // The user selects the first line.
+  // The lines on screen (the display tick), the user selects the first one.
+  w.UpdateLog();
   SendMessageW(w.log(), LB_SETCURSEL, 0, 0);
   SendMessageW(w.hwnd(), WM_COMMAND, MAKEWPARAM(102, LBN_SELCHANGE), reinterpret_cast<LPARAM>(w.log()));
   std::wstring text(2048, L'\0');
@@ -385,7 +386,7 @@ TEST_F(Tools, FilterGroupsReachTheWindowObjectAndAreRemembered) {
   EXPECT_TRUE(watched(0xC123));
   SendMessageW(target.hwnd(), WM_MOUSEMOVE, 0, 0);
   SendMessageW(target.hwnd(), WM_NULL, 0, 0);
-  EXPECT_EQ(std::vector<std::wstring>{L"WM_NULL, 0, 0"}, ListLines(w.log()));
+  EXPECT_EQ(std::vector<std::wstring>{L"WM_NULL, 0, 0"}, ShownLines(w));
 
   // Log only the text messages plus WM_NULL (the selected line's message).
   SendMessageW(w.log(), LB_SETCURSEL, 0, 0);
@@ -401,7 +402,7 @@ TEST_F(Tools, FilterGroupsReachTheWindowObjectAndAreRemembered) {
   w.RunLogCommand(spy::kCmdClear);
   SendMessageW(target.hwnd(), WM_USER, 0, 0);
   SendMessageW(target.hwnd(), WM_GETTEXTLENGTH, 0, 0);
-  EXPECT_EQ(std::vector<std::wstring>{L"WM_GETTEXTLENGTH, 0, 0"}, ListLines(w.log()));
+  EXPECT_EQ(std::vector<std::wstring>{L"WM_GETTEXTLENGTH, 0, 0"}, ShownLines(w));
 
   // Remembered per user, and applied at the next start.
   CloseAndForget();
@@ -461,20 +462,20 @@ TEST_F(Tools, CsvCellsAreNeverFormulasAndParametersKeepTheirProgramsWidth) {
   ClickToolbar(1);
   SetWindowLongW(target.hwnd(), GWL_STYLE, GetWindowLongW(target.hwnd(), GWL_STYLE) ^ WS_TABSTOP);
   const spy::LogRecord* changed = nullptr;
-  for (const auto& r : w.store().records())
-    if (r.msg == WM_STYLECHANGED) changed = &r;
+  for (size_t i = 0; i < w.store().size(); ++i)
+    if (w.store().At(i)->msg == WM_STYLECHANGED) changed = w.store().At(i);
   ASSERT_NE(nullptr, changed);
   const std::wstring row = spy::CsvLine(*changed, w.decoder());
   EXPECT_NE(std::wstring::npos, row.find(L",\"GWL_STYLE; old ")) << row;
   EXPECT_EQ(std::wstring::npos, row.find(L",-16")) << row;
 
   SendMessageW(target.hwnd(), WM_USER, static_cast<WPARAM>(0xFFFFFFFFu), -2);
-  const spy::LogRecord& r = w.store().records().back();
+  const spy::LogRecord r = *w.store().Last();  // a copy: releasing Spy below empties the store
   const auto cells = ParseCsv(spy::CsvLine(r, w.decoder()) + L"\r\n");
   ASSERT_EQ(1u, cells.size());
   EXPECT_EQ(L"0xFFFFFFFF", cells[0][6]);
   EXPECT_EQ(sizeof(void*) == 4 ? L"0xFFFFFFFE" : L"0xFFFFFFFFFFFFFFFE", cells[0][7]);
-  EXPECT_EQ(L"400, FFFFFFFF, FFFFFFFE", ListLines(w.log()).back()) << "the log's line as it was";
+  EXPECT_EQ(L"400, FFFFFFFF, FFFFFFFE", ShownLines(w).back()) << "the log's line as it was";
   ClickToolbar(1);  // the pane's text reads the window's caption
   const std::wstring pane = spy::DetailsText(r, w.decoder());
   EXPECT_NE(std::wstring::npos, pane.find(L"wParam:\t0xFFFFFFFF\r\n")) << pane;
@@ -563,7 +564,7 @@ TEST_F(Tools, RefreshTreeFromKeyOrButtonAddsNewWindowsAndKeepsTheSelectionAndThe
   EXPECT_NE(nullptr, w.FindNode(KeyOf(later.hwnd())));
   EXPECT_EQ(w.FindNode(KeyOf(target.hwnd())), Next(w.tree(), nullptr, TVGN_CARET));
   SendMessageW(target.hwnd(), WM_USER, 2, 0);
-  EXPECT_EQ((std::vector<std::wstring>{L"400, 1, 0", L"400, 2, 0"}), ListLines(w.log()))
+  EXPECT_EQ((std::vector<std::wstring>{L"400, 1, 0", L"400, 2, 0"}), ShownLines(w))
       << "the log goes on as it was";
 
   // The toolbar's tools: Refresh and Details buttons beside the seed's two, gone again when off.
@@ -639,7 +640,7 @@ TEST_F(Tools, FinderDraggedOverAWindowOutlinesAndSelectsItBuildingTheTreeForANew
   ASSERT_NE(nullptr, w.FindNode(KeyOf(later.hwnd())));
   EXPECT_EQ(w.FindNode(KeyOf(later.hwnd())), Next(w.tree(), nullptr, TVGN_CARET));
   SendMessageW(later.hwnd(), WM_USER, 9, 0);
-  EXPECT_EQ(L"400, 9, 0", ListLines(w.log()).back());
+  EXPECT_EQ(L"400, 9, 0", ShownLines(w).back());
 
   CloseAndForget();
   EXPECT_EQ(L"1", spy::GetSetting(app_, L"Tools", L"Finder", L"<absent>"));

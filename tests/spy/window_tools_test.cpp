@@ -97,11 +97,12 @@ TEST_F(WindowTools, FindAWindowByCaptionClassHandleOrProcessIdAndALineOfTheLog) 
   SelectNode(w.FindNode(KeyOf(a.hwnd())));
   ClickToolbar(1);
   for (int i = 0; i < 6; ++i) SendMessageW(a.hwnd(), WM_USER, static_cast<WPARAM>(i), 0);
+  w.UpdateLog();  // the display tick
   SendMessageW(w.log(), LB_SETCURSEL, 0, 0);
   EXPECT_TRUE(w.FindLogLine(L"400, 3", true));
-  EXPECT_EQ(L"400, 3, 0", ListLines(w.log())[static_cast<size_t>(SendMessageW(w.log(), LB_GETCURSEL, 0, 0))]);
+  EXPECT_EQ(L"400, 3, 0", ShownLines(w)[static_cast<size_t>(SendMessageW(w.log(), LB_GETCURSEL, 0, 0))]);
   EXPECT_TRUE(w.FindLogLine(L"400, ", false));
-  EXPECT_EQ(L"400, 2, 0", ListLines(w.log())[static_cast<size_t>(SendMessageW(w.log(), LB_GETCURSEL, 0, 0))]);
+  EXPECT_EQ(L"400, 2, 0", ShownLines(w)[static_cast<size_t>(SendMessageW(w.log(), LB_GETCURSEL, 0, 0))]);
   EXPECT_FALSE(w.FindLogLine(L"WM_NOTHING", true));
   EXPECT_TRUE(boxes_.empty());
 }
@@ -140,11 +141,11 @@ TEST_F(WindowTools, OnTopDecimalAndTheLogsLengthAreOptInAndRemembered) {
   ClickToolbar(1);
   SendMessageW(target.hwnd(), WM_SETTEXT, 0, 0);
   SendMessageW(target.hwnd(), WM_USER, 255, -2);
-  EXPECT_EQ(L"400, 255, -2", ListLines(w.log()).back());
+  EXPECT_EQ(L"400, 255, -2", ShownLines(w).back());
   for (int i = 0; i < 2100; ++i) SendMessageW(target.hwnd(), WM_USER, static_cast<WPARAM>(i), 0);
-  EXPECT_EQ(2000u, ListLines(w.log()).size());
+  EXPECT_EQ(2000u, ShownLines(w).size());
   EXPECT_EQ(2000u, w.store().size());
-  EXPECT_EQ(L"400, 2099, 0", ListLines(w.log()).back());
+  EXPECT_EQ(L"400, 2099, 0", ShownLines(w).back());
   CloseAndForget();
 
   auto& again = Open();
