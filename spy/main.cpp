@@ -9,7 +9,7 @@
 // tree), "menu" (several lines selected, the log's menu with its Filter submenu open),
 // "window" (the finder dropped on the toolbar: its node and what is known of it), "find" (a window
 // found in the tree by its class), "logfind" (a text found in the log, back on the main window) and
-// "inspector" (the window inspector for the toolbar). The user's settings are left as they were.
+// "windowinfo" (the window inspector for the toolbar). The user's settings are left as they were.
 #include <windows.h>
 #include <ole2.h>
 #include <shellapi.h>
@@ -202,7 +202,7 @@ void CALLBACK DemoStep(HWND, UINT, UINT_PTR, DWORD) {
       SendMessageW(w.tree(), WM_HSCROLL, MAKEWPARAM(SB_THUMBPOSITION, 0), 0);
       w.ShowInspector();
       return;
-    case 73: Announce(d, "inspector"); return;
+    case 73: Announce(d, "windowinfo"); return;
     case 74:
       if (w.find_box()) ShowWindow(w.find_box(), SW_HIDE);
       if (w.inspector()) SendMessageW(w.inspector(), WM_CLOSE, 0, 0);
