@@ -211,4 +211,11 @@ H HandleFromLong(LONG v) {
   return reinterpret_cast<H>(static_cast<LONG_PTR>(v));
 }
 
+// Only a menu handle's low 32 bits name the menu. Once bit 31 is set, a 64-bit process gets the
+// same menu sign-extended in one place (WM_INITMENUPOPUP, WM_DRAWITEM) and zero-extended in
+// another (GetSubMenu): handles are compared by those 32 bits.
+inline bool SameMenu(HMENU a, HMENU b) {
+  return static_cast<uint32_t>(reinterpret_cast<UINT_PTR>(a)) == static_cast<uint32_t>(reinterpret_cast<UINT_PTR>(b));
+}
+
 }  // namespace glyphary

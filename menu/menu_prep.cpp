@@ -58,7 +58,7 @@ LONG CGlyphary::PrepareMenu(HMENU menu, int32_t position, bool descend) {
   const HMENU bar = WindowMenu();
   // The first popup of the bar the window has now (SetMenu and MDI switch bars at any time).
   m_FirstPopup = bar ? GetSubMenu(bar, 0) : nullptr;
-  if (sys == 1 || (pos == 0 && menu != m_FirstPopup)) {
+  if (sys == 1 || (pos == 0 && !SameMenu(menu, m_FirstPopup))) {
     ClaimPopup(menu);
     return 1;
   }
@@ -108,7 +108,7 @@ void CGlyphary::PrepareItem(HMENU menu, int item, HMENU bar) {
   // Our item data on an item whose record is not ours (an item moved or copied by the application,
   // or prepared by another form's component): a record of its own, the one this item had if any.
   bool own = slot >= 0 && slot < kItemStoreSize && OwnSlot(mii.dwItemData, mii.wID) == slot &&
-             slot_owners_[static_cast<size_t>(slot)].menu == menu;
+             SameMenu(slot_owners_[static_cast<size_t>(slot)].menu, menu);
   if (marked && !own) {
     slot = SlotRecordedFor(menu, mii.wID);
     if (slot >= 0 && SlotHeldIn(menu, slot)) slot = -1;
@@ -133,7 +133,7 @@ void CGlyphary::PrepareItem(HMENU menu, int item, HMENU bar) {
     record.Caption = text;
     record.CommandId = 0;
   }
-  record.IsTopLevel = menu == bar ? -1 : 0;
+  record.IsTopLevel = bar && SameMenu(menu, bar) ? -1 : 0;
   record.HasShortcut = record.Caption.find(L'\t') != std::wstring::npos ? -1 : 0;
   if (record.HasShortcut) record.Shortcut = CaptionShortcut(record.Caption);
   const UINT type = (mii.fType & ~static_cast<UINT>(MFT_BITMAP)) | MFT_OWNERDRAW;
@@ -192,7 +192,7 @@ int32_t CGlyphary::SlotRecordedFor(HMENU menu, UINT id) const {
   const int32_t n = std::min(m_ItemCount, kItemStoreSize);
   for (int32_t slot = 0; slot < n; ++slot) {
     const SlotOwner& owner = slot_owners_[static_cast<size_t>(slot)];
-    if (owner.used && owner.menu == menu && owner.id == id) return slot;
+    if (owner.used && SameMenu(owner.menu, menu) && owner.id == id) return slot;
   }
   return -1;
 }
@@ -229,7 +229,8 @@ void CGlyphary::GiveBack(HMENU menu, int item, int32_t slot, bool keep_data) {
 }
 
 void CGlyphary::Remember(HMENU menu) {
-  if (std::find(prepared_menus_.begin(), prepared_menus_.end(), menu) != prepared_menus_.end()) return;
+  if (std::any_of(prepared_menus_.begin(), prepared_menus_.end(), [menu](HMENU m) { return SameMenu(m, menu); }))
+    return;
   // Menus destroyed since they were walked (a context menu per click) have nothing to give
   // back: the list keeps live menus only, so it does not grow with every popup ever shown.
   std::erase_if(prepared_menus_, [](HMENU m) { return !IsMenu(m); });

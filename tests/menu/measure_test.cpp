@@ -80,7 +80,7 @@ TEST(MeasureRegistered, PlatformMeasuresTheItemsOfAnOpenPopupThroughTheComponent
     if (msg != WM_MEASUREITEM) return false;
     *r = DefSubclassProc(h, msg, wp, lp);
     auto* mis = reinterpret_cast<MEASUREITEMSTRUCT*>(lp);
-    EXPECT_EQ(1, *r);
+    EXPECT_EQ(1, *r) << "item " << mis->itemID << " data 0x" << std::hex << mis->itemData;
     if (mis->itemData == ItemData(file, 2)) {
       ++separators;
       separator = {mis->itemWidth, mis->itemHeight};

@@ -132,6 +132,17 @@ UINT RunPopup(HWND owner, HMENU popup, const std::function<void(HWND)>& on_open)
   return cmd;
 }
 
+bool AgeNextMenuHandle() {
+  for (int i = 0; i < 70000; ++i) {
+    const HMENU m = CreatePopupMenu();
+    if (!m) return false;
+    const bool high = (reinterpret_cast<UINT_PTR>(m) & 0x80000000u) != 0;
+    DestroyMenu(m);
+    if (high) return true;
+  }
+  return false;
+}
+
 void PressKey(HWND owner, wchar_t c) {
   PostMessageW(owner, WM_CHAR, static_cast<WPARAM>(c), 0);
 }

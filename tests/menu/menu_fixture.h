@@ -55,6 +55,10 @@ class TopSubclass {
 // (its first WM_ENTERIDLE) and may post keys; an Escape follows them. Returns what
 // TrackPopupMenu returned (TPM_RETURNCMD): the chosen command, or 0.
 UINT RunPopup(HWND owner, HMENU popup, const std::function<void(HWND owner)>& on_open = {});
+// Creates and destroys a menu until the platform hands out a menu handle with bit 31 set; the next
+// menu made on this thread gets that handle's place (a 32-bit handle of a later generation).
+// False when no such handle came within 70,000 tries.
+bool AgeNextMenuHandle();
 // Posts the character of a key press to the owner of an open menu.
 void PressKey(HWND owner, wchar_t c);
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <sstream>
 
 #include "menu_fixture.h"
 #include "recording_window.h"
@@ -24,7 +25,7 @@ TEST(PaintDispatch, PlatformPaintsTheItemsOfAnOpenPopupThroughTheComponent) {
     if (msg != WM_DRAWITEM) return false;
     *r = DefSubclassProc(h, msg, wp, lp);
     const auto* dis = reinterpret_cast<const DRAWITEMSTRUCT*>(lp);
-    if (reinterpret_cast<HMENU>(dis->hwndItem) != file) return true;
+    if (!glyphary::SameMenu(reinterpret_cast<HMENU>(dis->hwndItem), file)) return true;
     for (int i = 0; i < GetMenuItemCount(file); ++i) {
       if (ItemData(file, i) == dis->itemData) {
         if (*r == 1) painted.insert(static_cast<UINT>(i));
@@ -36,6 +37,48 @@ TEST(PaintDispatch, PlatformPaintsTheItemsOfAnOpenPopupThroughTheComponent) {
   RunPopup(form->hwnd(), file);
   EXPECT_EQ((std::set<UINT>{0, 1, 2, 3}), painted) << "every item of the open popup, the separator too";
   EXPECT_EQ(0, other_answers);
+}
+
+// A menu whose handle has bit 31 set (handles get there in a long-running program) reaches a
+// 64-bit process sign-extended in WM_INITMENUPOPUP and WM_DRAWITEM and zero-extended from
+// GetSubMenu: it is still the bar's first popup, walked, measured and painted, and the
+// application's own handler sees its item added there prepared too.
+TEST(PaintDispatch, AMenuWhoseHandleHasBit31SetIsStillTheSameMenu) {
+  auto form = client::FormObject::Create(L"Sample form");
+  ASSERT_TRUE(AgeNextMenuHandle()) << "no menu handle with bit 31 set came";
+  auto* file = form->AddPopup(nullptr, L"mnuFile", L"&File");
+  const HMENU popup = file->SubMenu();
+  ASSERT_NE(0u, reinterpret_cast<UINT_PTR>(popup) & 0x80000000u) << popup;
+  form->AddItem(popup, L"mnuNew", L"&New");
+  form->AddSeparator(popup, L"mnuSep1");
+  form->AddItem(popup, L"mnuSave", L"&Save");
+  form->AddPopup(nullptr, L"mnuEdit", L"&Edit");
+  form->Show();
+  auto g = CreateRegistered();
+  ASSERT_TRUE(g);
+  ASSERT_EQ(S_OK, SetForm(g.get(), form.get()));
+  std::set<int> painted;
+  std::wostringstream not_ours;
+  int inits = 0;
+  TopSubclass above(form->hwnd(), [&](HWND h, UINT msg, WPARAM wp, LPARAM lp, LRESULT* r) {
+    if (msg == WM_INITMENUPOPUP && glyphary::SameMenu(reinterpret_cast<HMENU>(wp), popup) && !inits++)
+      AppendMenuW(popup, MF_STRING, 900, L"&Added");  // the application's own handler, below ours
+    if (msg != WM_DRAWITEM && msg != WM_MEASUREITEM) return false;
+    *r = DefSubclassProc(h, msg, wp, lp);
+    const UINT id = msg == WM_DRAWITEM ? reinterpret_cast<const DRAWITEMSTRUCT*>(lp)->itemID
+                                       : reinterpret_cast<const MEASUREITEMSTRUCT*>(lp)->itemID;
+    if (*r != 1) not_ours << L" " << (msg == WM_DRAWITEM ? L"draw " : L"measure ") << id;
+    if (msg == WM_DRAWITEM && glyphary::SameMenu(reinterpret_cast<HMENU>(reinterpret_cast<const DRAWITEMSTRUCT*>(lp)->hwndItem), popup))
+      for (int i = 0; i < GetMenuItemCount(popup); ++i)
+        if (ItemData(popup, i) == reinterpret_cast<const DRAWITEMSTRUCT*>(lp)->itemData) painted.insert(i);
+    return true;
+  });
+  // Opened as a popup of the bar: position 0 of the bar's first popup.
+  SendMessageW(form->hwnd(), WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(popup), 0);
+  EXPECT_NE(0u, ItemType(popup, 3) & MFT_OWNERDRAW) << "the item the application added when the popup opened";
+  RunPopup(form->hwnd(), popup);
+  EXPECT_EQ((std::set<int>{0, 1, 2, 3}), painted) << "every item, the separator and the added item too";
+  EXPECT_EQ(L"", not_ours.str()) << "answered 0";
 }
 
 TEST(PaintDispatch, OwnItemIsPaintedAndNotPassedOn) {
