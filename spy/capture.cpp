@@ -24,11 +24,6 @@ constexpr double kLogOverdueMs = 250;
 // Display ticks with nothing new before the timer stops.
 constexpr int kIdleTicks = 4;
 
-std::map<UINT_PTR, MainWindow*>& LogTimers() {
-  static std::map<UINT_PTR, MainWindow*> timers;
-  return timers;
-}
-
 // A node's tag as a 32-bit integer: decimal text, rounded half to even; error 13 when it
 // is no number, 6 when it does not fit.
 LONG TagToLong(const std::wstring& tag) {
@@ -287,38 +282,23 @@ void MainWindow::AddRecord(LogRecord record) {
   ScheduleLogUpdate();
 }
 
-// A thread timer, not one of the window's: a watched main window sees no WM_TIMER of it. It runs
-// while records come and stops a few ticks after the last.
+// The display timer runs while records come and stops a few ticks after the last.
 void MainWindow::ScheduleLogUpdate() {
   idle_ticks_ = 0;
-  if (log_timer_) return;
-  log_timer_ = SetTimer(nullptr, 0, kLogUpdateMs, &MainWindow::LogTimerProc);
-  if (log_timer_) LogTimers()[log_timer_] = this;
+  log_timer_.Start(kLogUpdateMs);
 }
 
-void MainWindow::StopLogTimer() {
-  if (!log_timer_) return;
-  KillTimer(nullptr, log_timer_);
-  LogTimers().erase(log_timer_);
-  log_timer_ = 0;
-}
+void MainWindow::StopLogTimer() { log_timer_.Stop(); }
 
-void CALLBACK MainWindow::LogTimerProc(HWND, UINT, UINT_PTR id, DWORD) {
-  auto it = LogTimers().find(id);
-  if (it == LogTimers().end()) {
-    KillTimer(nullptr, id);
-    return;
-  }
-  MainWindow* self = it->second;
+void MainWindow::LogTick() {
   // An update that took long (the repaint goes through the X server) waits twice as long again,
   // so the log never takes more than a third of the thread from the messages.
   LARGE_INTEGER now;
   QueryPerformanceCounter(&now);
-  if (now.QuadPart - self->last_update_ < 2 * self->update_cost_) return;
-  const bool fresh = self->store_.added() != self->shown_end_ ||
-                     (self->capture_file_ && self->capture_file_->pending());
-  self->UpdateLog();
-  if (!fresh && ++self->idle_ticks_ >= kIdleTicks) self->StopLogTimer();
+  if (now.QuadPart - last_update_ < 2 * update_cost_) return;
+  const bool fresh = store_.added() != shown_end_ || (capture_file_ && capture_file_->pending());
+  UpdateLog();
+  if (!fresh && ++idle_ticks_ >= kIdleTicks) StopLogTimer();
 }
 
 void MainWindow::ResetLog() {

@@ -428,36 +428,12 @@ void MainWindow::StartCaptureFile(const std::wstring& path, bool csv) {
   StartFlushTimer();
 }
 
-namespace {
-std::map<UINT_PTR, MainWindow*>& FlushTimers() {
-  static std::map<UINT_PTR, MainWindow*> timers;
-  return timers;
-}
-}  // namespace
+void MainWindow::StartFlushTimer() { flush_timer_.Start(CaptureFile::kMaxWaitMs / 4); }
 
-// A thread timer, not one of the window's: a watched main window sees no WM_TIMER of it.
-void MainWindow::StartFlushTimer() {
-  if (flush_timer_) return;
-  flush_timer_ = SetTimer(nullptr, 0, CaptureFile::kMaxWaitMs / 4, &MainWindow::FlushTimerProc);
-  if (flush_timer_) FlushTimers()[flush_timer_] = this;
-}
+void MainWindow::StopFlushTimer() { flush_timer_.Stop(); }
 
-void MainWindow::StopFlushTimer() {
-  if (!flush_timer_) return;
-  KillTimer(nullptr, flush_timer_);
-  FlushTimers().erase(flush_timer_);
-  flush_timer_ = 0;
-}
-
-void CALLBACK MainWindow::FlushTimerProc(HWND, UINT, UINT_PTR id, DWORD) {
-  auto it = FlushTimers().find(id);
-  if (it == FlushTimers().end()) {
-    KillTimer(nullptr, id);
-    return;
-  }
-  MainWindow* self = it->second;
-  if (self->capture_file_ && self->capture_file_->open() && !self->capture_file_->FlushIfDue())
-    self->CaptureFileFailed();
+void MainWindow::FlushTick() {
+  if (capture_file_ && capture_file_->open() && !capture_file_->FlushIfDue()) CaptureFileFailed();
 }
 
 void MainWindow::StopCaptureFile() {

@@ -22,6 +22,7 @@
 #include "message_filter.h"
 #include "message_names.h"
 #include "runtime_error.h"
+#include "thread_timer.h"
 
 namespace spy {
 
@@ -263,7 +264,7 @@ class MainWindow final : public IhkMessageSink {
   static LRESULT CALLBACK ToolbarProc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
   static LRESULT CALLBACK ToolWindowProc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
   static LRESULT CALLBACK FindEditProc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
-  static void CALLBACK FlashTimerProc(HWND, UINT, UINT_PTR id, DWORD);
+  void FlashTick();
   void FindFromBox(bool forward);
   // The log line of a message in the chosen base.
   std::wstring LineOf(LONG msg, LONG_PTR wParam, LONG_PTR lParam) const;
@@ -276,7 +277,7 @@ class MainWindow final : public IhkMessageSink {
   void FinderDrop();
   void DrawOutline(HWND h);
   void RestoreFocusAfterFinding();
-  static void CALLBACK LogTimerProc(HWND, UINT, UINT_PTR id, DWORD);
+  void LogTick();
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp);
   LRESULT OnNotify(const NMHDR* header);
   LRESULT TreeButtonDown(WPARAM wp, LPARAM lp);
@@ -336,7 +337,7 @@ class MainWindow final : public IhkMessageSink {
   void UpdateCaption();
   void StartFlushTimer();
   void StopFlushTimer();
-  static void CALLBACK FlushTimerProc(HWND, UINT, UINT_PTR id, DWORD);
+  void FlushTick();
 
   void SetSpying(bool on);
   LONG SelectedWindowHandle() const;
@@ -412,13 +413,13 @@ class MainWindow final : public IhkMessageSink {
   // with its own updates and repaints, are consequences of the logging and are dropped.
   int sink_depth_ = 0;
   int log_busy_ = 0;
-  UINT_PTR log_timer_ = 0;     // the display timer, while records wait to be shown
+  ThreadTimer log_timer_{[this] { LogTick(); }};  // the display timer, while records wait to be shown
   uint64_t shown_end_ = 0;     // the number of the record after the log's last line
   LONGLONG last_update_ = 0;   // QueryPerformanceCounter at the end of the last update
   LONGLONG update_cost_ = 0;   // how long it took (counter ticks)
   LONGLONG waiting_since_ = 0;  // QueryPerformanceCounter when the oldest record not yet shown came
   int idle_ticks_ = 0;         // display ticks with nothing new
-  UINT_PTR flush_timer_ = 0;  // a capture file's waiting lines go out at least once a second
+  ThreadTimer flush_timer_{[this] { FlushTick(); }};  // a capture file's waiting lines go out at least once a second
   HWND inspector_ = nullptr;       // the inspector's window (its text in an edit)
   HWND find_box_ = nullptr;        // the find box: an edit, Next and Previous
   HWND find_edit_ = nullptr;
@@ -426,7 +427,7 @@ class MainWindow final : public IhkMessageSink {
   bool find_in_log_ = false;
   HWND flash_window_ = nullptr;
   int flash_left_ = 0;
-  UINT_PTR flash_timer_ = 0;
+  ThreadTimer flash_timer_{[this] { FlashTick(); }};
   bool on_top_ = false;
   bool decimal_ = false;
   int log_cap_ = kLogCap;  // the log grows to log_cap_ + 1 lines

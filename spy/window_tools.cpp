@@ -111,11 +111,6 @@ bool Contains(const std::wstring& text, const std::wstring& what) {
   return it != text.end();
 }
 
-std::map<UINT_PTR, MainWindow*>& FlashTimers() {
-  static std::map<UINT_PTR, MainWindow*> timers;
-  return timers;
-}
-
 ATOM RegisterToolWindowClass(WNDPROC proc) {
   static ATOM atom = 0;
   if (!atom) {
@@ -407,35 +402,22 @@ void MainWindow::HighlightSelectedWindow() {
   HWND h = node ? reinterpret_cast<HWND>(static_cast<INT_PTR>(std::wcstoll(NodeTag(node).c_str(), nullptr, 10))) : nullptr;
   if (!h || !IsWindow(h) || h == GetDesktopWindow()) return;
   if (flash_left_ % 2) DrawOutline(flash_window_);  // an outline of an earlier flash still drawn
-  if (flash_timer_) {
-    KillTimer(nullptr, flash_timer_);
-    FlashTimers().erase(flash_timer_);
-    flash_timer_ = 0;
-  }
+  flash_timer_.Stop();
   flash_window_ = h;
   flash_left_ = kFlashes;
   DrawOutline(flash_window_);
   --flash_left_;
-  flash_timer_ = SetTimer(nullptr, 0, kFlashIntervalMs, &MainWindow::FlashTimerProc);
-  if (flash_timer_) FlashTimers()[flash_timer_] = this;
+  flash_timer_.Start(kFlashIntervalMs);
 }
 
-void CALLBACK MainWindow::FlashTimerProc(HWND, UINT, UINT_PTR id, DWORD) {
-  auto it = FlashTimers().find(id);
-  if (it == FlashTimers().end()) {
-    KillTimer(nullptr, id);
-    return;
+void MainWindow::FlashTick() {
+  if (flash_left_ > 0) {
+    DrawOutline(flash_window_);
+    --flash_left_;
   }
-  MainWindow* self = it->second;
-  if (self->flash_left_ > 0) {
-    self->DrawOutline(self->flash_window_);
-    --self->flash_left_;
-  }
-  if (self->flash_left_ == 0) {
-    KillTimer(nullptr, id);
-    FlashTimers().erase(id);
-    self->flash_timer_ = 0;
-    self->flash_window_ = nullptr;
+  if (flash_left_ == 0) {
+    flash_timer_.Stop();
+    flash_window_ = nullptr;
   }
 }
 
