@@ -224,7 +224,7 @@ std::optional<std::wstring> ParseCaptureArgs(const std::vector<std::wstring>& ar
   if (args.empty() || args[0].empty() || args[0][0] == L'/' || (args[0][0] == L'-' && args[0].size() > 1))
     return std::wstring(L"/capture needs a window: a hexadecimal handle or a class name");
   a.window = args[0];
-  bool have_out = false, have_seconds = false;
+  bool have_out = false, have_seconds = false, have_filter = false;
   for (size_t i = 1; i < args.size(); ++i) {
     const std::wstring& s = args[i];
     if (IsSwitch(s, L"csv")) {
@@ -251,23 +251,31 @@ std::optional<std::wstring> ParseCaptureArgs(const std::vector<std::wstring>& ar
       a.caption = v;
       a.has_caption = true;
     } else if (IsSwitch(s, L"seconds")) {
+      // Decimal digits with at most one point: no hexadecimal, exponent, sign or spaces.
+      const bool decimal = std::any_of(v.begin(), v.end(), [](wchar_t c) { return c >= L'0' && c <= L'9'; }) &&
+                           std::all_of(v.begin(), v.end(), [](wchar_t c) { return (c >= L'0' && c <= L'9') || c == L'.'; }) &&
+                           std::count(v.begin(), v.end(), L'.') <= 1;
       wchar_t* end = nullptr;
-      const double n = std::wcstod(v.c_str(), &end);
-      if (v.empty() || (end && *end) || !(n > 0 && n <= 86400))
+      const double n = decimal ? std::wcstod(v.c_str(), &end) : 0;
+      if (!decimal || (end && *end) || !(n > 0 && n <= 86400))
         return L"/seconds takes a number of seconds more than 0 and at most 86400 (such as 10 or 0.5), not " + v +
                L"; /untilclosed watches until the window closes";
       a.seconds = n;
       have_seconds = true;
     } else if (IsSwitch(s, L"filter")) {
       a.filter = v;
+      have_filter = true;
     } else {
       a.only = v;
+      have_filter = true;
     }
   }
   if (!have_out) return std::wstring(L"/out <file> is missing");
   if (!a.filter.empty() && !a.only.empty()) return std::wstring(L"/filter and /only cannot be combined");
   if (have_seconds && a.until_closed) return std::wstring(L"/seconds and /untilclosed cannot be combined");
-  for (const auto& item : FilterItems(a.only.empty() ? a.filter : a.only))
+  const auto items = FilterItems(a.only.empty() ? a.filter : a.only);
+  if (have_filter && items.empty()) return std::wstring(L"the filter names no message or group");
+  for (const auto& item : items)
     if (!LooksLikeFilterItem(item)) return L"unknown message or group in the filter: " + item;
   *out = std::move(a);
   return std::nullopt;

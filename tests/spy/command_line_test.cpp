@@ -197,6 +197,12 @@ TEST(CommandLine, FailuresExitNonZeroWithAMessage) {
       {L"/captrue 0x1234 /out \"" + out + L"\"", 2, "unknown argument: /captrue"},
       {L"-nosuchswitch", 2, "unknown argument: -nosuchswitch"},
       {L"/capture 0x1234 /out \"" + out + L"\" /seconds 0", 2, "more than 0 and at most 86400"},
+      // Hexadecimal, exponents and signs are no number of seconds; a filter of commas names nothing.
+      {L"/capture 0x1234 /out \"" + out + L"\" /seconds 0x10", 2, "more than 0 and at most 86400"},
+      {L"/capture 0x1234 /out \"" + out + L"\" /seconds 1e2", 2, "more than 0 and at most 86400"},
+      {L"/capture 0x1234 /out \"" + out + L"\" /seconds 1..5", 2, "more than 0 and at most 86400"},
+      {L"/capture 0x1234 /out \"" + out + L"\" /filter \",\"", 2, "names no message or group"},
+      {L"/capture 0x1234 /out \"" + out + L"\" /only \"\"", 2, "names no message or group"},
       // A bad filter is refused before any window is looked for.
       {L"/capture 0x7FFFFFF0 /out \"" + out + L"\" /filter \"Mouse,(no such)\"", 2, "(no such)"},
       {L"-capture 0x7FFFFFF0 -out \"" + out + L"\" -seconds 1 -filter User", 3, "no window has the handle"},
