@@ -31,11 +31,18 @@ std::unordered_map<HWND, std::unique_ptr<Chain>>& Table() {  // with g_lock held
   return *g_table;
 }
 
+// Only a window handle's low 32 bits name the window. Once bit 31 is set, a 64-bit process gets
+// the same window sign-extended from CreateWindowEx and zero-extended in some of the messages the
+// platform sends it (those of its menu bar): the table is keyed by one form of it.
+HWND Key(HWND h) noexcept {
+  return reinterpret_cast<HWND>(static_cast<LONG_PTR>(static_cast<LONG>(reinterpret_cast<ULONG_PTR>(h))));
+}
+
 Chain* Find(HWND h) noexcept {
   AcquireSRWLockShared(&g_lock);
   Chain* c = nullptr;
   if (g_table) {
-    auto it = g_table->find(h);
+    auto it = g_table->find(Key(h));
     if (it != g_table->end()) c = it->second.get();
   }
   ReleaseSRWLockShared(&g_lock);
@@ -57,7 +64,7 @@ void Tidy(Chain* c) noexcept {
   if (alive && !ours && !c->dead) return;
   if (ours) SetWindowLongPtrW(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(c->original));
   AcquireSRWLockExclusive(&g_lock);
-  Table().erase(h);  // frees c
+  Table().erase(Key(h));  // frees c
   ReleaseSRWLockExclusive(&g_lock);
 }
 
@@ -91,13 +98,13 @@ bool Add(HWND h, SubclassLayer* layer) noexcept {
     fresh->hwnd = h;
     c = fresh.get();
     AcquireSRWLockExclusive(&g_lock);
-    Table()[h] = std::move(fresh);
+    Table()[Key(h)] = std::move(fresh);
     ReleaseSRWLockExclusive(&g_lock);
     // The table holds the chain before the procedure changes, so no message can miss it.
     c->original = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ChainProc)));
     if (!c->original) {
       AcquireSRWLockExclusive(&g_lock);
-      Table().erase(h);
+      Table().erase(Key(h));
       ReleaseSRWLockExclusive(&g_lock);
       return false;
     }

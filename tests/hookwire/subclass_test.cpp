@@ -102,6 +102,25 @@ TEST(Subclass, SinkAnswersThroughResultOrPassesOn) {
   EXPECT_EQ(S_OK, w->put_Subclassed(VARIANT_FALSE));
 }
 
+// Only a window handle's low 32 bits count: once bit 31 is set, the platform hands a 64-bit
+// process's procedure the same window sign-extended in some messages and zero-extended in others
+// (a form's menu bar items were measured and drawn by nobody). The procedure called with the other
+// extension of the handle still reaches the sink and the window's own procedure.
+TEST(Subclass, TheWindowsProcedureKnowsItsWindowByTheHandlesLow32Bits) {
+  TestWindow win(nullptr, L"w", 7);
+  Sink sink;
+  auto w = Attach(win.hwnd(), sink, {static_cast<LONG>(kA)});
+  const auto value = reinterpret_cast<ULONG_PTR>(win.hwnd());
+  // Bit 31 set: the zero-extended form; otherwise the upper half set, as a sign-extension would.
+  ULONG_PTR other = value;
+  if constexpr (sizeof(ULONG_PTR) == 8) other = static_cast<uint32_t>(value) | ((value & 0x80000000u) ? 0 : ~ULONG_PTR{0xFFFFFFFFu});
+  const auto proc = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(win.hwnd(), GWLP_WNDPROC));
+  EXPECT_EQ(7, CallWindowProcW(proc, reinterpret_cast<HWND>(other), kA, 1, 2));
+  EXPECT_EQ(std::vector<LONG>{static_cast<LONG>(kA)}, sink.received) << std::hex << value << " called as " << other;
+  EXPECT_EQ(std::vector<UINT>{kA}, win.seen);
+  EXPECT_EQ(S_OK, w->put_Subclassed(VARIANT_FALSE));
+}
+
 TEST(Subclass, ReleaseWhileSubclassedLeavesAWorkingWindow) {
   TestWindow win(nullptr, L"w", 9);
   Sink sink;
