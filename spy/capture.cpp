@@ -67,7 +67,7 @@ void CALLBACK EndWatchProc(HWND, UINT, UINT_PTR id, DWORD) {
                           : why == 2 ? L"its program ended"
                           : why == 3 ? L"its program cut the capture out"
                                      : L"its program let go";
-    it->second.main->ShowCaptureEnd(text);
+    if (IsWindow(it->second.hwnd)) it->second.main->ShowCaptureEnd(text);
   }
   KillTimer(nullptr, id);
   if (it != EndWatches().end()) EndWatches().erase(it);
@@ -165,33 +165,38 @@ void MainWindow::SetSpying(bool on) {
   }
 }
 
-void MainWindow::FinishCapture() {
+void MainWindow::FinishCapture(bool show_in_log) {
   if (!target_ || !m_SpyWindow || !m_Spying) return;
-  LONG total = 0;
-  if (capture_details_ && SUCCEEDED(capture_details_->get_LostMessages(&total))) {
-    const long tail = static_cast<long>(total - lost_baseline_) - lost_noted_;
-    if (tail > 0) NoteLoss(tail, nullptr);
-  }
+  const long tail = UnnotedLoss();
+  if (tail > 0 || (show_in_log && lost_unshown_ > 0)) NoteLoss(tail, nullptr, show_in_log);
   if (capture_file_ && !capture_file_->Flush()) CaptureFileFailed();
+}
+
+LogRecord MainWindow::LossNow(long count) const {
+  LogRecord loss = LossRecord(count, reinterpret_cast<INT_PTR>(target_), 0, -1);
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  loss.ms = static_cast<double>(now.QuadPart - capture_start_.QuadPart) * 1000.0 /
+            static_cast<double>(qpc_frequency_.QuadPart ? qpc_frequency_.QuadPart : 1);
+  SYSTEMTIME st;
+  GetLocalTime(&st);
+  loss.day_ms = ((st.wHour * 60 + st.wMinute) * 60 + st.wSecond) * 1000 + st.wMilliseconds;
+  return loss;
+}
+
+long MainWindow::UnnotedLoss() const {
+  LONG total = 0;
+  if (!capture_details_ || FAILED(capture_details_->get_LostMessages(&total))) return 0;
+  return std::max(static_cast<long>(total - lost_baseline_) - lost_noted_, 0L);
 }
 
 void MainWindow::CaptureFileFailed() { PostMessageW(hwnd_, kCaptureFileFailed, GetLastError(), 0); }
 
-void MainWindow::NoteLoss(long count, const LogRecord* next) {
+void MainWindow::NoteLoss(long count, const LogRecord* next, bool show_now) {
   lost_noted_ += count;
-  LogRecord loss = next ? LossRecord(count, next->window, next->ms, next->day_ms)
-                        : LossRecord(count, reinterpret_cast<INT_PTR>(target_), 0, -1);
-  if (!next) {
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    loss.ms = static_cast<double>(now.QuadPart - capture_start_.QuadPart) * 1000.0 /
-              static_cast<double>(qpc_frequency_.QuadPart ? qpc_frequency_.QuadPart : 1);
-    SYSTEMTIME st;
-    GetLocalTime(&st);
-    loss.day_ms = ((st.wHour * 60 + st.wMinute) * 60 + st.wSecond) * 1000 + st.wMilliseconds;
-  }
+  LogRecord loss = next ? LossRecord(count, next->window, next->ms, next->day_ms) : LossNow(count);
   if (count > 0 && capture_file_ && capture_file_->open() && !capture_file_->Queue(loss)) CaptureFileFailed();
-  if (paused_ || !next) {
+  if (paused_ || (!next && !show_now)) {
     lost_unshown_ += count;  // the log's line comes with the next line it shows
     return;
   }
@@ -305,6 +310,7 @@ void MainWindow::ResetLog() {
   ++log_busy_;
   SendMessageW(lstOut_, LB_RESETCONTENT, 0, 0);
   --log_busy_;
+  shown_.clear();
   store_.Clear();
   shown_end_ = store_.added();
 }
@@ -312,8 +318,8 @@ void MainWindow::ResetLog() {
 const LogRecord* MainWindow::RecordOfLine(LRESULT line) const {
   if (line < 0) return nullptr;
   const LRESULT count = SendMessageW(lstOut_, LB_GETCOUNT, 0, 0);
-  if (line >= count || static_cast<uint64_t>(count) > shown_end_) return nullptr;
-  return store_.Numbered(shown_end_ - static_cast<uint64_t>(count) + static_cast<uint64_t>(line));
+  if (line >= count || static_cast<size_t>(count) != shown_.size()) return nullptr;
+  return &shown_[static_cast<size_t>(line)];
 }
 
 void MainWindow::UpdateLog() {
@@ -344,8 +350,12 @@ void MainWindow::UpdateLog() {
   const LRESULT keep_old = static_cast<LRESULT>(store_.size() - (end - first_new));
   if (first_new != shown_end_ || keep_old <= 0) {
     SendMessageW(lstOut_, LB_RESETCONTENT, 0, 0);
+    shown_.clear();
   } else {
-    for (LRESULT drop = count - keep_old; drop > 0; --drop) SendMessageW(lstOut_, LB_DELETESTRING, 0, 0);
+    for (LRESULT drop = count - keep_old; drop > 0; --drop) {
+      SendMessageW(lstOut_, LB_DELETESTRING, 0, 0);
+      if (!shown_.empty()) shown_.pop_front();
+    }
   }
   bool out_of_memory = false;
   for (uint64_t n = first_new; n < end && !out_of_memory; ++n) {
@@ -353,6 +363,7 @@ void MainWindow::UpdateLog() {
     const std::wstring line = r ? LineText(*r, &names_) : std::wstring();
     const LRESULT added = SendMessageW(lstOut_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
     out_of_memory = added == LB_ERR || added == LB_ERRSPACE;
+    if (!out_of_memory) shown_.push_back(r ? *r : LogRecord{});
   }
   shown_end_ = end;
   const LRESULT shown = SendMessageW(lstOut_, LB_GETCOUNT, 0, 0);

@@ -224,7 +224,7 @@ std::optional<std::wstring> ParseCaptureArgs(const std::vector<std::wstring>& ar
   if (args.empty() || args[0].empty() || args[0][0] == L'/' || (args[0][0] == L'-' && args[0].size() > 1))
     return std::wstring(L"/capture needs a window: a hexadecimal handle or a class name");
   a.window = args[0];
-  bool have_out = false, have_seconds = false, have_filter = false;
+  bool have_out = false, have_seconds = false, have_filter = false, have_only = false;
   for (size_t i = 1; i < args.size(); ++i) {
     const std::wstring& s = args[i];
     if (IsSwitch(s, L"csv")) {
@@ -267,15 +267,15 @@ std::optional<std::wstring> ParseCaptureArgs(const std::vector<std::wstring>& ar
       have_filter = true;
     } else {
       a.only = v;
-      have_filter = true;
+      have_only = true;
     }
   }
   if (!have_out) return std::wstring(L"/out <file> is missing");
-  if (!a.filter.empty() && !a.only.empty()) return std::wstring(L"/filter and /only cannot be combined");
+  if (have_filter && have_only) return std::wstring(L"/filter and /only cannot be combined");
   if (have_seconds && a.until_closed) return std::wstring(L"/seconds and /untilclosed cannot be combined");
-  const auto items = FilterItems(a.only.empty() ? a.filter : a.only);
-  if (have_filter && items.empty()) return std::wstring(L"the filter names no message or group");
-  for (const auto& item : items)
+  if ((have_filter && FilterItems(a.filter).empty()) || (have_only && FilterItems(a.only).empty()))
+    return std::wstring(L"the filter names no message or group");
+  for (const auto& item : FilterItems(a.only.empty() ? a.filter : a.only))
     if (!LooksLikeFilterItem(item)) return L"unknown message or group in the filter: " + item;
   *out = std::move(a);
   return std::nullopt;

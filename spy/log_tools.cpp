@@ -108,6 +108,9 @@ void MainWindow::UpdateDetails() {
     text = DetailsOfLine(CurrentLine());
   }
   SetWindowTextW(txtDetails_, text.c_str());
+  // The pane repaints now, while that is known to be its own doing: a repaint left for later would
+  // be news for a log watching the pane, and each line it made would change the pane again.
+  RedrawWindow(txtDetails_, nullptr, nullptr, RDW_UPDATENOW | RDW_ERASENOW | RDW_ALLCHILDREN);
 }
 
 std::wstring MainWindow::DetailsOfLine(int line) const {
@@ -399,6 +402,8 @@ void MainWindow::SetPaused(bool on) {
 
 // Why the capture ended without the user ("" while it runs or after spying is switched again).
 void MainWindow::ShowCaptureEnd(std::wstring why) {
+  // Nothing comes after the end: what the capture lost since its last message gets its line now.
+  if (!why.empty()) FinishCapture(true);
   capture_end_ = std::move(why);
   UpdateCaption();
 }
@@ -439,6 +444,12 @@ void MainWindow::FlushTick() {
 void MainWindow::StopCaptureFile() {
   StopFlushTimer();
   if (!capture_file_) return;
+  // Stopped while spying: messages lost since the last one written get the file's last line (the
+  // log counts them when its next line comes).
+  if (m_Spying && target_ && capture_file_->open()) {
+    const long unnoted = UnnotedLoss();
+    if (unnoted > 0) capture_file_->Queue(LossNow(unnoted));
+  }
   const bool ok = capture_file_->Close();
   const DWORD error = GetLastError();
   capture_file_.reset();

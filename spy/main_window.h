@@ -7,6 +7,7 @@
 #include <commctrl.h>
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <map>
@@ -329,10 +330,16 @@ class MainWindow final : public IhkMessageSink {
   void StopLogTimer();
   // Empties the log and its records at once.
   void ResetLog();
-  // The end of a capture: messages lost since the last one delivered get their line.
-  void FinishCapture();
-  // A loss of `count` messages: the capture file's line at once, the log's when it is not paused.
-  void NoteLoss(long count, const LogRecord* next);
+  // The end of a capture: messages lost since the last one delivered get their line in the
+  // capture file, and in the log too when `show_in_log` (no next line will bring it).
+  void FinishCapture(bool show_in_log = false);
+  // Messages the capture lost that no line has counted yet.
+  long UnnotedLoss() const;
+  // A loss record of `count` messages at this moment of the capture.
+  LogRecord LossNow(long count) const;
+  // A loss of `count` messages: the capture file's line at once, the log's with the next line it
+  // shows (`next`), or at once when `show_now`; a paused log's always later.
+  void NoteLoss(long count, const LogRecord* next, bool show_now = false);
   void CaptureFileFailed();
   void UpdateCaption();
   void StartFlushTimer();
@@ -415,6 +422,9 @@ class MainWindow final : public IhkMessageSink {
   int log_busy_ = 0;
   ThreadTimer log_timer_{[this] { LogTick(); }};  // the display timer, while records wait to be shown
   uint64_t shown_end_ = 0;     // the number of the record after the log's last line
+  // The records of the lines on screen, line by line: the store may drop them for newer records
+  // before the next display update, while the lines are still there to be read, saved and selected.
+  std::deque<LogRecord> shown_;
   LONGLONG last_update_ = 0;   // QueryPerformanceCounter at the end of the last update
   LONGLONG update_cost_ = 0;   // how long it took (counter ticks)
   LONGLONG waiting_since_ = 0;  // QueryPerformanceCounter when the oldest record not yet shown came

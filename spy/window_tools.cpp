@@ -440,7 +440,10 @@ void MainWindow::SetLogLength(int lines) {
   log_cap_ = lines - 1;
   store_.set_cap(static_cast<size_t>(lines));
   ++log_busy_;
-  while (SendMessageW(lstOut_, LB_GETCOUNT, 0, 0) > lines) SendMessageW(lstOut_, LB_DELETESTRING, 0, 0);
+  while (SendMessageW(lstOut_, LB_GETCOUNT, 0, 0) > lines) {
+    SendMessageW(lstOut_, LB_DELETESTRING, 0, 0);
+    if (!shown_.empty()) shown_.pop_front();
+  }
   --log_busy_;
 }
 

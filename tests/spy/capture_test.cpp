@@ -293,6 +293,69 @@ TEST_F(Capture, SpyingOnTheMainWindowStaysBounded) {
   EXPECT_LT(settled, 50);
 }
 
+// Between two display updates the store may already have dropped the records of the oldest
+// lines on screen for newer ones: those lines still have their details, Save As (CSV) still
+// writes every line, and the next update shows the newest lines with theirs.
+TEST_F(Capture, EveryLineOnScreenKeepsItsRecordUntilTheNextUpdate) {
+  TestWindow target(nullptr, L"Target");
+  auto& w = Open();
+  w.ShowDetails(true);
+  SelectNode(w.FindNode(KeyOf(target.hwnd())));
+  ClickToolbar(1);
+  for (int i = 1; i <= 501; ++i) SendMessageW(target.hwnd(), WM_APP, static_cast<WPARAM>(i), 0);
+  w.UpdateLog();
+  ASSERT_EQ(501, SendMessageW(w.log(), LB_GETCOUNT, 0, 0));
+  // A hundred more before the display timer comes (this thread does not pump).
+  for (int i = 502; i <= 601; ++i) SendMessageW(target.hwnd(), WM_APP, static_cast<WPARAM>(i), 0);
+  ASSERT_EQ(501, SendMessageW(w.log(), LB_GETCOUNT, 0, 0));
+  const spy::LogRecord* first = w.RecordOfLine(0);
+  ASSERT_NE(nullptr, first) << "the first line on screen lost its record";
+  EXPECT_EQ(1, first->line_wParam);
+  EXPECT_EQ(std::wstring::npos, w.DetailsOfLine(0).find(L"Select a line")) << w.DetailsOfLine(0);
+  const std::wstring csv = TempPath(L"snoopet-shown.csv");
+  w.SaveLog(csv, true);
+  bool bom = false;
+  const auto rows = ParseCsv(ReadUtf8(csv, &bom));
+  ASSERT_EQ(502u, rows.size()) << "a header and one row per line on screen";
+  EXPECT_EQ(L"1", rows[1][0]) << "the first row is the first line's message";
+  DeleteFileW(csv.c_str());
+
+  // (Reading the details above asked the window for its caption: those messages are lines too.)
+  w.UpdateLog();
+  const auto lines = ShownLines(w);
+  ASSERT_EQ(501u, lines.size());
+  int app_lines = 0;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const spy::LogRecord* r = w.RecordOfLine(static_cast<LRESULT>(i));
+    ASSERT_NE(nullptr, r) << "line " << i;
+    if (r->msg != WM_APP) continue;
+    wchar_t text[64];
+    swprintf(text, 64, L"8000, %llX, 0", static_cast<unsigned long long>(r->line_wParam));
+    EXPECT_EQ(std::wstring(text), lines[i]) << "line " << i << " has another line's record";
+    ++app_lines;
+  }
+  EXPECT_GE(app_lines, 495);
+  ClickToolbar(1);
+}
+
+// The details pane shows the newest line's message after each update: watching the pane itself
+// must not turn its repaints into lines that change it again.
+TEST_F(Capture, SpyingOnTheDetailsPaneStaysBounded) {
+  auto& w = Open();
+  w.ShowDetails(true);
+  w.RefreshTree();
+  SelectNode(w.FindNode(KeyOf(w.details())));
+  ClickToolbar(1);
+  ASSERT_TRUE(SpyPressed());
+  SendMessageW(w.details(), WM_NULL, 0, 0);
+  PumpFor(500);
+  const uint64_t settled = w.store().added();
+  PumpFor(1000);
+  EXPECT_EQ(settled, w.store().added()) << "the log does not grow by itself";
+  EXPECT_LT(settled, 50u);
+  ClickToolbar(1);
+}
+
 // A window that hears of everything the log does (as if the log's messages caused its own),
 // except what the test itself asks the log.
 bool g_test_reads = false;

@@ -203,6 +203,7 @@ TEST(CommandLine, FailuresExitNonZeroWithAMessage) {
       {L"/capture 0x1234 /out \"" + out + L"\" /seconds 1..5", 2, "more than 0 and at most 86400"},
       {L"/capture 0x1234 /out \"" + out + L"\" /filter \",\"", 2, "names no message or group"},
       {L"/capture 0x1234 /out \"" + out + L"\" /only \"\"", 2, "names no message or group"},
+      {L"/capture 0x1234 /out \"" + out + L"\" /only Mouse /filter \"\"", 2, "cannot be combined"},
       // A bad filter is refused before any window is looked for.
       {L"/capture 0x7FFFFFF0 /out \"" + out + L"\" /filter \"Mouse,(no such)\"", 2, "(no such)"},
       {L"-capture 0x7FFFFFF0 -out \"" + out + L"\" -seconds 1 -filter User", 3, "no window has the handle"},

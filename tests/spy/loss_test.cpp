@@ -4,6 +4,7 @@
 #include "spy_fixture.h"
 
 #include <algorithm>
+#include <cwchar>
 
 namespace spy_test {
 namespace {
@@ -79,6 +80,46 @@ TEST_F(Loss, AnOverloadGetsALineWithTheExactCountInTheLogAndTheCsvAndTheEndOfACa
   EXPECT_EQ(rows.size() - 1, losses[1]) << "the last line of the capture";
   EXPECT_EQ(130, summed) << "the LostBefore column adds up to every message lost";
   DeleteFileW(csv.c_str());
+}
+
+// Losses nobody's next line brings: a capture file stopped while the capture goes on ends with
+// their line, and a capture that ends because its window went shows it in the log.
+TEST_F(Loss, ALossAtTheEndOfAFileOrOfACaptureGetsItsLineThere) {
+  SelfTalkingWindow target;
+  ASSERT_TRUE(target.hwnd());
+  auto& w = Open();
+  spy::MessageFilter only;
+  only.include_only = true;
+  only.messages = {WM_USER + 2};
+  w.SetFilter(only);
+  SelectNode(w.FindNode(KeyOf(target.hwnd())));
+  ClickToolbar(1);
+  ASSERT_TRUE(SpyPressed());
+  const std::wstring file = TempPath(L"snoopet-endloss.txt");
+  w.StartCaptureFile(file, false);
+  target.Send(WM_USER + 2, kBuffer + 50);
+  for (int i = 0; i < 1500 && w.capture_file()->messages() < static_cast<uint64_t>(kBuffer); ++i) PumpFor(20);
+  ASSERT_EQ(static_cast<uint64_t>(kBuffer), w.capture_file()->messages());
+  w.StopCaptureFile();
+  bool bom = false;
+  const std::wstring text = ReadUtf8(file, &bom);
+  ASSERT_GE(text.size(), 2u);
+  const size_t last = text.rfind(L"\r\n", text.size() - 3);
+  EXPECT_EQ(L"--- 50 messages not captured\r\n", text.substr(last == std::wstring::npos ? 0 : last + 2));
+  DeleteFileW(file.c_str());
+
+  target.Destroy();
+  wchar_t caption[256] = {};
+  for (int i = 0; i < 500 && !std::wcsstr(caption, L"capture ended"); ++i) {
+    PumpFor(20);
+    GetWindowTextW(w.hwnd(), caption, 256);
+  }
+  ASSERT_NE(nullptr, std::wcsstr(caption, L"capture ended")) << caption;
+  PumpFor(100);
+  const auto lines = ShownLines(w);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(L"--- 50 messages not captured", lines.back());
+  ClickToolbar(1);
 }
 
 }  // namespace
