@@ -6,11 +6,14 @@
 // others it logs with 7; kNested sends the window kNestedInner first.
 // It also reports its window procedure (kQueryProc), subclasses a window of its own and takes that
 // off again (kSubclassSelf, kUnsubclassSelf; wParam: the window, 0 for the main one), as programs
-// do, or puts back a procedure it was given (kSetProc, lParam). It makes and destroys child windows
-// on request (kNewChild, kDestroy, kHighBitChild: a child whose handle has bit 31 set), and counts,
+// do, or puts back a procedure it was given (kSetProc, lParam). It subclasses its main window the
+// common-controls way and takes that off again (kCommonSubclass, kCommonUnsubclass), makes and
+// destroys child windows on request (kNewChild, kDestroy, kHighBitChild: a child whose handle has
+// bit 31 set), and counts,
 // with a vectored exception handler, every access violation raised in it (kQueryExceptions),
 // whether or not something handled it afterwards.
 #include <windows.h>
+#include <commctrl.h>
 
 #include "hook_target_commands.h"
 
@@ -29,6 +32,10 @@ LONG CALLBACK CountException(EXCEPTION_POINTERS* e) {
   if (e && e->ExceptionRecord && e->ExceptionRecord->ExceptionCode == EXCEPTION_ACCESS_VIOLATION)
     InterlockedIncrement(&g_exceptions);
   return EXCEPTION_CONTINUE_SEARCH;
+}
+
+LRESULT CALLBACK CommonSubclass(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR) {
+  return DefSubclassProc(h, msg, wp, lp);
 }
 
 LRESULT CALLBACK OwnSubclass(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
@@ -68,6 +75,8 @@ LRESULT CALLBACK Proc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     HWND w = wp ? reinterpret_cast<HWND>(wp) : h;
     return SetWindowLongPtrW(w, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(RemovePropW(w, kOwnPrev)));
   }
+  if (msg == kCommonSubclass) return SetWindowSubclass(h, CommonSubclass, 1, 0);
+  if (msg == kCommonUnsubclass) return RemoveWindowSubclass(h, CommonSubclass, 1);
   if (msg == kSetProc) return SetWindowLongPtrW(h, GWLP_WNDPROC, lp);
   if (msg == kNewChild) return reinterpret_cast<LRESULT>(NewChild(h));
   if (msg == kDestroy) return DestroyWindow(reinterpret_cast<HWND>(wp));

@@ -11,5 +11,7 @@ constexpr UINT kDestroy = WM_USER + 0x7FF4;
 constexpr UINT kQueryExceptions = WM_USER + 0x7FF5;
 constexpr UINT kHighBitChild = WM_USER + 0x7FF6;
 constexpr UINT kSetProc = WM_USER + 0x7FF7;
+constexpr UINT kCommonSubclass = WM_USER + 0x7FF8;
+constexpr UINT kCommonUnsubclass = WM_USER + 0x7FF9;
 constexpr UINT kNested = WM_USER + 0x6FF0;
 constexpr UINT kNestedInner = WM_USER + 0x6FF1;
