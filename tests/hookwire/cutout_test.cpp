@@ -139,6 +139,25 @@ TEST(CutOut, AProgramOfTheOtherBitness) {
   EXPECT_EQ(original, t.Proc());
 }
 
+// An ANSI window, of this program's bitness and of the other: the look goes through the ANSI
+// procedure, and what the program gets back is its ANSI window as it was.
+TEST(CutOut, AnAnsiWindowOfEitherBitness) {
+  for (const wchar_t* exe : {L"HookTarget.exe", testing_support::kIs64Bit ? L"HookTarget32.exe" : L"HookTarget64.exe"}) {
+    SCOPED_TRACE(testing::Message() << "target " << exe);
+    Target t(L"cut out ansi target", exe);
+    ASSERT_TRUE(t.hwnd());
+    HWND child = reinterpret_cast<HWND>(SendMessageW(t.hwnd(), kAnsiChild, 0, 0));
+    ASSERT_TRUE(child);
+    ASSERT_FALSE(IsWindowUnicode(child));
+    const WPARAM wp = reinterpret_cast<WPARAM>(child);
+    const LRESULT original = SendMessageW(t.hwnd(), kQueryProcA, wp, 0);
+    CutOutRounds(t, child, 2, [] {}, [&] { SendMessageW(t.hwnd(), kSetProcA, wp, static_cast<LPARAM>(original)); });
+    EXPECT_EQ(original, SendMessageW(t.hwnd(), kQueryProcA, wp, 0));
+    EXPECT_FALSE(IsWindowUnicode(child)) << "the capture left the window a Unicode one";
+    EXPECT_EQ(0, TargetExceptions(t));
+  }
+}
+
 // A program that subclasses above us and takes its subclass off again as it should leaves us in the
 // chain: that is no cut-out, and the capture goes on.
 TEST(CutOut, ASubclassAboveUsTakenOffCorrectlyIsNone) {

@@ -9,7 +9,8 @@
 // do, or puts back a procedure it was given (kSetProc, lParam). It subclasses its main window the
 // common-controls way and takes that off again (kCommonSubclass, kCommonUnsubclass), makes and
 // destroys child windows on request (kNewChild, kDestroy, kHighBitChild: a child whose handle has
-// bit 31 set), and counts,
+// bit 31 set, kAnsiChild: an ANSI one, whose procedure kQueryProcA and kSetProcA read and put back,
+// wParam: the window), and counts,
 // with a vectored exception handler, every access violation raised in it (kQueryExceptions),
 // whether or not something handled it afterwards.
 #include <windows.h>
@@ -41,6 +42,18 @@ LRESULT CALLBACK CommonSubclass(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR
 LRESULT CALLBACK OwnSubclass(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
   auto prev = reinterpret_cast<WNDPROC>(GetPropW(h, kOwnPrev));
   return prev ? CallWindowProcW(prev, h, msg, wp, lp) : DefWindowProcW(h, msg, wp, lp);
+}
+
+LRESULT CALLBACK AnsiProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) { return DefWindowProcA(h, msg, wp, lp); }
+
+HWND NewAnsiChild(HWND parent) {
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = AnsiProc;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = "HookTargetAnsiWindow";
+  RegisterClassA(&wc);  // fails harmlessly once registered
+  return CreateWindowExA(0, wc.lpszClassName, "ansi child", WS_CHILD, 0, 0, 10, 10, parent, nullptr, wc.hInstance,
+                         nullptr);
 }
 
 HWND NewChild(HWND parent) {
@@ -79,6 +92,9 @@ LRESULT CALLBACK Proc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
   if (msg == kCommonUnsubclass) return RemoveWindowSubclass(h, CommonSubclass, 1);
   if (msg == kSetProc) return SetWindowLongPtrW(h, GWLP_WNDPROC, lp);
   if (msg == kNewChild) return reinterpret_cast<LRESULT>(NewChild(h));
+  if (msg == kAnsiChild) return reinterpret_cast<LRESULT>(NewAnsiChild(h));
+  if (msg == kQueryProcA) return GetWindowLongPtrA(reinterpret_cast<HWND>(wp), GWLP_WNDPROC);
+  if (msg == kSetProcA) return SetWindowLongPtrA(reinterpret_cast<HWND>(wp), GWLP_WNDPROC, lp);
   if (msg == kDestroy) return DestroyWindow(reinterpret_cast<HWND>(wp));
   if (msg == kQueryExceptions) return g_exceptions;
   if (msg == kHighBitChild) {
