@@ -9,8 +9,9 @@
 // do, or puts back a procedure it was given (kSetProc, lParam). It subclasses its main window the
 // common-controls way and takes that off again (kCommonSubclass, kCommonUnsubclass), makes and
 // destroys child windows on request (kNewChild, kDestroy, kHighBitChild: a child whose handle has
-// bit 31 set, kAnsiChild: an ANSI one, whose procedure kQueryProcA and kSetProcA read and put back,
-// wParam: the window), and counts,
+// bit 31 set, kAnsiChild: an ANSI one; kAnsiIsOriginal says whether its procedure is the one it was
+// made with, kAnsiRestore puts that one back; wParam: the window; the program keeps the pointer
+// itself, which a watcher of the other bitness could not hand over whole), and counts,
 // with a vectored exception handler, every access violation raised in it (kQueryExceptions),
 // whether or not something handled it afterwards.
 #include <windows.h>
@@ -24,6 +25,7 @@
 
 namespace {
 constexpr wchar_t kOwnPrev[] = L"HookTarget.OwnPrev";
+constexpr wchar_t kAnsiOriginal[] = L"HookTarget.AnsiOriginal";
 std::vector<std::pair<UINT, WPARAM>> g_log;
 const wchar_t* g_log_path = nullptr;
 HWND g_main = nullptr;
@@ -52,8 +54,10 @@ HWND NewAnsiChild(HWND parent) {
   wc.hInstance = GetModuleHandleW(nullptr);
   wc.lpszClassName = "HookTargetAnsiWindow";
   RegisterClassA(&wc);  // fails harmlessly once registered
-  return CreateWindowExA(0, wc.lpszClassName, "ansi child", WS_CHILD, 0, 0, 10, 10, parent, nullptr, wc.hInstance,
-                         nullptr);
+  HWND h = CreateWindowExA(0, wc.lpszClassName, "ansi child", WS_CHILD, 0, 0, 10, 10, parent, nullptr, wc.hInstance,
+                           nullptr);
+  if (h) SetPropW(h, kAnsiOriginal, reinterpret_cast<HANDLE>(GetWindowLongPtrA(h, GWLP_WNDPROC)));
+  return h;
 }
 
 HWND NewChild(HWND parent) {
@@ -93,8 +97,14 @@ LRESULT CALLBACK Proc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
   if (msg == kSetProc) return SetWindowLongPtrW(h, GWLP_WNDPROC, lp);
   if (msg == kNewChild) return reinterpret_cast<LRESULT>(NewChild(h));
   if (msg == kAnsiChild) return reinterpret_cast<LRESULT>(NewAnsiChild(h));
-  if (msg == kQueryProcA) return GetWindowLongPtrA(reinterpret_cast<HWND>(wp), GWLP_WNDPROC);
-  if (msg == kSetProcA) return SetWindowLongPtrA(reinterpret_cast<HWND>(wp), GWLP_WNDPROC, lp);
+  if (msg == kAnsiIsOriginal) {
+    HWND w = reinterpret_cast<HWND>(wp);
+    return GetWindowLongPtrA(w, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(GetPropW(w, kAnsiOriginal));
+  }
+  if (msg == kAnsiRestore) {
+    HWND w = reinterpret_cast<HWND>(wp);
+    return SetWindowLongPtrA(w, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(GetPropW(w, kAnsiOriginal))) != 0;
+  }
   if (msg == kDestroy) return DestroyWindow(reinterpret_cast<HWND>(wp));
   if (msg == kQueryExceptions) return g_exceptions;
   if (msg == kHighBitChild) {
