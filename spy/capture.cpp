@@ -357,6 +357,8 @@ void MainWindow::UpdateLog() {
       if (!shown_.empty()) shown_.pop_front();
     }
   }
+  // Room for the new lines at once, not line by line.
+  SendMessageW(lstOut_, LB_INITSTORAGE, static_cast<WPARAM>(end - first_new), static_cast<LPARAM>((end - first_new) * 64));
   bool out_of_memory = false;
   for (uint64_t n = first_new; n < end && !out_of_memory; ++n) {
     const LogRecord* r = store_.Numbered(n);
