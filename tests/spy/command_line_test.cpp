@@ -183,6 +183,7 @@ TEST(CommandLine, InspectPrintsTheWindowInspectorsTextOfOneWindow) {
 
 TEST(CommandLine, FailuresExitNonZeroWithAMessage) {
   const std::wstring out = OutPath(L"snoopet-fail.txt");
+  DeleteFileW(out.c_str());  // one an earlier, interrupted run may have left
   struct Case {
     std::wstring args;
     DWORD code;
