@@ -95,8 +95,7 @@ bool CaptureFile::Drain() {
 
 bool CaptureFile::Append(const LogRecord& r, const MessageDecoder& decoder) {
   if (!decoder_) decoder_ = &decoder;
-  if (!Queue(r) || !Drain()) return false;
-  return FlushIfDue();
+  return Queue(r) && FlushIfDue();  // FlushIfDue drains the queue first
 }
 
 bool CaptureFile::FlushIfDue() {
