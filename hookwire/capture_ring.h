@@ -50,7 +50,8 @@ enum Refusal : LONG {
   kBadSection = 1,    // the section is not one this version can use
   kWrongWindow = 2,   // not this thread's window, or gone
   kNoSubclass = 3,    // the platform refused to subclass
-  kTooMany = 4,       // too many watchers in this program
+  kTooMany = 4,       // too many watchers of this window
+  kTooManyWindows = 5,  // too many watched windows in this program
 };
 
 // Why the target let go (HookwireEndReason in the type library, but for kEndWatcherLeft).

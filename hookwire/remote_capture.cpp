@@ -405,6 +405,7 @@ const wchar_t* RefusalText(LONG why) {
     case kWrongWindow: return L"The window is gone";
     case kNoSubclass: return L"The window's program refused to let its window be watched";
     case kTooMany: return L"Too many watchers on this window";
+    case kTooManyWindows: return L"Too many watched windows of this program";
     default: return L"The window's program did not take the capture";
   }
 }

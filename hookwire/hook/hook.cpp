@@ -9,7 +9,10 @@
 // shared buffer but the live indices and the filter (each checked before use), obeys only its
 // watcher's own event, and when the last watcher goes it leaves the window as it found it (or,
 // when the program subclassed the window after us, stays in the chain as a plain pass-through
-// and steps out once it is on top again or the window is destroyed).
+// and steps out once it is on top again or the window is destroyed). A program that takes us out
+// of its window's chain (it puts back a procedure from below ours) ends every capture of that
+// window: the program lets go of all of it on the window's own thread, without waiting for a
+// message to the window, and the next watcher subclasses the window again.
 //
 // The DLL is built without the C and C++ runtimes (see CMakeLists.txt): its own entry
 // point, no thread-local storage, no static constructors, imports from kernel32 and user32
@@ -42,10 +45,13 @@ namespace {
 // the compiler from moving the record's fields past it.
 inline void Publish(volatile LONG* where, LONG value) { __atomic_store_n(where, value, __ATOMIC_RELEASE); }
 
-constexpr int kMaxWindows = 64;
+constexpr int kMaxWindows = 128;  // watched windows of one program at once
 constexpr int kMaxSessions = 8;  // watchers of one window
-constexpr DWORD kCutOutCheckMs = 1000;
+constexpr DWORD kCutOutCheckMs = 500;
 constexpr LONG kTaking = 0x7F;  // the status while the target attaches (not one the watcher takes)
+// WM_NULL's wParam when we ask the window's present procedure whether a message still reaches us
+// (lParam: which asking); such a WM_NULL is ours and never captured.
+constexpr WPARAM kProbeTag = 0x4877C0DE;
 
 struct Window;
 
@@ -59,7 +65,7 @@ struct Session {
   HANDLE watcher;
   HANDLE detach_wait;   // the thread pool's waits: the watcher's event, the watcher's process
   HANDLE watcher_wait;
-  HANDLE cut_out_timer; // and its timer: a look whether the program cut us out
+  HANDLE cut_out_timer; // and its timer: a look whether the program may have cut us out
   Key key;
   ULONG capacity;
   ULONG mark;
@@ -75,17 +81,36 @@ struct Session {
 struct Window {
   volatile LONG claimed;
   volatile HWND hwnd;
+  DWORD thread;  // the window's thread: the only one that changes this entry but for the hooks below
   WNDPROC prev;
   bool unicode;
   bool subclassed;
+  bool cut;   // let go of (cut out, or the window destroyed) while our procedure ran: it goes when that returns
+  int depth;  // our procedure's frames for this window on its thread's stack
   int sessions;
+  volatile LONG reached;  // the last asking that came through our procedure
+  volatile LONG_PTR verified;  // a procedure above ours that a look found still passing messages on to us
+  HHOOK volatile look_hook;  // set by a timer: looks on the window's thread whether we were cut out
+  volatile LONG look_asked;  // when the timer last asked the window's thread to look (0: not waiting)
   Session session[kMaxSessions];
 };
 
+// Windows that cut us out: should anything still call our procedure for one of them (a pointer the
+// program saved), the call goes on to the procedure that was below ours.
+struct Retired {
+  volatile HWND hwnd;
+  WNDPROC prev;
+  bool unicode;
+};
+
 Window g_windows[kMaxWindows];
+Retired g_retired[kMaxWindows];
+volatile LONG g_retired_next = 0;
 volatile LONG g_used = 0;  // entries below this may be in use
 volatile LONG g_pinned = 0;
+volatile LONG g_asking = 0;
 UINT g_attach_message = 0;
+HMODULE g_self = nullptr;
 
 LRESULT CALLBACK CaptureProc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
 
@@ -94,7 +119,7 @@ ULONG Low32(HWND h) { return static_cast<ULONG>(reinterpret_cast<ULONG_PTR>(h));
 Window* Find(HWND h) {
   const LONG used = g_used;
   for (LONG i = 0; i < used && i < kMaxWindows; ++i)
-    if (g_windows[i].claimed && g_windows[i].hwnd == h) return &g_windows[i];
+    if (g_windows[i].claimed && g_windows[i].hwnd == h && !g_windows[i].cut) return &g_windows[i];
   return nullptr;
 }
 
@@ -103,8 +128,14 @@ Window* Claim(HWND h) {
     Window& w = g_windows[i];
     if (InterlockedCompareExchange(&w.claimed, 1, 0) != 0) continue;
     w.prev = nullptr;
+    w.verified = 0;
     w.subclassed = false;
+    w.cut = false;
+    w.depth = 0;
     w.sessions = 0;
+    w.reached = 0;
+    w.look_asked = 0;
+    w.thread = GetCurrentThreadId();
     for (Session& s : w.session) s.view = nullptr;
     w.hwnd = h;
     for (LONG used = g_used; used <= i; used = g_used) InterlockedCompareExchange(&g_used, i + 1, used);
@@ -113,9 +144,20 @@ Window* Claim(HWND h) {
   return nullptr;
 }
 
+// Every session of the window is closed before (so no timer of theirs sets a hook any more).
 void Free(Window* w) {
+  if (HHOOK hook = static_cast<HHOOK>(InterlockedExchangePointer(reinterpret_cast<void* volatile*>(&w->look_hook), nullptr)))
+    UnhookWindowsHookEx(hook);
   w->hwnd = nullptr;
   InterlockedExchange(&w->claimed, 0);
+}
+
+void Retire(const Window* w) {
+  Retired& r = g_retired[static_cast<ULONG>(InterlockedIncrement(&g_retired_next)) % kMaxWindows];
+  r.hwnd = nullptr;
+  r.prev = w->prev;
+  r.unicode = w->unicode;
+  InterlockedExchangePointer(reinterpret_cast<void* volatile*>(&r.hwnd), w->hwnd);
 }
 
 LONG_PTR CurrentProc(const Window* w) {
@@ -140,19 +182,32 @@ void SetStatus(Session& s, State state, LONG reason) {
   InterlockedExchange(&s.view->status_tag, StatusTag(s.key, status));
 }
 
+// The handles a session holds can only be closed by the session itself: a neighbour that can
+// duplicate them out of the program cannot close them, so a value is never closed twice nor after
+// it came to name something else of the program's.
+void Protect(HANDLE h) { SetHandleInformation(h, HANDLE_FLAG_PROTECT_FROM_CLOSE, HANDLE_FLAG_PROTECT_FROM_CLOSE); }
+
+void Release(HANDLE& h) {
+  if (!h) return;
+  SetHandleInformation(h, HANDLE_FLAG_PROTECT_FROM_CLOSE, 0);
+  CloseHandle(h);
+  h = nullptr;
+}
+
 void CloseSession(Window* w, Session& s, LONG reason) {
   // The waits go first (this returns once no callback of theirs runs): nothing touches the
   // session from another thread afterwards.
   if (s.detach_wait) UnregisterWaitEx(s.detach_wait, INVALID_HANDLE_VALUE);
   if (s.watcher_wait) UnregisterWaitEx(s.watcher_wait, INVALID_HANDLE_VALUE);
   if (s.cut_out_timer) DeleteTimerQueueTimer(nullptr, s.cut_out_timer, INVALID_HANDLE_VALUE);
+  s.detach_wait = s.watcher_wait = s.cut_out_timer = nullptr;
   SetStatus(s, kEnded, reason);
   if (s.wake) SetEvent(s.wake);  // the watcher learns at once
   UnmapViewOfFile(s.view);
-  CloseHandle(s.section);
-  CloseHandle(s.wake);
-  CloseHandle(s.detach);
-  CloseHandle(s.watcher);
+  Release(s.section);
+  Release(s.wake);
+  Release(s.detach);
+  Release(s.watcher);
   s.view = nullptr;
   ++s.generation;
   --w->sessions;
@@ -174,16 +229,93 @@ void CALLBACK DetachSignaled(void* context, BOOLEAN) {
   SendNotifyMessageW(s->hwnd, WM_NULL, 0, 0);
 }
 
-// Every kCutOutCheckMs: a program that put back a window procedure from before us cut us out, and
-// no message reaches us any more, so the end is told to the watcher from here.
+// On the window's thread: true when a message handed to the window's present procedure no longer
+// comes through ours (the program took us out of its chain, as by putting back a procedure from
+// before us). A procedure above ours that passes the message on is remembered as such.
+bool CutOut(Window* w) {
+  if (!w->subclassed || w->cut) return false;
+  const LONG_PTR now = CurrentProc(w);
+  if (!now || now == reinterpret_cast<LONG_PTR>(CaptureProc)) return false;
+  LONG asking = InterlockedIncrement(&g_asking);
+  if (!asking) asking = InterlockedIncrement(&g_asking);
+  const auto proc = reinterpret_cast<WNDPROC>(now);
+  if (w->unicode) CallWindowProcW(proc, w->hwnd, WM_NULL, kProbeTag, asking);
+  else CallWindowProcA(proc, w->hwnd, WM_NULL, kProbeTag, asking);
+  if (w->reached != asking) return true;
+  w->verified = now;
+  return false;
+}
+
+// Lets go of a window that cut us out: its sessions end (each watcher is told why), and the entry
+// goes as soon as our procedure is off this thread's stack.
+void Settle(Window* w, LONG reason) {
+  for (Session& s : w->session)
+    if (s.view) CloseSession(w, s, s.leave ? s.leave : reason);
+  Retire(w);
+  w->subclassed = false;
+  if (w->depth) {
+    w->cut = true;
+    return;
+  }
+  Free(w);
+}
+
+// The look itself, on the window's thread (a hook a timer set there sees the timer's WM_NULL first).
+void Look(HWND hwnd) {
+  Window* w = Find(hwnd);
+  if (!w) return;
+  w->look_asked = 0;
+  const HHOOK hook = w->look_hook;
+  if (CutOut(w)) {
+    Settle(w, kEndCutOut);
+    if (!w->cut) return;  // Free took the hook off
+  }
+  if (hook && InterlockedCompareExchangePointer(reinterpret_cast<void* volatile*>(&w->look_hook), nullptr, hook) == hook)
+    UnhookWindowsHookEx(hook);
+}
+
+LRESULT CALLBACK LookHook(int code, WPARAM wp, LPARAM lp) {
+  if (code == HC_ACTION && lp) {
+    const CWPSTRUCT* c = reinterpret_cast<const CWPSTRUCT*>(lp);
+    if (c->message == WM_NULL && c->wParam == kProbeTag && !c->lParam && c->hwnd) Look(c->hwnd);
+  }
+  return CallNextHookEx(nullptr, code, wp, lp);
+}
+
+// Every kCutOutCheckMs: when the window's procedure is another than ours, and not one a look found
+// passing messages on to us, the window's thread is asked to look whether a message still reaches
+// us (only there can one be handed to the procedure).
 void CALLBACK CutOutCheck(void* context, BOOLEAN) {
   Session* s = static_cast<Session*>(context);
-  const Window* w = s->window;
-  if (s->leave || !w->subclassed || CurrentProc(w) != reinterpret_cast<LONG_PTR>(w->prev)) return;
-  if (InterlockedCompareExchange(&s->leave, kEndCutOut, 0) == 0) {
-    SetStatus(*s, kEnded, kEndCutOut);
-    SetEvent(s->wake);
+  Window* w = s->window;
+  // (A session the watcher left is looked at too: the WM_NULL that was to close it cannot reach us
+  // once we are cut out.)
+  if (!w->subclassed || w->cut) return;
+  if (!IsWindow(s->hwnd)) {
+    // Gone without our seeing it go (we were out of its chain): the watcher is told from here; the
+    // entry goes when this program next needs the room.
+    if (InterlockedCompareExchange(&s->leave, kEndWindowDestroyed, 0) == 0) {
+      SetStatus(*s, kEnded, kEndWindowDestroyed);
+      SetEvent(s->wake);
+    }
+    return;
   }
+  const LONG_PTR now = CurrentProc(w);
+  if (now == reinterpret_cast<LONG_PTR>(CaptureProc)) {
+    w->verified = 0;  // a procedure put above us later is looked at again
+    return;
+  }
+  if (!now || now == w->verified) return;
+  if (!w->look_hook && g_self) {
+    HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, LookHook, g_self, w->thread);
+    if (hook && InterlockedCompareExchangePointer(reinterpret_cast<void* volatile*>(&w->look_hook), hook, nullptr))
+      UnhookWindowsHookEx(hook);
+  }
+  // One asking at a time (a thread that does not answer for a while gets no queue of them).
+  const LONG tick = static_cast<LONG>(GetTickCount() | 1);
+  const LONG asked = w->look_asked;
+  if (asked && static_cast<DWORD>(tick - asked) < 2000) return;
+  if (InterlockedCompareExchange(&w->look_asked, tick, asked) == asked) SendNotifyMessageW(s->hwnd, WM_NULL, kProbeTag, 0);
 }
 
 void CALLBACK WatcherGone(void* context, BOOLEAN) {
@@ -222,6 +354,19 @@ bool ValidRequest(const Request& q, HWND hwnd) {
   return q.magic == kRequestMagic && q.version == kVersion && cap >= kMinCapacity && cap <= kMaxCapacity &&
          (cap & (cap - 1)) == 0 && q.mark >= 1 && q.mark <= cap && q.target == Low32(hwnd) &&
          q.target_thread == GetCurrentThreadId() && GetWindowThreadProcessId(hwnd, nullptr) == GetCurrentThreadId();
+}
+
+// Entries whose window went without our seeing it go (of any thread: no procedure of ours runs for a
+// window that is gone), and those of this thread's windows that cut us out unnoticed: when every
+// entry is taken.
+void Sweep() {
+  const DWORD me = GetCurrentThreadId();
+  for (LONG i = 0; i < g_used && i < kMaxWindows; ++i) {
+    Window& w = g_windows[i];
+    if (!w.claimed || w.depth || w.cut) continue;
+    if (!IsWindow(w.hwnd)) Settle(&w, kEndWindowDestroyed);
+    else if (w.thread == me && CutOut(&w)) Settle(&w, kEndCutOut);
+  }
 }
 
 void Refuse(Header* h, const Key& key, Refusal why) {
@@ -293,17 +438,30 @@ void Attach(HWND hwnd, DWORD watcher_pid, ULONG pipe_value) {
     return;
   }
   Window* w = Find(hwnd);
+  // An entry whose window cut us out (not yet noticed) goes first: the new watcher subclasses again.
+  // (One still on this thread's stack goes once that returns; the new watcher gets a new entry.)
+  if (w && CutOut(w)) {
+    Settle(w, kEndCutOut);
+    w = nullptr;
+  }
   const bool new_entry = !w;
   if (!w) w = Claim(hwnd);
+  if (!w) {
+    Sweep();
+    w = Claim(hwnd);
+  }
+  if (!w) {
+    give_up(kTooManyWindows);
+    return;
+  }
   Session* s = nullptr;
-  if (w)
-    for (Session& candidate : w->session)
-      if (!candidate.view) {
-        s = &candidate;
-        break;
-      }
+  for (Session& candidate : w->session)
+    if (!candidate.view) {
+      s = &candidate;
+      break;
+    }
   if (!s) {
-    if (w && new_entry) Free(w);
+    if (new_entry) Free(w);
     give_up(kTooMany);
     return;
   }
@@ -326,6 +484,10 @@ void Attach(HWND hwnd, DWORD watcher_pid, ULONG pipe_value) {
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
                        reinterpret_cast<LPCWSTR>(&CaptureProc), &self);
   }
+  Protect(section);
+  Protect(wake);
+  Protect(detach);
+  Protect(watcher);
   s->window = w;
   s->hwnd = hwnd;
   s->section = section;
@@ -453,20 +615,32 @@ struct Pending {
   Record record;  // our copy
 };
 
+LRESULT CallRetired(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  for (const Retired& r : g_retired)
+    if (r.hwnd == hwnd && r.prev)
+      return r.unicode ? CallWindowProcW(r.prev, hwnd, msg, wp, lp) : CallWindowProcA(r.prev, hwnd, msg, wp, lp);
+  return IsWindowUnicode(hwnd) ? DefWindowProcW(hwnd, msg, wp, lp) : DefWindowProcA(hwnd, msg, wp, lp);
+}
+
 LRESULT CALLBACK CaptureProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   Window* w = Find(hwnd);
-  if (!w) {  // cannot happen: we are only in windows we know
-    return IsWindowUnicode(hwnd) ? DefWindowProcW(hwnd, msg, wp, lp) : DefWindowProcA(hwnd, msg, wp, lp);
-  }
+  if (!w) return CallRetired(hwnd, msg, wp, lp);  // a window that cut us out, called through a saved pointer
   const WNDPROC prev = w->prev;
   const bool unicode = w->unicode;
+  if (msg == WM_NULL && wp == kProbeTag) {  // our own asking whether messages still reach us
+    if (lp) w->reached = static_cast<LONG>(lp);
+    return unicode ? CallWindowProcW(prev, hwnd, msg, wp, lp) : CallWindowProcA(prev, hwnd, msg, wp, lp);
+  }
   if (w->sessions) Housekeeping(w, msg);
   if (!w->sessions) {
-    if (msg == WM_NCDESTROY) {  // the window goes: so does the pass-through we stayed as
-      w->subclassed = false;
-      Free(w);
-    } else {
-      AfterLastSession(w);
+    // The entry may go only when no capturing frame of ours is below this one (they use it after).
+    if (!w->depth) {
+      if (msg == WM_NCDESTROY) {  // the window goes: so does the pass-through we stayed as
+        w->subclassed = false;
+        Free(w);
+      } else {
+        AfterLastSession(w);
+      }
     }
     return unicode ? CallWindowProcW(prev, hwnd, msg, wp, lp) : CallWindowProcA(prev, hwnd, msg, wp, lp);
   }
@@ -491,8 +665,10 @@ LRESULT CALLBACK CaptureProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
       ++n;
     }
   }
+  ++w->depth;
   const LRESULT result =
       unicode ? CallWindowProcW(prev, hwnd, msg, wp, lp) : CallWindowProcA(prev, hwnd, msg, wp, lp);
+  --w->depth;
   // The window answered: the result goes into each record still ours (this thread is the only
   // writer, so a session whose generation is unchanged has not been given up meanwhile).
   for (int i = 0; i < n; ++i) {
@@ -508,11 +684,15 @@ LRESULT CALLBACK CaptureProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     p.shared->byte_count = r.byte_count;
     Publish(&p.shared->result_stamp, ResultTag(p.session->key, static_cast<ULONG>(p.stamp), r));
   }
-  if (msg == WM_NCDESTROY && w->hwnd == hwnd) {  // the window is gone: so is every session on it
+  if (msg == WM_NCDESTROY && w->hwnd == hwnd && !w->cut) {  // the window is gone: so is every session on it
     for (Session& s : w->session)
       if (s.view) CloseSession(w, s, kEndWindowDestroyed);
     w->subclassed = false;
-    Free(w);
+    w->cut = true;
+  }
+  if (!w->depth) {  // off the stack: an entry that was let go of goes, a last session's leaving completes
+    if (w->cut) Free(w);
+    else if (!w->sessions) AfterLastSession(w);
   }
   return result;
 }
@@ -536,6 +716,9 @@ extern "C" __declspec(dllexport) LRESULT CALLBACK HookwireAttachProc(int code, W
 
 // The entry point itself (linked with -e): there is no runtime start-up code before it.
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_ATTACH) DisableThreadLibraryCalls(instance);
+  if (reason == DLL_PROCESS_ATTACH) {
+    g_self = instance;
+    DisableThreadLibraryCalls(instance);
+  }
   return TRUE;
 }

@@ -6,11 +6,16 @@
 // others it logs with 7; kNested sends the window kNestedInner first.
 // It also reports its window procedure (kQueryProc), subclasses a window of its own and takes that
 // off again (kSubclassSelf, kUnsubclassSelf; wParam: the window, 0 for the main one), as programs
-// do, or puts back a procedure it was given (kSetProc, lParam). It makes and destroys child windows
-// on request (kNewChild, kDestroy, kHighBitChild: a child whose handle has bit 31 set), and counts,
+// do, or puts back a procedure it was given (kSetProc, lParam). It subclasses its main window the
+// common-controls way and takes that off again (kCommonSubclass, kCommonUnsubclass), makes and
+// destroys child windows on request (kNewChild, kDestroy, kHighBitChild: a child whose handle has
+// bit 31 set, kAnsiChild: an ANSI one; kAnsiIsOriginal says whether its procedure is the one it was
+// made with, kAnsiRestore puts that one back; wParam: the window; the program keeps the pointer
+// itself, which a watcher of the other bitness could not hand over whole), and counts,
 // with a vectored exception handler, every access violation raised in it (kQueryExceptions),
 // whether or not something handled it afterwards.
 #include <windows.h>
+#include <commctrl.h>
 
 #include "hook_target_commands.h"
 
@@ -20,6 +25,7 @@
 
 namespace {
 constexpr wchar_t kOwnPrev[] = L"HookTarget.OwnPrev";
+constexpr wchar_t kAnsiOriginal[] = L"HookTarget.AnsiOriginal";
 std::vector<std::pair<UINT, WPARAM>> g_log;
 const wchar_t* g_log_path = nullptr;
 HWND g_main = nullptr;
@@ -31,9 +37,27 @@ LONG CALLBACK CountException(EXCEPTION_POINTERS* e) {
   return EXCEPTION_CONTINUE_SEARCH;
 }
 
+LRESULT CALLBACK CommonSubclass(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR) {
+  return DefSubclassProc(h, msg, wp, lp);
+}
+
 LRESULT CALLBACK OwnSubclass(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
   auto prev = reinterpret_cast<WNDPROC>(GetPropW(h, kOwnPrev));
   return prev ? CallWindowProcW(prev, h, msg, wp, lp) : DefWindowProcW(h, msg, wp, lp);
+}
+
+LRESULT CALLBACK AnsiProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) { return DefWindowProcA(h, msg, wp, lp); }
+
+HWND NewAnsiChild(HWND parent) {
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = AnsiProc;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = "HookTargetAnsiWindow";
+  RegisterClassA(&wc);  // fails harmlessly once registered
+  HWND h = CreateWindowExA(0, wc.lpszClassName, "ansi child", WS_CHILD, 0, 0, 10, 10, parent, nullptr, wc.hInstance,
+                           nullptr);
+  if (h) SetPropW(h, kAnsiOriginal, reinterpret_cast<HANDLE>(GetWindowLongPtrA(h, GWLP_WNDPROC)));
+  return h;
 }
 
 HWND NewChild(HWND parent) {
@@ -68,8 +92,19 @@ LRESULT CALLBACK Proc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     HWND w = wp ? reinterpret_cast<HWND>(wp) : h;
     return SetWindowLongPtrW(w, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(RemovePropW(w, kOwnPrev)));
   }
+  if (msg == kCommonSubclass) return SetWindowSubclass(h, CommonSubclass, 1, 0);
+  if (msg == kCommonUnsubclass) return RemoveWindowSubclass(h, CommonSubclass, 1);
   if (msg == kSetProc) return SetWindowLongPtrW(h, GWLP_WNDPROC, lp);
   if (msg == kNewChild) return reinterpret_cast<LRESULT>(NewChild(h));
+  if (msg == kAnsiChild) return reinterpret_cast<LRESULT>(NewAnsiChild(h));
+  if (msg == kAnsiIsOriginal) {
+    HWND w = reinterpret_cast<HWND>(wp);
+    return GetWindowLongPtrA(w, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(GetPropW(w, kAnsiOriginal));
+  }
+  if (msg == kAnsiRestore) {
+    HWND w = reinterpret_cast<HWND>(wp);
+    return SetWindowLongPtrA(w, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(GetPropW(w, kAnsiOriginal))) != 0;
+  }
   if (msg == kDestroy) return DestroyWindow(reinterpret_cast<HWND>(wp));
   if (msg == kQueryExceptions) return g_exceptions;
   if (msg == kHighBitChild) {
