@@ -12,7 +12,10 @@
 // and steps out once it is on top again or the window is destroyed). A program that takes us out
 // of its window's chain (it puts back a procedure from below ours) ends every capture of that
 // window: the program lets go of all of it on the window's own thread, without waiting for a
-// message to the window, and the next watcher subclasses the window again.
+// message to the window, and the next watcher subclasses the window again. Each subclassing puts
+// in a procedure of ours that serves that window alone and keeps the procedure that was below it,
+// so whatever the program does with pointers to our procedures, a call through one goes where it
+// went when it was put in, and never comes back round to itself.
 //
 // The DLL is built without the C and C++ runtimes (see CMakeLists.txt): its own entry
 // point, no thread-local storage, no static constructors, imports from kernel32 and user32
@@ -45,13 +48,16 @@ namespace {
 // the compiler from moving the record's fields past it.
 inline void Publish(volatile LONG* where, LONG value) { __atomic_store_n(where, value, __ATOMIC_RELEASE); }
 
-constexpr int kMaxWindows = 128;  // watched windows of one program at once
-constexpr int kMaxSessions = 8;  // watchers of one window
-constexpr DWORD kCutOutCheckMs = 500;
+constexpr int kSlots = 256;       // our window procedures: one per window we subclass (see Window)
+constexpr int kMaxWindows = 128;  // windows of one program captured at once
+constexpr int kMaxSessions = 8;   // watchers of one window
+constexpr DWORD kCheckMs = 500;
+constexpr DWORD kRecheckMs = 3000;  // a procedure above ours found passing messages on is looked at again after this
 constexpr LONG kTaking = 0x7F;  // the status while the target attaches (not one the watcher takes)
-// WM_NULL's wParam when we ask the window's present procedure whether a message still reaches us
-// (lParam: which asking); such a WM_NULL is ours and never captured.
+// The wParam of our registered probe message (lParam: which asking, 0 for the timer's nudge that has
+// the window's thread look); such a message is ours and never captured.
 constexpr WPARAM kProbeTag = 0x4877C0DE;
+constexpr wchar_t kProbeMessage[] = L"HookwireProbe.1";
 
 struct Window;
 
@@ -65,7 +71,6 @@ struct Session {
   HANDLE watcher;
   HANDLE detach_wait;   // the thread pool's waits: the watcher's event, the watcher's process
   HANDLE watcher_wait;
-  HANDLE cut_out_timer; // and its timer: a look whether the program may have cut us out
   Key key;
   ULONG capacity;
   ULONG mark;
@@ -78,102 +83,128 @@ struct Session {
   DWORD hint_checked;   // when the watcher's hint was last followed
 };
 
+// One of our window procedures and the window it serves. Each window we subclass gets a procedure of
+// its own (g_procs), which knows its window's entry and the procedure that was below it: a pointer
+// to it that the program keeps, or puts back into the chain, always goes on to that procedure, and a
+// window subclassed again puts another of ours in, so no two of our procedures can ever call each
+// other in a circle. Once the window is let go of while it may still call that procedure (a cut-out,
+// or we stepped out), the entry is retired: it only passes calls on, and it serves another window
+// only after its own window is gone (or, a stepped-out one, when there is no other room).
+enum SlotState : LONG { kFree = 0, kClaiming = 1, kActive = 2, kRetired = 3 };
+
 struct Window {
-  volatile LONG claimed;
+  volatile LONG state;
   volatile HWND hwnd;
-  DWORD thread;  // the window's thread: the only one that changes this entry but for the hooks below
+  DWORD thread;  // the window's thread: the only one that changes an active entry but for the timer below
   WNDPROC prev;
   bool unicode;
-  bool subclassed;
-  bool cut;   // let go of (cut out, or the window destroyed) while our procedure ran: it goes when that returns
-  int depth;  // our procedure's frames for this window on its thread's stack
+  bool subclassed;   // our procedure was put into the window (and not taken out by us)
+  bool stepped_out;  // retired because we took our procedure out ourselves
+  bool gone;         // WM_NCDESTROY came: the entry goes when our last frame for it returns
+  volatile LONG depth;      // our procedure's capturing frames for this window on its thread's stack
+  volatile LONG releasing;  // the timer lets go of a window that went without our seeing it go
   int sessions;
-  volatile LONG reached;  // the last asking that came through our procedure
-  volatile LONG_PTR verified;  // a procedure above ours that a look found still passing messages on to us
-  HHOOK volatile look_hook;  // set by a timer: looks on the window's thread whether we were cut out
-  volatile LONG look_asked;  // when the timer last asked the window's thread to look (0: not waiting)
+  HANDLE timer;  // while active: looks whether the window went, or whether we were cut out
+  volatile LONG asking;   // the probe being asked for this entry,
+  volatile LONG reached;  // and the last one that came through our procedure
+  volatile LONG_PTR verified;   // a procedure above ours that a look found passing messages on to us,
+  volatile DWORD verified_at;   // and when
+  HHOOK volatile look_hook;     // set by the timer: looks on the window's thread whether we were cut out
+  volatile LONG look_asked;     // when the timer last asked the window's thread to look (0: not waiting)
   Session session[kMaxSessions];
 };
 
-// Windows that cut us out: should anything still call our procedure for one of them (a pointer the
-// program saved), the call goes on to the procedure that was below ours.
-struct Retired {
-  volatile HWND hwnd;
-  WNDPROC prev;
-  bool unicode;
-};
-
-Window g_windows[kMaxWindows];
-Retired g_retired[kMaxWindows];
-volatile LONG g_retired_next = 0;
-volatile LONG g_used = 0;  // entries below this may be in use
+Window g_windows[kSlots];
 volatile LONG g_pinned = 0;
 volatile LONG g_asking = 0;
 UINT g_attach_message = 0;
+UINT g_probe_message = 0;
 HMODULE g_self = nullptr;
 
-LRESULT CALLBACK CaptureProc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
+LRESULT Dispatch(Window& w, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+
+template <int I>
+LRESULT CALLBACK SlotProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  return Dispatch(g_windows[I], hwnd, msg, wp, lp);
+}
+
+template <int... I>
+struct Seq {};
+template <int N, int... I>
+struct MakeSeq : MakeSeq<N - 1, N - 1, I...> {};
+template <int... I>
+struct MakeSeq<0, I...> {
+  using type = Seq<I...>;
+};
+template <typename S>
+struct ProcTable;
+template <int... I>
+struct ProcTable<Seq<I...>> {
+  static constexpr WNDPROC procs[sizeof...(I)] = {&SlotProc<I>...};
+};
+using Procs = ProcTable<MakeSeq<kSlots>::type>;
+
+LONG_PTR ProcOf(const Window& w) { return reinterpret_cast<LONG_PTR>(Procs::procs[&w - g_windows]); }
 
 ULONG Low32(HWND h) { return static_cast<ULONG>(reinterpret_cast<ULONG_PTR>(h)); }
 
+UINT ProbeMessage() {
+  if (!g_probe_message) g_probe_message = RegisterWindowMessageW(kProbeMessage);
+  return g_probe_message;
+}
+
+// The entry capturing `h`, if any (a window has at most one active entry).
 Window* Find(HWND h) {
-  const LONG used = g_used;
-  for (LONG i = 0; i < used && i < kMaxWindows; ++i)
-    if (g_windows[i].claimed && g_windows[i].hwnd == h && !g_windows[i].cut) return &g_windows[i];
+  for (Window& w : g_windows)
+    if (w.state == kActive && Low32(w.hwnd) == Low32(h) && !w.gone) return &w;
   return nullptr;
 }
 
-Window* Claim(HWND h) {
-  for (LONG i = 0; i < kMaxWindows; ++i) {
-    Window& w = g_windows[i];
-    if (InterlockedCompareExchange(&w.claimed, 1, 0) != 0) continue;
-    w.prev = nullptr;
-    w.verified = 0;
-    w.subclassed = false;
-    w.cut = false;
-    w.depth = 0;
-    w.sessions = 0;
-    w.reached = 0;
-    w.look_asked = 0;
-    w.thread = GetCurrentThreadId();
-    for (Session& s : w.session) s.view = nullptr;
-    w.hwnd = h;
-    for (LONG used = g_used; used <= i; used = g_used) InterlockedCompareExchange(&g_used, i + 1, used);
-    return &w;
-  }
-  return nullptr;
+int ActiveCount() {
+  int n = 0;
+  for (const Window& w : g_windows) n += w.state == kActive;
+  return n;
 }
 
-// Every session of the window is closed before (so no timer of theirs sets a hook any more).
-void Free(Window* w) {
-  if (HHOOK hook = static_cast<HHOOK>(InterlockedExchangePointer(reinterpret_cast<void* volatile*>(&w->look_hook), nullptr)))
-    UnhookWindowsHookEx(hook);
-  w->hwnd = nullptr;
-  InterlockedExchange(&w->claimed, 0);
-}
-
-void Retire(const Window* w) {
-  Retired& r = g_retired[static_cast<ULONG>(InterlockedIncrement(&g_retired_next)) % kMaxWindows];
-  r.hwnd = nullptr;
-  r.prev = w->prev;
-  r.unicode = w->unicode;
-  InterlockedExchangePointer(reinterpret_cast<void* volatile*>(&r.hwnd), w->hwnd);
-}
-
-LONG_PTR CurrentProc(const Window* w) {
-  return w->unicode ? GetWindowLongPtrW(w->hwnd, GWLP_WNDPROC) : GetWindowLongPtrA(w->hwnd, GWLP_WNDPROC);
-}
-
-// Takes our procedure out of the window when nobody put another one above it since; true
-// when the window is as it was before us.
-bool StepOut(Window* w) {
-  if (!w->subclassed) return true;
-  if (CurrentProc(w) != reinterpret_cast<LONG_PTR>(CaptureProc)) return false;
-  LONG_PTR prev = reinterpret_cast<LONG_PTR>(w->prev);
-  if (w->unicode) SetWindowLongPtrW(w->hwnd, GWLP_WNDPROC, prev);
-  else SetWindowLongPtrA(w->hwnd, GWLP_WNDPROC, prev);
-  w->subclassed = false;
+bool Take(Window& w, LONG from, HWND h) {
+  if (InterlockedCompareExchange(&w.state, kClaiming, from) != from) return false;
+  w.prev = nullptr;
+  w.subclassed = w.stepped_out = w.gone = false;
+  w.depth = 0;
+  w.releasing = 0;
+  w.sessions = 0;
+  w.timer = nullptr;
+  w.asking = 0;
+  w.reached = 0;
+  w.verified = 0;
+  w.verified_at = 0;
+  w.look_hook = nullptr;
+  w.look_asked = 0;
+  w.thread = GetCurrentThreadId();
+  for (Session& s : w.session) s.view = nullptr;
+  w.hwnd = h;
+  InterlockedExchange(&w.state, kActive);
   return true;
+}
+
+// A free entry; else one retired whose window is gone (nothing can call its procedure for a window
+// any more); else one we stepped out of (only a pointer the program kept could still call it).
+Window* Claim(HWND h) {
+  for (Window& w : g_windows)
+    if (w.state == kFree && Take(w, kFree, h)) return &w;
+  for (Window& w : g_windows)
+    if (w.state == kRetired && !w.depth && !IsWindow(w.hwnd) && Take(w, kRetired, h)) return &w;
+  for (Window& w : g_windows)
+    if (w.state == kRetired && w.stepped_out && Take(w, kRetired, h)) return &w;
+  return nullptr;
+}
+
+LONG_PTR CurrentProc(const Window& w) {
+  return w.unicode ? GetWindowLongPtrW(w.hwnd, GWLP_WNDPROC) : GetWindowLongPtrA(w.hwnd, GWLP_WNDPROC);
+}
+
+LRESULT Forward(WNDPROC prev, bool unicode, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  return unicode ? CallWindowProcW(prev, hwnd, msg, wp, lp) : CallWindowProcA(prev, hwnd, msg, wp, lp);
 }
 
 void SetStatus(Session& s, State state, LONG reason) {
@@ -199,8 +230,7 @@ void CloseSession(Window* w, Session& s, LONG reason) {
   // session from another thread afterwards.
   if (s.detach_wait) UnregisterWaitEx(s.detach_wait, INVALID_HANDLE_VALUE);
   if (s.watcher_wait) UnregisterWaitEx(s.watcher_wait, INVALID_HANDLE_VALUE);
-  if (s.cut_out_timer) DeleteTimerQueueTimer(nullptr, s.cut_out_timer, INVALID_HANDLE_VALUE);
-  s.detach_wait = s.watcher_wait = s.cut_out_timer = nullptr;
+  s.detach_wait = s.watcher_wait = nullptr;
   SetStatus(s, kEnded, reason);
   if (s.wake) SetEvent(s.wake);  // the watcher learns at once
   UnmapViewOfFile(s.view);
@@ -213,10 +243,47 @@ void CloseSession(Window* w, Session& s, LONG reason) {
   --w->sessions;
 }
 
+void Unhook(Window& w) {
+  if (HHOOK hook = static_cast<HHOOK>(InterlockedExchangePointer(reinterpret_cast<void* volatile*>(&w.look_hook), nullptr)))
+    UnhookWindowsHookEx(hook);
+}
+
+// Off the window's thread only from the timer itself (which may not wait for its own callback).
+void StopTimer(Window& w, bool from_timer = false) {
+  if (!w.timer) return;
+  DeleteTimerQueueTimer(nullptr, w.timer, from_timer ? nullptr : INVALID_HANDLE_VALUE);
+  w.timer = nullptr;
+}
+
+// Lets go of the window while our procedure may still be in its chain: every session ends (each
+// watcher is told why), and the entry only passes calls on from now on.
+void Retire(Window& w, LONG reason, bool from_timer = false) {
+  StopTimer(w, from_timer);
+  for (Session& s : w.session)
+    if (s.view) CloseSession(&w, s, s.leave ? s.leave : reason);
+  Unhook(w);
+  InterlockedExchange(&w.state, kRetired);
+}
+
+// Takes our procedure out of the window when nobody put another one above it since; true
+// when the window is as it was before us.
+bool StepOut(Window& w) {
+  if (!w.subclassed) return true;
+  if (CurrentProc(w) != ProcOf(w)) return false;
+  LONG_PTR prev = reinterpret_cast<LONG_PTR>(w.prev);
+  if (w.unicode) SetWindowLongPtrW(w.hwnd, GWLP_WNDPROC, prev);
+  else SetWindowLongPtrA(w.hwnd, GWLP_WNDPROC, prev);
+  w.subclassed = false;
+  return true;
+}
+
 // After the last session: out of the chain if we can, else a pass-through until we can (or until
 // the window goes).
-void AfterLastSession(Window* w) {
-  if (w->sessions == 0 && StepOut(w)) Free(w);
+void AfterLastSession(Window& w) {
+  if (w.sessions == 0 && StepOut(w)) {
+    w.stepped_out = true;
+    Retire(w, kEndWatcherLeft);
+  }
 }
 
 // --- the waits: the watcher's own event and its process, seen without a message --------------
@@ -229,99 +296,89 @@ void CALLBACK DetachSignaled(void* context, BOOLEAN) {
   SendNotifyMessageW(s->hwnd, WM_NULL, 0, 0);
 }
 
+void CALLBACK WatcherGone(void* context, BOOLEAN) {
+  Session* s = static_cast<Session*>(context);
+  InterlockedCompareExchange(&s->leave, kEndWatcherLeft, 0);
+  SendNotifyMessageW(s->hwnd, WM_NULL, 0, 0);
+}
+
 // On the window's thread: true when a message handed to the window's present procedure no longer
 // comes through ours (the program took us out of its chain, as by putting back a procedure from
-// before us). A procedure above ours that passes the message on is remembered as such.
-bool CutOut(Window* w) {
-  if (!w->subclassed || w->cut) return false;
+// before us). The message is our own registered one: a procedure above ours that passes on what it
+// does not know passes it on, and our procedure does not hand it further down.
+bool CutOut(Window& w) {
+  if (!w.subclassed) return false;
   const LONG_PTR now = CurrentProc(w);
-  if (!now || now == reinterpret_cast<LONG_PTR>(CaptureProc)) return false;
+  if (!now || now == ProcOf(w)) return false;
   LONG asking = InterlockedIncrement(&g_asking);
   if (!asking) asking = InterlockedIncrement(&g_asking);
-  const auto proc = reinterpret_cast<WNDPROC>(now);
-  if (w->unicode) CallWindowProcW(proc, w->hwnd, WM_NULL, kProbeTag, asking);
-  else CallWindowProcA(proc, w->hwnd, WM_NULL, kProbeTag, asking);
-  if (w->reached != asking) return true;
-  w->verified = now;
+  w.asking = asking;
+  Forward(reinterpret_cast<WNDPROC>(now), w.unicode, w.hwnd, ProbeMessage(), kProbeTag, asking);
+  if (w.reached != asking) return true;
+  w.verified = now;
+  w.verified_at = GetTickCount();
   return false;
 }
 
-// Lets go of a window that cut us out: its sessions end (each watcher is told why), and the entry
-// goes as soon as our procedure is off this thread's stack.
-void Settle(Window* w, LONG reason) {
-  for (Session& s : w->session)
-    if (s.view) CloseSession(w, s, s.leave ? s.leave : reason);
-  Retire(w);
-  w->subclassed = false;
-  if (w->depth) {
-    w->cut = true;
-    return;
-  }
-  Free(w);
-}
-
-// The look itself, on the window's thread (a hook a timer set there sees the timer's WM_NULL first).
+// The look itself, on the window's thread (a hook the timer set there sees the timer's nudge first).
 void Look(HWND hwnd) {
   Window* w = Find(hwnd);
-  if (!w) return;
+  if (!w || w->thread != GetCurrentThreadId()) return;
   w->look_asked = 0;
-  const HHOOK hook = w->look_hook;
-  if (CutOut(w)) {
-    Settle(w, kEndCutOut);
-    if (!w->cut) return;  // Free took the hook off
-  }
-  if (hook && InterlockedCompareExchangePointer(reinterpret_cast<void* volatile*>(&w->look_hook), nullptr, hook) == hook)
-    UnhookWindowsHookEx(hook);
+  if (CutOut(*w)) Retire(*w, kEndCutOut);  // takes the hook off too
+  else Unhook(*w);
 }
 
 LRESULT CALLBACK LookHook(int code, WPARAM wp, LPARAM lp) {
   if (code == HC_ACTION && lp) {
     const CWPSTRUCT* c = reinterpret_cast<const CWPSTRUCT*>(lp);
-    if (c->message == WM_NULL && c->wParam == kProbeTag && !c->lParam && c->hwnd) Look(c->hwnd);
+    if (c->message && c->message == ProbeMessage() && c->wParam == kProbeTag && !c->lParam && c->hwnd) Look(c->hwnd);
   }
   return CallNextHookEx(nullptr, code, wp, lp);
 }
 
-// Every kCutOutCheckMs: when the window's procedure is another than ours, and not one a look found
-// passing messages on to us, the window's thread is asked to look whether a message still reaches
-// us (only there can one be handed to the procedure).
-void CALLBACK CutOutCheck(void* context, BOOLEAN) {
-  Session* s = static_cast<Session*>(context);
-  Window* w = s->window;
-  // (A session the watcher left is looked at too: the WM_NULL that was to close it cannot reach us
-  // once we are cut out.)
-  if (!w->subclassed || w->cut) return;
-  if (!IsWindow(s->hwnd)) {
-    // Gone without our seeing it go (we were out of its chain): the watcher is told from here; the
-    // entry goes when this program next needs the room.
-    if (InterlockedCompareExchange(&s->leave, kEndWindowDestroyed, 0) == 0) {
-      SetStatus(*s, kEnded, kEndWindowDestroyed);
-      SetEvent(s->wake);
-    }
+// The window went without our seeing it go (we were out of its chain): let go of it from here, once
+// no frame of ours for it is on its thread's stack. The window's thread checks `releasing` after it
+// counts its frame in, this thread checks `depth` after it set `releasing`: one of the two sees the other.
+void ReleaseGone(Window& w) {
+  if (InterlockedCompareExchange(&w.releasing, 1, 0) != 0) return;
+  if (InterlockedCompareExchange(&w.depth, 0, 0) != 0) {
+    InterlockedExchange(&w.releasing, 0);
     return;
   }
+  w.gone = true;
+  Retire(w, kEndWindowDestroyed, true);  // `releasing` stays set: the entry is not ours to capture with any more
+}
+
+// Every kCheckMs while the entry is active: a window gone without our seeing it is let go of; when
+// the window's procedure is another than ours, and not one a look found passing messages on to us
+// lately, the window's thread is asked to look whether a message still reaches us (only there can
+// one be handed to the procedure).
+void CALLBACK Check(void* context, BOOLEAN) {
+  Window& w = *static_cast<Window*>(context);
+  if (w.state != kActive || w.releasing) return;
+  if (!IsWindow(w.hwnd)) {
+    ReleaseGone(w);
+    return;
+  }
+  if (!w.subclassed) return;
   const LONG_PTR now = CurrentProc(w);
-  if (now == reinterpret_cast<LONG_PTR>(CaptureProc)) {
-    w->verified = 0;  // a procedure put above us later is looked at again
+  if (now == ProcOf(w)) {
+    w.verified = 0;  // a procedure put above us later is looked at again
     return;
   }
-  if (!now || now == w->verified) return;
-  if (!w->look_hook && g_self) {
-    HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, LookHook, g_self, w->thread);
-    if (hook && InterlockedCompareExchangePointer(reinterpret_cast<void* volatile*>(&w->look_hook), hook, nullptr))
+  if (!now || (now == w.verified && GetTickCount() - w.verified_at < kRecheckMs)) return;
+  if (!w.look_hook && g_self) {
+    HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, LookHook, g_self, w.thread);
+    if (hook && InterlockedCompareExchangePointer(reinterpret_cast<void* volatile*>(&w.look_hook), hook, nullptr))
       UnhookWindowsHookEx(hook);
   }
   // One asking at a time (a thread that does not answer for a while gets no queue of them).
   const LONG tick = static_cast<LONG>(GetTickCount() | 1);
-  const LONG asked = w->look_asked;
+  const LONG asked = w.look_asked;
   if (asked && static_cast<DWORD>(tick - asked) < 2000) return;
-  if (InterlockedCompareExchange(&w->look_asked, tick, asked) == asked) SendNotifyMessageW(s->hwnd, WM_NULL, kProbeTag, 0);
-}
-
-void CALLBACK WatcherGone(void* context, BOOLEAN) {
-  Session* s = static_cast<Session*>(context);
-  InterlockedCompareExchange(&s->leave, kEndWatcherLeft, 0);
-  SendNotifyMessageW(s->hwnd, WM_NULL, 0, 0);
+  if (InterlockedCompareExchange(&w.look_asked, tick, asked) == asked)
+    SendNotifyMessageW(w.hwnd, ProbeMessage(), kProbeTag, 0);
 }
 
 // --- attach ------------------------------------------------------------------------------
@@ -354,19 +411,6 @@ bool ValidRequest(const Request& q, HWND hwnd) {
   return q.magic == kRequestMagic && q.version == kVersion && cap >= kMinCapacity && cap <= kMaxCapacity &&
          (cap & (cap - 1)) == 0 && q.mark >= 1 && q.mark <= cap && q.target == Low32(hwnd) &&
          q.target_thread == GetCurrentThreadId() && GetWindowThreadProcessId(hwnd, nullptr) == GetCurrentThreadId();
-}
-
-// Entries whose window went without our seeing it go (of any thread: no procedure of ours runs for a
-// window that is gone), and those of this thread's windows that cut us out unnoticed: when every
-// entry is taken.
-void Sweep() {
-  const DWORD me = GetCurrentThreadId();
-  for (LONG i = 0; i < g_used && i < kMaxWindows; ++i) {
-    Window& w = g_windows[i];
-    if (!w.claimed || w.depth || w.cut) continue;
-    if (!IsWindow(w.hwnd)) Settle(&w, kEndWindowDestroyed);
-    else if (w.thread == me && CutOut(&w)) Settle(&w, kEndCutOut);
-  }
 }
 
 void Refuse(Header* h, const Key& key, Refusal why) {
@@ -438,18 +482,17 @@ void Attach(HWND hwnd, DWORD watcher_pid, ULONG pipe_value) {
     return;
   }
   Window* w = Find(hwnd);
-  // An entry whose window cut us out (not yet noticed) goes first: the new watcher subclasses again.
-  // (One still on this thread's stack goes once that returns; the new watcher gets a new entry.)
-  if (w && CutOut(w)) {
-    Settle(w, kEndCutOut);
+  // An entry whose window cut us out (not yet noticed) is let go of first: the new watcher puts
+  // another of our procedures in.
+  if (w && CutOut(*w)) {
+    Retire(*w, kEndCutOut);
     w = nullptr;
   }
-  const bool new_entry = !w;
-  if (!w) w = Claim(hwnd);
-  if (!w) {
-    Sweep();
-    w = Claim(hwnd);
+  if (!w && ActiveCount() >= kMaxWindows) {
+    give_up(kTooManyWindows);
+    return;
   }
+  if (!w) w = Claim(hwnd);
   if (!w) {
     give_up(kTooManyWindows);
     return;
@@ -461,17 +504,16 @@ void Attach(HWND hwnd, DWORD watcher_pid, ULONG pipe_value) {
       break;
     }
   if (!s) {
-    if (new_entry) Free(w);
     give_up(kTooMany);
     return;
   }
-  if (!w->subclassed) {
+  if (!w->subclassed) {  // a new entry
     w->unicode = IsWindowUnicode(hwnd) != FALSE;
     SetLastError(0);
-    LONG_PTR prev = w->unicode ? SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(CaptureProc))
-                               : SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(CaptureProc));
+    LONG_PTR prev = w->unicode ? SetWindowLongPtrW(hwnd, GWLP_WNDPROC, ProcOf(*w))
+                               : SetWindowLongPtrA(hwnd, GWLP_WNDPROC, ProcOf(*w));
     if (!prev) {
-      if (new_entry) Free(w);
+      InterlockedExchange(&w->state, kFree);
       give_up(kNoSubclass);
       return;
     }
@@ -482,7 +524,7 @@ void Attach(HWND hwnd, DWORD watcher_pid, ULONG pipe_value) {
   if (InterlockedExchange(&g_pinned, 1) == 0) {
     HMODULE self = nullptr;
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
-                       reinterpret_cast<LPCWSTR>(&CaptureProc), &self);
+                       reinterpret_cast<LPCWSTR>(&Attach), &self);
   }
   Protect(section);
   Protect(wake);
@@ -503,7 +545,7 @@ void Attach(HWND hwnd, DWORD watcher_pid, ULONG pipe_value) {
   s->lost = 0;
   s->leave = 0;
   s->hint_checked = GetTickCount() - 1;
-  s->detach_wait = s->watcher_wait = s->cut_out_timer = nullptr;
+  s->detach_wait = s->watcher_wait = nullptr;
   h->write_index = 0;
   h->lost = 0;
   h->lost_tag = LostTag(key, 0);
@@ -515,7 +557,7 @@ void Attach(HWND hwnd, DWORD watcher_pid, ULONG pipe_value) {
   // view of a watcher long gone. Both are asked for; a refusal leaves the message path.
   RegisterWaitForSingleObject(&s->detach_wait, detach, DetachSignaled, s, INFINITE, WT_EXECUTEONLYONCE);
   RegisterWaitForSingleObject(&s->watcher_wait, watcher, WatcherGone, s, INFINITE, WT_EXECUTEONLYONCE);
-  CreateTimerQueueTimer(&s->cut_out_timer, nullptr, CutOutCheck, s, kCutOutCheckMs, kCutOutCheckMs, WT_EXECUTEDEFAULT);
+  if (!w->timer) CreateTimerQueueTimer(&w->timer, nullptr, Check, w, kCheckMs, kCheckMs, WT_EXECUTEDEFAULT);
   SetStatus(*s, kAttached, 0);
 }
 
@@ -615,41 +657,32 @@ struct Pending {
   Record record;  // our copy
 };
 
-LRESULT CallRetired(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  for (const Retired& r : g_retired)
-    if (r.hwnd == hwnd && r.prev)
-      return r.unicode ? CallWindowProcW(r.prev, hwnd, msg, wp, lp) : CallWindowProcA(r.prev, hwnd, msg, wp, lp);
+// A call to one of our procedures for a window it does not serve (a pointer kept past the end of
+// its window, the entry serving another one since): handed to the platform's default.
+LRESULT Stray(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   return IsWindowUnicode(hwnd) ? DefWindowProcW(hwnd, msg, wp, lp) : DefWindowProcA(hwnd, msg, wp, lp);
 }
 
-LRESULT CALLBACK CaptureProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  Window* w = Find(hwnd);
-  if (!w) return CallRetired(hwnd, msg, wp, lp);  // a window that cut us out, called through a saved pointer
-  const WNDPROC prev = w->prev;
-  const bool unicode = w->unicode;
-  if (msg == WM_NULL && wp == kProbeTag) {  // our own asking whether messages still reach us
-    if (lp) w->reached = static_cast<LONG>(lp);
-    return unicode ? CallWindowProcW(prev, hwnd, msg, wp, lp) : CallWindowProcA(prev, hwnd, msg, wp, lp);
-  }
-  if (w->sessions) Housekeeping(w, msg);
-  if (!w->sessions) {
-    // The entry may go only when no capturing frame of ours is below this one (they use it after).
-    if (!w->depth) {
-      if (msg == WM_NCDESTROY) {  // the window goes: so does the pass-through we stayed as
-        w->subclassed = false;
-        Free(w);
-      } else {
-        AfterLastSession(w);
-      }
+// The capture itself: only on the window's thread, inside a frame counted in `depth`.
+LRESULT Capture(Window& w, WNDPROC prev, bool unicode, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (w.sessions) Housekeeping(&w, msg);
+  if (!w.sessions) {
+    // A pass-through: it goes with the window, or steps out once on top again (only when no
+    // capturing frame of ours is below this one: they use the entry after).
+    if (msg == WM_NCDESTROY) {
+      w.gone = true;
+      Retire(w, kEndWindowDestroyed);
+    } else if (w.depth == 1) {
+      AfterLastSession(w);
     }
-    return unicode ? CallWindowProcW(prev, hwnd, msg, wp, lp) : CallWindowProcA(prev, hwnd, msg, wp, lp);
+    return Forward(prev, unicode, hwnd, msg, wp, lp);
   }
   Pending pending[kMaxSessions];
   int n = 0;
   ULONG origin = 0;
   LONGLONG time = 0;
   bool first = true;
-  for (Session& s : w->session) {
+  for (Session& s : w.session) {
     if (!s.view || !Filtered(s.view, msg)) continue;
     if (first) {  // what every watcher's record shares, read once and only for a watched message
       first = false;
@@ -665,12 +698,10 @@ LRESULT CALLBACK CaptureProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
       ++n;
     }
   }
-  ++w->depth;
-  const LRESULT result =
-      unicode ? CallWindowProcW(prev, hwnd, msg, wp, lp) : CallWindowProcA(prev, hwnd, msg, wp, lp);
-  --w->depth;
+  const LRESULT result = Forward(prev, unicode, hwnd, msg, wp, lp);
   // The window answered: the result goes into each record still ours (this thread is the only
-  // writer, so a session whose generation is unchanged has not been given up meanwhile).
+  // writer, so a session whose generation is unchanged has not been given up meanwhile, also not by
+  // a cut-out noticed inside the call).
   for (int i = 0; i < n; ++i) {
     Pending& p = pending[i];
     if (p.session->generation != p.generation || !p.session->view) continue;
@@ -684,16 +715,35 @@ LRESULT CALLBACK CaptureProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     p.shared->byte_count = r.byte_count;
     Publish(&p.shared->result_stamp, ResultTag(p.session->key, static_cast<ULONG>(p.stamp), r));
   }
-  if (msg == WM_NCDESTROY && w->hwnd == hwnd && !w->cut) {  // the window is gone: so is every session on it
-    for (Session& s : w->session)
-      if (s.view) CloseSession(w, s, kEndWindowDestroyed);
-    w->subclassed = false;
-    w->cut = true;
+  if (w.state != kActive) return result;  // let go of meanwhile
+  if (msg == WM_NCDESTROY) {  // the window is gone: so is every session on it
+    w.gone = true;
+    Retire(w, kEndWindowDestroyed);
+  } else if (w.depth == 1 && !w.sessions) {  // a last session's leaving completes off the stack
+    AfterLastSession(w);
   }
-  if (!w->depth) {  // off the stack: an entry that was let go of goes, a last session's leaving completes
-    if (w->cut) Free(w);
-    else if (!w->sessions) AfterLastSession(w);
+  return result;
+}
+
+LRESULT Dispatch(Window& w, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  const LONG state = w.state;
+  if ((state != kActive && state != kRetired) || Low32(w.hwnd) != Low32(hwnd)) return Stray(hwnd, msg, wp, lp);
+  const WNDPROC prev = w.prev;
+  const bool unicode = w.unicode;
+  if (msg == ProbeMessage() && wp == kProbeTag) {
+    if (lp && lp == w.asking) {  // our own asking whether messages still reach this procedure
+      w.reached = static_cast<LONG>(lp);
+      return 0;
+    }
+    if (!lp) return 0;  // the timer's nudge: nothing below us needs it
+    return Forward(prev, unicode, hwnd, msg, wp, lp);  // an asking for another of ours, further down
   }
+  if (state != kActive || !prev) return prev ? Forward(prev, unicode, hwnd, msg, wp, lp) : Stray(hwnd, msg, wp, lp);
+  InterlockedIncrement(&w.depth);
+  const LRESULT result = (w.releasing || w.state != kActive || w.thread != GetCurrentThreadId())
+                             ? Forward(prev, unicode, hwnd, msg, wp, lp)
+                             : Capture(w, prev, unicode, hwnd, msg, wp, lp);
+  InterlockedDecrement(&w.depth);
   return result;
 }
 
