@@ -101,6 +101,7 @@ struct Window {
   bool subclassed;   // our procedure was put into the window (and not taken out by us)
   bool stepped_out;  // retired because we took our procedure out ourselves
   bool gone;         // WM_NCDESTROY came: the entry goes when our last frame for it returns
+  bool direct;       // `prev` may be called without the platform (see Next)
   volatile LONG depth;      // our procedure's capturing frames for this window on its thread's stack
   volatile LONG releasing;  // the timer lets go of a window that went without our seeing it go
   int sessions;
@@ -203,8 +204,29 @@ LONG_PTR CurrentProc(const Window& w) {
   return w.unicode ? GetWindowLongPtrW(w.hwnd, GWLP_WNDPROC) : GetWindowLongPtrA(w.hwnd, GWLP_WNDPROC);
 }
 
+// True when `p` points into code mapped in this program.
+bool Code(LONG_PTR p) {
+  MEMORY_BASIC_INFORMATION mbi{};
+  if (!VirtualQuery(reinterpret_cast<const void*>(p), &mbi, sizeof mbi) || mbi.State != MEM_COMMIT) return false;
+  return (mbi.Protect & (PAGE_EXECUTE | PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY)) != 0;
+}
+
 LRESULT Forward(WNDPROC prev, bool unicode, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   return unicode ? CallWindowProcW(prev, hwnd, msg, wp, lp) : CallWindowProcA(prev, hwnd, msg, wp, lp);
+}
+
+// On to the procedure below ours for a message of the window's own dispatch. A 64-bit program's
+// procedure that is code (not a handle the platform stands in for one of the other character set)
+// is called as is: the platform's CallWindowProc would only find that out again, at the cost of
+// two thirds of a bare message. A 32-bit one always goes through the platform, which also keeps
+// the registers of a procedure that does not keep them itself.
+inline LRESULT Next(const Window& w, WNDPROC prev, bool unicode, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+#if defined(_WIN64)
+  if (w.direct) return prev(hwnd, msg, wp, lp);
+#else
+  (void)w;
+#endif
+  return Forward(prev, unicode, hwnd, msg, wp, lp);
 }
 
 void SetStatus(Session& s, State state, LONG reason) {
@@ -518,6 +540,7 @@ void Attach(HWND hwnd, DWORD watcher_pid, ULONG pipe_value) {
       return;
     }
     w->prev = reinterpret_cast<WNDPROC>(prev);
+    w->direct = sizeof(void*) == 8 && Code(prev);
     w->subclassed = true;
   }
   // Our procedure is in a window's chain now: this DLL must outlive any FreeLibrary.
@@ -657,10 +680,20 @@ struct Pending {
   Record record;  // our copy
 };
 
-// A call to one of our procedures for a window it does not serve (a pointer kept past the end of
-// its window, the entry serving another one since): handed to the platform's default.
+bool Ours(LONG_PTR proc) {
+  for (WNDPROC p : Procs::procs)
+    if (reinterpret_cast<LONG_PTR>(p) == proc) return true;
+  return false;
+}
+
+// A call to one of our procedures for a window it does not serve: a program that kept the
+// procedure it replaced in one window (ours) and hands other windows of the class to it, or a
+// pointer kept past the end of its window. Such a program means the class's own procedure.
 LRESULT Stray(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  return IsWindowUnicode(hwnd) ? DefWindowProcW(hwnd, msg, wp, lp) : DefWindowProcA(hwnd, msg, wp, lp);
+  const bool unicode = IsWindowUnicode(hwnd) != FALSE;
+  const LONG_PTR cls = unicode ? GetClassLongPtrW(hwnd, GCLP_WNDPROC) : GetClassLongPtrA(hwnd, GCLP_WNDPROC);
+  if (cls && !Ours(cls)) return Forward(reinterpret_cast<WNDPROC>(cls), unicode, hwnd, msg, wp, lp);
+  return unicode ? DefWindowProcW(hwnd, msg, wp, lp) : DefWindowProcA(hwnd, msg, wp, lp);
 }
 
 // The capture itself: only on the window's thread, inside a frame counted in `depth`.
@@ -675,7 +708,7 @@ LRESULT Capture(Window& w, WNDPROC prev, bool unicode, HWND hwnd, UINT msg, WPAR
     } else if (w.depth == 1) {
       AfterLastSession(w);
     }
-    return Forward(prev, unicode, hwnd, msg, wp, lp);
+    return Next(w, prev, unicode, hwnd, msg, wp, lp);
   }
   Pending pending[kMaxSessions];
   int n = 0;
@@ -698,7 +731,7 @@ LRESULT Capture(Window& w, WNDPROC prev, bool unicode, HWND hwnd, UINT msg, WPAR
       ++n;
     }
   }
-  const LRESULT result = Forward(prev, unicode, hwnd, msg, wp, lp);
+  const LRESULT result = Next(w, prev, unicode, hwnd, msg, wp, lp);
   // The window answered: the result goes into each record still ours (this thread is the only
   // writer, so a session whose generation is unchanged has not been given up meanwhile, also not by
   // a cut-out noticed inside the call).
