@@ -124,8 +124,9 @@ void WatchAgain(Program& p, HWND window, const std::string& after) {
       EXPECT_EQ(7, answer) << after << ", watched again: the window's own answer to message " << i;
     }
   }
-  ASSERT_TRUE(p.Healthy()) << after << ", watched again: " << p.State();
+  // (Also when the program hung or died: what was captured then shows what went round.)
   EXPECT_EQ(Numbers(first, first + 4), AwaitCounted(sink, 4)) << after << ", watched again: what was captured";
+  ASSERT_TRUE(p.Healthy()) << after << ", watched again: " << p.State();
   // What the window's own procedure got meanwhile: those four, once each, in order.
   std::vector<LONG_PTR> got;
   for (LRESULT at = handled, end = p.Ask(kCountedCount, window); at >= 0 && at < end && got.size() < 16; ++at)
