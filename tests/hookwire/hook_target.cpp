@@ -14,6 +14,16 @@
 // itself, which a watcher of the other bitness could not hand over whole), and counts,
 // with a vectored exception handler, every access violation raised in it (kQueryExceptions),
 // whether or not something handled it afterwards.
+// Layers of its own on any of its windows (wParam: the window, 0 for the main one): a subclass that
+// answers WM_NULL itself and passes the rest on (kSwallowNullOn, kSwallowNullOff); a pass-through
+// "keeper" that keeps the pointer it replaced, as a program's subclass does: kKeeperOn puts it on
+// top, kKeeperOff puts back what it kept (and still keeps it), kKeeperAgain puts the keeper on top
+// again as it was, kCallKept calls the kept pointer with kCounted (lParam as wParam), and
+// kKeeperOffAndDestroy puts back what it kept and destroys the window at once. kRestoreOriginal
+// puts back the class's own procedure, kIsOriginal says whether it is the window's. Each window
+// logs kCounted for itself: kCountedCount says how many came, kCountedDisorder 0 when the n-th
+// had wParam n for every n (else the first place that did not, plus one), kCountedAt the wParam of
+// the one at place lParam (-1 past the end).
 #include <windows.h>
 #include <commctrl.h>
 
@@ -21,12 +31,16 @@
 
 #include <cstdio>
 #include <cwchar>
+#include <map>
 #include <vector>
 
 namespace {
 constexpr wchar_t kOwnPrev[] = L"HookTarget.OwnPrev";
 constexpr wchar_t kAnsiOriginal[] = L"HookTarget.AnsiOriginal";
+constexpr wchar_t kKept[] = L"HookTarget.Kept";
+constexpr wchar_t kSwallowPrev[] = L"HookTarget.SwallowPrev";
 std::vector<std::pair<UINT, WPARAM>> g_log;
+std::map<HWND, std::vector<WPARAM>> g_counted;
 const wchar_t* g_log_path = nullptr;
 HWND g_main = nullptr;
 volatile LONG g_exceptions = 0;
@@ -44,6 +58,17 @@ LRESULT CALLBACK CommonSubclass(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR
 LRESULT CALLBACK OwnSubclass(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
   auto prev = reinterpret_cast<WNDPROC>(GetPropW(h, kOwnPrev));
   return prev ? CallWindowProcW(prev, h, msg, wp, lp) : DefWindowProcW(h, msg, wp, lp);
+}
+
+LRESULT CALLBACK SwallowNull(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_NULL) return 0;
+  auto prev = reinterpret_cast<WNDPROC>(GetPropW(h, kSwallowPrev));
+  return prev ? CallWindowProcW(prev, h, msg, wp, lp) : DefWindowProcW(h, msg, wp, lp);
+}
+
+LRESULT CALLBACK Keeper(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+  auto kept = reinterpret_cast<WNDPROC>(GetPropW(h, kKept));
+  return kept ? CallWindowProcW(kept, h, msg, wp, lp) : DefWindowProcW(h, msg, wp, lp);
 }
 
 LRESULT CALLBACK AnsiProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) { return DefWindowProcA(h, msg, wp, lp); }
@@ -73,7 +98,55 @@ bool Logged(UINT msg) {
   return GetClipboardFormatNameW(msg, name, 64) > 0 && std::wcsncmp(name, L"HookTargetLog.", 14) == 0;
 }
 
+LRESULT CALLBACK Proc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
+
+// The requests about one window's own layers and log; false when `msg` is none of them.
+bool Layers(HWND h, UINT msg, WPARAM wp, LPARAM lp, LRESULT* out) {
+  HWND w = wp ? reinterpret_cast<HWND>(wp) : h;
+  auto set = [w](LONG_PTR proc) { return SetWindowLongPtrW(w, GWLP_WNDPROC, proc) != 0; };
+  switch (msg) {
+    case kSwallowNullOn:
+      *out = SetPropW(w, kSwallowPrev, reinterpret_cast<HANDLE>(
+                                           SetWindowLongPtrW(w, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(SwallowNull))));
+      return true;
+    case kSwallowNullOff: *out = set(reinterpret_cast<LONG_PTR>(RemovePropW(w, kSwallowPrev))); return true;
+    case kKeeperOn:
+      *out = SetPropW(w, kKept, reinterpret_cast<HANDLE>(
+                                    SetWindowLongPtrW(w, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(Keeper))));
+      return true;
+    case kKeeperOff: *out = set(reinterpret_cast<LONG_PTR>(GetPropW(w, kKept))); return true;
+    case kKeeperAgain: *out = set(reinterpret_cast<LONG_PTR>(Keeper)); return true;
+    case kCallKept: {
+      auto kept = reinterpret_cast<WNDPROC>(GetPropW(w, kKept));
+      *out = kept ? CallWindowProcW(kept, w, kCounted, static_cast<WPARAM>(lp), 0) : -1;
+      return true;
+    }
+    case kKeeperOffAndDestroy:
+      set(reinterpret_cast<LONG_PTR>(GetPropW(w, kKept)));
+      *out = DestroyWindow(w);
+      return true;
+    case kRestoreOriginal: *out = set(reinterpret_cast<LONG_PTR>(Proc)); return true;
+    case kIsOriginal: *out = GetWindowLongPtrW(w, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(Proc); return true;
+    case kCountedCount: *out = static_cast<LRESULT>(g_counted[w].size()); return true;
+    case kCountedAt: {
+      const auto& v = g_counted[w];
+      *out = static_cast<size_t>(lp) < v.size() ? static_cast<LRESULT>(v[static_cast<size_t>(lp)]) : -1;
+      return true;
+    }
+    case kCountedDisorder: {
+      const auto& v = g_counted[w];
+      *out = 0;
+      for (size_t i = 0; i < v.size() && !*out; ++i)
+        if (v[i] != i) *out = static_cast<LRESULT>(i + 1);
+      return true;
+    }
+  }
+  return false;
+}
+
 LRESULT CALLBACK Proc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+  LRESULT answer = 0;
+  if (Layers(h, msg, wp, lp, &answer)) return answer;
   if (msg == kDump) {
     FILE* f = _wfopen(g_log_path, L"w");
     if (!f) return -1;
@@ -133,6 +206,7 @@ LRESULT CALLBACK Proc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
   }
   if ((msg >= WM_USER && msg < WM_USER + 0x7000) || (msg > 0xFFFF && msg < 0x80000000u) || Logged(msg)) {
     g_log.emplace_back(msg, wp);
+    if (msg == kCounted) g_counted[h].push_back(wp);
     if (msg == kNested) SendMessageW(h, kNestedInner, wp, 0);
     if (msg >= WM_USER + 0x1000 && msg < WM_USER + 0x2000) return static_cast<LRESULT>(3 * wp + 1);
     return 7;  // the target's own answer

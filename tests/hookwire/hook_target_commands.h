@@ -18,3 +18,18 @@ constexpr UINT kAnsiIsOriginal = WM_USER + 0x7FFB;
 constexpr UINT kAnsiRestore = WM_USER + 0x7FFC;
 constexpr UINT kNested = WM_USER + 0x6FF0;
 constexpr UINT kNestedInner = WM_USER + 0x6FF1;
+// The layers a program puts on one of its windows itself, and that window's own log of kCounted
+// (wParam: the window, 0 for the main one).
+constexpr UINT kCounted = WM_USER + 0x50;
+constexpr UINT kSwallowNullOn = WM_USER + 0x7FE0;
+constexpr UINT kSwallowNullOff = WM_USER + 0x7FE1;
+constexpr UINT kKeeperOn = WM_USER + 0x7FE2;
+constexpr UINT kKeeperOff = WM_USER + 0x7FE3;
+constexpr UINT kKeeperAgain = WM_USER + 0x7FE4;
+constexpr UINT kCallKept = WM_USER + 0x7FE5;
+constexpr UINT kRestoreOriginal = WM_USER + 0x7FE6;
+constexpr UINT kCountedCount = WM_USER + 0x7FE7;
+constexpr UINT kCountedDisorder = WM_USER + 0x7FE8;
+constexpr UINT kKeeperOffAndDestroy = WM_USER + 0x7FE9;
+constexpr UINT kIsOriginal = WM_USER + 0x7FEA;
+constexpr UINT kCountedAt = WM_USER + 0x7FEB;

@@ -139,6 +139,55 @@ inline com_ptr<_HookwireWindow> Watch(LONG hwnd, Sink& sink) {
   return w;
 }
 
+// Watches `h` for every message; the watcher's answer is in *hr (no check here: callers test refusals).
+inline com_ptr<_HookwireWindow> TryWatch(HWND h, Sink& sink, HRESULT* hr) {
+  com_ptr<_HookwireWindow> w = NewHookwireWindow();
+  w->put_hWnd(static_cast<LONG>(reinterpret_cast<LONG_PTR>(h)));
+  w->put_WatchMessage(kAll, VARIANT_TRUE);
+  w->putref_MessageSink(&sink);
+  *hr = w->put_Subclassed(VARIANT_TRUE);
+  return w;
+}
+
+// Whether the capture ended on its own, and why (HookwireEndReason).
+inline bool Ended(const com_ptr<_HookwireWindow>& w, LONG* why) {
+  auto info = w.query<IhkCaptureInfo>(IID_IhkCaptureInfo);
+  VARIANT_BOOL e = VARIANT_FALSE;
+  info->get_CaptureEnded(&e);
+  info->get_EndReason(why);
+  return e != VARIANT_FALSE;
+}
+
+// Capture buffers mapped in a process, and the handle values it holds.
+struct Footprint {
+  int views = 0;
+  int handles = 0;
+};
+
+inline Footprint Measure(HANDLE process) {
+  Footprint f;
+  const SIZE_T want = static_cast<SIZE_T>(hookwire::ring::SectionBytes(hookwire::ring::kCapacity));
+  MEMORY_BASIC_INFORMATION mbi{};
+  BYTE* p = nullptr;
+  while (VirtualQueryEx(process, p, &mbi, sizeof mbi) == sizeof mbi) {
+    if (mbi.Type == MEM_MAPPED && mbi.State == MEM_COMMIT && mbi.RegionSize >= want - 4096 &&
+        mbi.RegionSize <= want + 65536)
+      ++f.views;
+    BYTE* next = static_cast<BYTE*>(mbi.BaseAddress) + mbi.RegionSize;
+    if (next <= p) break;
+    p = next;
+  }
+  for (ULONG_PTR value = 4; value < 0x4000; value += 4) {
+    HANDLE mine = nullptr;
+    if (DuplicateHandle(process, reinterpret_cast<HANDLE>(value), GetCurrentProcess(), &mine, 0, FALSE,
+                        DUPLICATE_SAME_ACCESS)) {
+      ++f.handles;
+      CloseHandle(mine);
+    }
+  }
+  return f;
+}
+
 }  // namespace
 
 // The watcher's buffer as a hostile program of the same user finds it: through the target's
