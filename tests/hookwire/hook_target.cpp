@@ -71,6 +71,12 @@ LRESULT CALLBACK Keeper(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
   return kept ? CallWindowProcW(kept, h, msg, wp, lp) : DefWindowProcW(h, msg, wp, lp);
 }
 
+WNDPROC g_shared_kept = nullptr;
+
+LRESULT CALLBACK SharedKeeper(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+  return CallWindowProcW(g_shared_kept, h, msg, wp, lp);
+}
+
 LRESULT CALLBACK AnsiProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) { return DefWindowProcA(h, msg, wp, lp); }
 
 HWND NewAnsiChild(HWND parent) {
@@ -116,6 +122,10 @@ bool Layers(HWND h, UINT msg, WPARAM wp, LPARAM lp, LRESULT* out) {
       return true;
     case kKeeperOff: *out = set(reinterpret_cast<LONG_PTR>(GetPropW(w, kKept))); return true;
     case kKeeperAgain: *out = set(reinterpret_cast<LONG_PTR>(Keeper)); return true;
+    case kSharedKeeperOn:
+      g_shared_kept = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(w, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(SharedKeeper)));
+      *out = SetWindowLongPtrW(reinterpret_cast<HWND>(lp), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(SharedKeeper)) != 0;
+      return true;
     case kCallKept: {
       auto kept = reinterpret_cast<WNDPROC>(GetPropW(w, kKept));
       *out = kept ? CallWindowProcW(kept, w, kCounted, static_cast<WPARAM>(lp), 0) : -1;

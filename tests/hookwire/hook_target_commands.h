@@ -33,3 +33,6 @@ constexpr UINT kCountedDisorder = WM_USER + 0x7FE8;
 constexpr UINT kKeeperOffAndDestroy = WM_USER + 0x7FE9;
 constexpr UINT kIsOriginal = WM_USER + 0x7FEA;
 constexpr UINT kCountedAt = WM_USER + 0x7FEB;
+// One keeper for two windows, as programs write it with one global: wParam's window is subclassed
+// first and the pointer it replaced is handed every message of both (lParam: the second window).
+constexpr UINT kSharedKeeperOn = WM_USER + 0x7FEC;

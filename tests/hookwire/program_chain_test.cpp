@@ -533,3 +533,29 @@ TEST(ProgramChain, TakingItsSubclassOffAndDestroyingTheWindowLeavesNothing) {
 // (A program of the other bitness is watched through the companion, a few times slower: this
 // bitness only.)
 TEST(ProgramChain, AKeptPointerStillWorksAfterManyOtherCutOuts) { KeptAfterManyOtherCutOuts(L"HookTarget.exe"); }
+
+// A program that keeps the procedure it replaced in one window (ours, while it is watched) in one
+// global and hands the messages of another window of the class to it: that window's own procedure
+// still gets them, and the watched one's capture goes on.
+TEST(ProgramChain, OneKeptPointerForTwoWindowsServesBoth) {
+  for (const wchar_t* exe : {L"HookTarget.exe", OtherBitness()}) {
+    SCOPED_TRACE(testing::Message() << "target " << std::wstring(exe).c_str());
+    Program p(L"shared keeper target", exe);
+    ASSERT_TRUE(p.ok());
+    HWND a = p.NewWindow(), b = p.NewWindow();
+    ASSERT_TRUE(a && b);
+    RecordingSink sink;
+    HRESULT hr = E_FAIL;
+    auto w = TryWatch(a, sink, &hr);
+    ASSERT_EQ(S_OK, hr) << testing_support::LastErrorDescription();
+    ASSERT_EQ(1, p.Ask(kSharedKeeperOn, a, reinterpret_cast<LPARAM>(b)));
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_EQ(7, p.SendCounted(b)) << "the other window's own answer to message " << i;
+      EXPECT_EQ(7, p.SendCounted(a)) << "the watched window's own answer to message " << i;
+    }
+    ExpectEachOnce(p, b, "the other window");
+    ExpectEachOnce(p, a, "the watched window");
+    EXPECT_EQ(Numbers(0, 3), AwaitCounted(sink, 3)) << "what was captured of the watched window";
+    w->put_Subclassed(VARIANT_FALSE);
+  }
+}
