@@ -362,11 +362,24 @@ LRESULT CALLBACK LookHook(int code, WPARAM wp, LPARAM lp) {
 // The window went without our seeing it go (we were out of its chain): let go of it from here, once
 // no frame of ours for it is on its thread's stack. The window's thread checks `releasing` after it
 // counts its frame in, this thread checks `depth` after it set `releasing`: one of the two sees the other.
+// A thread that ended inside the window's procedure (it called ExitThread there) left frames of ours
+// that will never return: it counts as off our procedure.
+bool ThreadEnded(DWORD id) {
+  HANDLE t = OpenThread(SYNCHRONIZE, FALSE, id);
+  if (!t) return true;
+  const bool ended = WaitForSingleObject(t, 0) == WAIT_OBJECT_0;
+  CloseHandle(t);
+  return ended;
+}
+
 void ReleaseGone(Window& w) {
   if (InterlockedCompareExchange(&w.releasing, 1, 0) != 0) return;
   if (InterlockedCompareExchange(&w.depth, 0, 0) != 0) {
-    InterlockedExchange(&w.releasing, 0);
-    return;
+    if (!ThreadEnded(w.thread)) {
+      InterlockedExchange(&w.releasing, 0);
+      return;
+    }
+    InterlockedExchange(&w.depth, 0);
   }
   w.gone = true;
   Retire(w, kEndWindowDestroyed, true);  // `releasing` stays set: the entry is not ours to capture with any more
@@ -680,19 +693,19 @@ struct Pending {
   Record record;  // our copy
 };
 
-bool Ours(LONG_PTR proc) {
-  for (WNDPROC p : Procs::procs)
-    if (reinterpret_cast<LONG_PTR>(p) == proc) return true;
-  return false;
-}
-
-// A call to one of our procedures for a window it does not serve: a program that kept the
-// procedure it replaced in one window (ours) and hands other windows of the class to it, or a
-// pointer kept past the end of its window. Such a program means the class's own procedure.
-LRESULT Stray(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+// A call to one of our procedures for another window than the one it serves: a program that keeps
+// the procedure it replaced in one window (ours) in one global and hands the messages of other
+// windows to it. Unwatched, it would have handed them to the procedure below ours, so they go there;
+// a procedure of ours that serves no window hands them to the window's class.
+LRESULT Stray(const Window& w, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  const LONG state = w.state;
+  const WNDPROC prev = w.prev;
+  if ((state == kActive || state == kRetired) && prev) return Forward(prev, w.unicode, hwnd, msg, wp, lp);
   const bool unicode = IsWindowUnicode(hwnd) != FALSE;
-  const LONG_PTR cls = unicode ? GetClassLongPtrW(hwnd, GCLP_WNDPROC) : GetClassLongPtrA(hwnd, GCLP_WNDPROC);
-  if (cls && !Ours(cls)) return Forward(reinterpret_cast<WNDPROC>(cls), unicode, hwnd, msg, wp, lp);
+  LONG_PTR cls = unicode ? GetClassLongPtrW(hwnd, GCLP_WNDPROC) : GetClassLongPtrA(hwnd, GCLP_WNDPROC);
+  for (WNDPROC p : Procs::procs)
+    if (reinterpret_cast<LONG_PTR>(p) == cls) cls = 0;
+  if (cls) return Forward(reinterpret_cast<WNDPROC>(cls), unicode, hwnd, msg, wp, lp);
   return unicode ? DefWindowProcW(hwnd, msg, wp, lp) : DefWindowProcA(hwnd, msg, wp, lp);
 }
 
@@ -760,7 +773,7 @@ LRESULT Capture(Window& w, WNDPROC prev, bool unicode, HWND hwnd, UINT msg, WPAR
 
 LRESULT Dispatch(Window& w, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   const LONG state = w.state;
-  if ((state != kActive && state != kRetired) || Low32(w.hwnd) != Low32(hwnd)) return Stray(hwnd, msg, wp, lp);
+  if ((state != kActive && state != kRetired) || Low32(w.hwnd) != Low32(hwnd)) return Stray(w, hwnd, msg, wp, lp);
   const WNDPROC prev = w.prev;
   const bool unicode = w.unicode;
   if (msg == ProbeMessage() && wp == kProbeTag) {
@@ -771,7 +784,7 @@ LRESULT Dispatch(Window& w, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     if (!lp) return 0;  // the timer's nudge: nothing below us needs it
     return Forward(prev, unicode, hwnd, msg, wp, lp);  // an asking for another of ours, further down
   }
-  if (state != kActive || !prev) return prev ? Forward(prev, unicode, hwnd, msg, wp, lp) : Stray(hwnd, msg, wp, lp);
+  if (state != kActive || !prev) return prev ? Forward(prev, unicode, hwnd, msg, wp, lp) : Stray(w, hwnd, msg, wp, lp);
   InterlockedIncrement(&w.depth);
   const LRESULT result = (w.releasing || w.state != kActive || w.thread != GetCurrentThreadId())
                              ? Forward(prev, unicode, hwnd, msg, wp, lp)

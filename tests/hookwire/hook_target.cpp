@@ -72,6 +72,13 @@ LRESULT CALLBACK Keeper(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 WNDPROC g_shared_kept = nullptr;
+constexpr wchar_t kTallyPrev[] = L"HookTarget.TallyPrev";
+std::map<HWND, LONG> g_tally;
+
+LRESULT CALLBACK Tally(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == kCounted) ++g_tally[h];
+  return CallWindowProcW(reinterpret_cast<WNDPROC>(GetPropW(h, kTallyPrev)), h, msg, wp, lp);
+}
 
 LRESULT CALLBACK SharedKeeper(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
   return CallWindowProcW(g_shared_kept, h, msg, wp, lp);
@@ -122,6 +129,11 @@ bool Layers(HWND h, UINT msg, WPARAM wp, LPARAM lp, LRESULT* out) {
       return true;
     case kKeeperOff: *out = set(reinterpret_cast<LONG_PTR>(GetPropW(w, kKept))); return true;
     case kKeeperAgain: *out = set(reinterpret_cast<LONG_PTR>(Keeper)); return true;
+    case kTallyOn:
+      *out = SetPropW(w, kTallyPrev, reinterpret_cast<HANDLE>(
+                                         SetWindowLongPtrW(w, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(Tally))));
+      return true;
+    case kTallyCount: *out = g_tally[w]; return true;
     case kSharedKeeperOn:
       g_shared_kept = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(w, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(SharedKeeper)));
       *out = SetWindowLongPtrW(reinterpret_cast<HWND>(lp), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(SharedKeeper)) != 0;
@@ -154,6 +166,21 @@ bool Layers(HWND h, UINT msg, WPARAM wp, LPARAM lp, LRESULT* out) {
   return false;
 }
 
+struct ThreadStart {
+  HANDLE made;
+  HWND window;
+};
+
+DWORD WINAPI ThreadWindowMain(void* p) {
+  auto* s = static_cast<ThreadStart*>(p);
+  s->window = CreateWindowExW(0, L"HookTargetWindow", L"thread", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                              GetModuleHandleW(nullptr), nullptr);
+  SetEvent(s->made);
+  MSG m;
+  while (GetMessageW(&m, nullptr, 0, 0) > 0) DispatchMessageW(&m);
+  return 0;
+}
+
 LRESULT CALLBACK Proc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
   LRESULT answer = 0;
   if (Layers(h, msg, wp, lp, &answer)) return answer;
@@ -179,6 +206,16 @@ LRESULT CALLBACK Proc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
   if (msg == kCommonUnsubclass) return RemoveWindowSubclass(h, CommonSubclass, 1);
   if (msg == kSetProc) return SetWindowLongPtrW(h, GWLP_WNDPROC, lp);
   if (msg == kNewChild) return reinterpret_cast<LRESULT>(NewChild(h));
+  if (msg == kEndThread && h != g_main) ExitThread(0);
+  if (msg == kThreadWindow) {
+    ThreadStart start{CreateEventW(nullptr, TRUE, FALSE, nullptr), nullptr};
+    if (HANDLE t = CreateThread(nullptr, 0, ThreadWindowMain, &start, 0, nullptr)) {
+      WaitForSingleObject(start.made, 5000);
+      CloseHandle(t);
+    }
+    CloseHandle(start.made);
+    return reinterpret_cast<LRESULT>(start.window);
+  }
   if (msg == kAnsiChild) return reinterpret_cast<LRESULT>(NewAnsiChild(h));
   if (msg == kAnsiIsOriginal) {
     HWND w = reinterpret_cast<HWND>(wp);

@@ -36,3 +36,10 @@ constexpr UINT kCountedAt = WM_USER + 0x7FEB;
 // One keeper for two windows, as programs write it with one global: wParam's window is subclassed
 // first and the pointer it replaced is handed every message of both (lParam: the second window).
 constexpr UINT kSharedKeeperOn = WM_USER + 0x7FEC;
+// A window on a thread of its own (the answer), whose thread ends inside its procedure when it is
+// sent or posted kEndThread; a pass-through that counts the kCounted messages a window's chain hands
+// it (kTallyOn, kTallyCount; wParam: the window).
+constexpr UINT kThreadWindow = WM_USER + 0x7FED;
+constexpr UINT kEndThread = WM_USER + 0x7FEE;
+constexpr UINT kTallyOn = WM_USER + 0x7FEF;
+constexpr UINT kTallyCount = WM_USER + 0x7FDF;

@@ -535,8 +535,9 @@ TEST(ProgramChain, TakingItsSubclassOffAndDestroyingTheWindowLeavesNothing) {
 TEST(ProgramChain, AKeptPointerStillWorksAfterManyOtherCutOuts) { KeptAfterManyOtherCutOuts(L"HookTarget.exe"); }
 
 // A program that keeps the procedure it replaced in one window (ours, while it is watched) in one
-// global and hands the messages of another window of the class to it: that window's own procedure
-// still gets them, and the watched one's capture goes on.
+// global and hands the messages of another window to it: that window's messages go down the chain
+// they would have gone unwatched (through the first window's own layer, which serves any window, to
+// the second window's procedure), and the watched one's capture goes on.
 TEST(ProgramChain, OneKeptPointerForTwoWindowsServesBoth) {
   for (const wchar_t* exe : {L"HookTarget.exe", OtherBitness()}) {
     SCOPED_TRACE(testing::Message() << "target " << std::wstring(exe).c_str());
@@ -544,6 +545,7 @@ TEST(ProgramChain, OneKeptPointerForTwoWindowsServesBoth) {
     ASSERT_TRUE(p.ok());
     HWND a = p.NewWindow(), b = p.NewWindow();
     ASSERT_TRUE(a && b);
+    ASSERT_TRUE(p.Ask(kTallyOn, a) && p.Ask(kTallyOn, b));
     RecordingSink sink;
     HRESULT hr = E_FAIL;
     auto w = TryWatch(a, sink, &hr);
@@ -555,7 +557,41 @@ TEST(ProgramChain, OneKeptPointerForTwoWindowsServesBoth) {
     }
     ExpectEachOnce(p, b, "the other window");
     ExpectEachOnce(p, a, "the watched window");
+    EXPECT_EQ(3, p.Ask(kTallyCount, b)) << "the other window's messages that went through the layer below ours";
+    EXPECT_EQ(3, p.Ask(kTallyCount, a)) << "the watched window's messages that went through its own layer";
     EXPECT_EQ(Numbers(0, 3), AwaitCounted(sink, 3)) << "what was captured of the watched window";
     w->put_Subclassed(VARIANT_FALSE);
+  }
+}
+
+// A window whose thread ends inside its own procedure while it is watched: the watcher is told the
+// window went, and the program lets go of the capture (a thread that never returns to our procedure
+// used to keep the buffer and four handles for good, and after 128 such windows the program could
+// not be watched any more).
+TEST(ProgramChain, AThreadEndingInsideItsWindowsProcedureLeavesNothing) {
+  for (const wchar_t* exe : {L"HookTarget.exe", OtherBitness()}) {
+    SCOPED_TRACE(testing::Message() << "target " << std::wstring(exe).c_str());
+    Program p(L"thread ends target", exe);
+    ASSERT_TRUE(p.ok());
+    const Footprint base = Baseline(p);
+    for (int round = 0; round < 3; ++round) {
+      HWND t = reinterpret_cast<HWND>(p.Ask(kThreadWindow));
+      ASSERT_TRUE(t) << "round " << round;
+      RecordingSink sink;
+      HRESULT hr = E_FAIL;
+      auto w = TryWatch(t, sink, &hr);
+      ASSERT_EQ(S_OK, hr) << "round " << round << ": " << testing_support::LastErrorDescription();
+      SendMessageTimeoutW(t, WM_USER + 0x7100, 1, 0, SMTO_NORMAL, kAnswerMs, nullptr);
+      EXPECT_TRUE(PumpUntil([&] { return !sink.got.empty(); }, 3000)) << "round " << round << ": nothing captured";
+      PostMessageW(t, kEndThread, 0, 0);
+      LONG why = 0;
+      EXPECT_TRUE(AwaitEnd(w, &why, 5000)) << "round " << round << ": the end is not told";
+      EXPECT_EQ(kEndWindowDestroyed, why) << "round " << round;
+      w->put_Subclassed(VARIANT_FALSE);
+    }
+    const Footprint end = AwaitBaseline(p, base, 4000);
+    EXPECT_EQ(base.views, end.views) << "capture buffers still mapped in the program";
+    EXPECT_LE(end.handles, base.handles) << "handles left in the program";
+    EXPECT_TRUE(p.Healthy()) << p.State();
   }
 }
