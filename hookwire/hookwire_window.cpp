@@ -7,6 +7,7 @@
 
 #include "message_data.h"
 #include "runtime_error.h"
+#include "same_handle.h"
 #include "subclass_chain.h"
 #include "window_text.h"
 #include "window_list.h"
@@ -77,7 +78,7 @@ bool HookwireWindow::OwnThreadWindow() const noexcept {
 // same bitness are captured through the hook; the desktop window is never watched.
 bool HookwireWindow::Subclassable() const noexcept {
   HWND h = Window();
-  if (!h || h == GetDesktopWindow()) return false;
+  if (!h || common::SameHandle(h, GetDesktopWindow())) return false;
   return OwnThread(h) || RemoteCapture::Available(h);
 }
 

@@ -13,6 +13,7 @@
 #include "attach.h"
 #include "capture_ring.h"
 #include "com_server.h"
+#include "same_handle.h"
 #include "hookwire_window.h"
 #include "runtime_error.h"
 #include "unique_handles.h"
@@ -414,7 +415,7 @@ const wchar_t* RefusalText(LONG why) {
 
 bool RemoteCapture::Available(HWND target) noexcept {
   DWORD pid = 0;
-  if (!target || !GetWindowThreadProcessId(target, &pid) || target == GetDesktopWindow()) return false;
+  if (!target || !GetWindowThreadProcessId(target, &pid) || common::SameHandle(target, GetDesktopWindow())) return false;
   bool target64 = sizeof(void*) == 8, known = true;
   if (pid != GetCurrentProcessId()) {
     common::unique_handle_close process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));

@@ -4,6 +4,7 @@
 
 #include "hookwire_window.h"
 #include "runtime_error.h"
+#include "same_handle.h"
 
 using common::com_ptr;
 
@@ -104,7 +105,7 @@ std::vector<HWND> DirectChildren(HWND parent) {
   // Then take the platform's own snapshot instead: the top-level windows for the desktop, else
   // every descendant, of which the direct children are kept.
   out.clear();
-  Collect collect{parent == GetDesktopWindow() ? nullptr : parent, &out};
+  Collect collect{common::SameHandle(parent, GetDesktopWindow()) ? nullptr : parent, &out};
   if (!collect.parent) EnumWindows(CollectDirectChild, reinterpret_cast<LPARAM>(&collect));
   else EnumChildWindows(parent, CollectDirectChild, reinterpret_cast<LPARAM>(&collect));
   return out;

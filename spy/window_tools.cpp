@@ -12,6 +12,7 @@
 #include "hex.h"
 #include "main_window.h"
 #include "settings.h"
+#include "same_handle.h"
 
 namespace spy {
 
@@ -277,7 +278,10 @@ bool MainWindow::FindWindowNode(const std::wstring& what_in, bool forward) {
       HWND h = reinterpret_cast<HWND>(static_cast<INT_PTR>(std::wcstoll(NodeTag(node).c_str(), nullptr, 10)));
       DWORD pid = 0;
       if (h) GetWindowThreadProcessId(h, &pid);
-      match = (h && pid == number) || reinterpret_cast<ULONG_PTR>(h) == number;
+      // (A handle with bit 31 set may be held sign-extended: its low 32 bits name it.)
+      match = (h && pid == number) ||
+              (h && number <= 0xFFFFFFFFull &&
+               common::SameHandle(h, reinterpret_cast<const void*>(static_cast<ULONG_PTR>(number))));
     }
     if (match) {
       // A selection as by the user: with Spy pressed the log follows the window.
@@ -400,7 +404,7 @@ LRESULT CALLBACK MainWindow::ToolWindowProc(HWND h, UINT msg, WPARAM wp, LPARAM 
 void MainWindow::HighlightSelectedWindow() {
   auto node = reinterpret_cast<HTREEITEM>(SendMessageW(tvWindows_, TVM_GETNEXTITEM, TVGN_CARET, 0));
   HWND h = node ? reinterpret_cast<HWND>(static_cast<INT_PTR>(std::wcstoll(NodeTag(node).c_str(), nullptr, 10))) : nullptr;
-  if (!h || !IsWindow(h) || h == GetDesktopWindow()) return;
+  if (!h || !IsWindow(h) || common::SameHandle(h, GetDesktopWindow())) return;
   if (flash_left_ % 2) DrawOutline(flash_window_);  // an outline of an earlier flash still drawn
   flash_timer_.Stop();
   flash_window_ = h;

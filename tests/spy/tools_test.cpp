@@ -21,7 +21,10 @@ BOOL CALLBACK CollectChild(HWND h, LPARAM lp) {
   auto* out = reinterpret_cast<std::vector<Child>*>(lp);
   wchar_t cls[64] = {};
   GetClassNameW(h, cls, 64);
-  if (GetParent(h) == GetAncestor(h, GA_PARENT)) out->push_back({cls, IsWindowVisible(h) != FALSE});
+  // (By the handles' low 32 bits: once bit 31 is set, a 64-bit program gets the parent
+  // sign-extended from one call and zero-extended from the other.)
+  const auto low = [](HWND w) { return static_cast<uint32_t>(reinterpret_cast<ULONG_PTR>(w)); };
+  if (low(GetParent(h)) == low(GetAncestor(h, GA_PARENT))) out->push_back({cls, IsWindowVisible(h) != FALSE});
   return TRUE;
 }
 

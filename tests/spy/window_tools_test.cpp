@@ -107,6 +107,31 @@ TEST_F(WindowTools, FindAWindowByCaptionClassHandleOrProcessIdAndALineOfTheLog) 
   EXPECT_TRUE(boxes_.empty());
 }
 
+// A window whose handle has bit 31 set (handles age so in a long session): found by the handle as
+// the inspector and the tree write it.
+TEST_F(WindowTools, AWindowWhoseHandleHasBit31SetIsFoundByItsHandle) {
+  HWND aged = nullptr;
+  for (int i = 0; i < 0x30000 && !aged; ++i) {  // a slot of the handle table used until its count reaches bit 31
+    HMENU m = CreateMenu();
+    if (!m) break;
+    const bool high = reinterpret_cast<ULONG_PTR>(m) & 0x80000000u;
+    DestroyMenu(m);
+    if (!high) continue;
+    aged = CreateWindowExW(0, L"STATIC", L"aged window", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    if (aged && !(reinterpret_cast<ULONG_PTR>(aged) & 0x80000000u)) {
+      DestroyWindow(aged);
+      aged = nullptr;
+    }
+  }
+  ASSERT_TRUE(aged) << "no window handle with bit 31 set came";
+  auto& w = Open();
+  SelectNode(w.FindNode(L"root"));
+  const std::wstring hex = L"0x" + common::Hex(static_cast<int32_t>(reinterpret_cast<INT_PTR>(aged)));
+  EXPECT_TRUE(w.FindWindowNode(hex, true)) << hex;
+  EXPECT_EQ(aged, SelectedWindow(w)) << hex;
+  DestroyWindow(aged);
+}
+
 TEST_F(WindowTools, HighlightFlashesTheOutlineAndLeavesTheScreenAsItWas) {
   TestWindow target(nullptr, L"Flashed");
   ShowWindow(target.hwnd(), SW_SHOWNA);
