@@ -51,7 +51,9 @@ struct Options {
   int memory_total = 100000; // row 5
   int popup_opens = 3;       // row 3: opens per side per repetition
   int leak_popups = 1000;    // row 6
-  std::wstring rows = L"1234567";  // --rows=36 runs only those figures (and their lettered rows)
+  int family_threads = 4;    // row 8: a program's threads, and windows on each
+  int family_per_thread = 50;
+  std::wstring rows = L"12345678";  // --rows=36 runs only those figures (and their lettered rows)
   bool alpha = false;        // rows 3 and 6: 32-bit pictures with an alpha channel
   bool Wants(wchar_t row) const { return rows.find(row) != std::wstring::npos; }
 };
@@ -970,6 +972,173 @@ void RowRemote(spy::MainWindow& w, const Options& o) {
   DestroyWindow(echo);
 }
 
+// --- row 8: a whole program's windows watched ---------------------------------------------------
+
+// Counts each window's messages of the benchmark and whether they came in the window's order.
+struct FamilyCounter : testing_support::CountingSink {
+  IhkMessageDetails* details = nullptr;
+  std::map<LONG, LONG> next;  // by window
+  LONG out_of_order = 0;
+  HRESULT STDMETHODCALLTYPE Message(LONG msg, LONG_PTR wp, LONG_PTR, LONG_PTR*) override {
+    if (msg != static_cast<LONG>(kBenchMessage)) return S_OK;
+    ++count;
+    LONG w = 0;
+    details->get_Window(&w);
+    LONG& n = next[w];
+    if (static_cast<LONG>(wp) != n) ++out_of_order;
+    n = static_cast<LONG>(wp) + 1;
+    return S_OK;
+  }
+  void Reset() {
+    count = out_of_order = 0;
+    next.clear();
+  }
+};
+
+// Committed memory of a process, private and mapped views (or only `type`), in MiB.
+double CommittedMiB(HANDLE process, DWORD type = 0) {
+  double bytes = 0;
+  MEMORY_BASIC_INFORMATION mbi;
+  for (const char* p = nullptr; VirtualQueryEx(process, p, &mbi, sizeof mbi) == sizeof mbi;) {
+    if (mbi.State == MEM_COMMIT && (type ? mbi.Type == type : (mbi.Type == MEM_PRIVATE || mbi.Type == MEM_MAPPED)))
+      bytes += static_cast<double>(mbi.RegionSize);
+    const char* next = static_cast<const char*>(mbi.BaseAddress) + mbi.RegionSize;
+    if (next <= p) break;
+    p = next;
+  }
+  return bytes / (1024.0 * 1024.0);
+}
+
+void RowFamily(const Options& o) {
+  const int windows = o.family_threads * o.family_per_thread;
+  const std::wstring kinds = L"01";
+  std::wstring schedule;
+  for (int rep = 0; rep < o.reps; ++rep)
+    for (size_t k = 0; k < kinds.size(); ++k) schedule += kinds[(k + static_cast<size_t>(rep)) % kinds.size()];
+  schedule += L"8";
+  const std::wstring name = L"SnoopetBenchFamily." + std::to_wstring(GetCurrentProcessId());
+  HANDLE ready = CreateEventW(nullptr, FALSE, FALSE, (name + L".ready").c_str());
+  HANDLE go = CreateEventW(nullptr, FALSE, FALSE, (name + L".go").c_str());
+  HANDLE done = CreateEventW(nullptr, FALSE, FALSE, (name + L".done").c_str());
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring result_file = std::wstring(temp) + name + L".txt";
+  wchar_t exe[MAX_PATH];
+  GetModuleFileNameW(nullptr, exe, MAX_PATH);
+  std::wstring dir = exe;
+  dir.erase(dir.find_last_of(L"\\/") + 1);
+  std::wstring cmd = L"\"" + dir + L"BenchTarget.exe\" /family \"" + name + L"\" " + std::to_wstring(o.family_threads) + L" " +
+                     std::to_wstring(o.family_per_thread) + L" " + std::to_wstring(o.remote_burst) + L" " + schedule +
+                     L" \"" + result_file + L"\" " + std::to_wstring(o.remote_total);
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+    Check(false, "row 8: BenchTarget.exe did not start");
+    return;
+  }
+  HWND root = nullptr;
+  if (WaitPumping(ready, 60)) root = FindWindowW(L"SnoopetBenchTarget", (name + L".0").c_str());
+  Check(root != nullptr, "row 8: the target's windows did not appear");
+  FamilyCounter counter;
+  common::com_ptr<_HookwireWindow> watcher;
+  common::com_ptr<IhkMessageDetails> details;
+  common::com_ptr<IhkCaptureScope> scope;
+  bool ok = root && SUCCEEDED(CoCreateInstance(CLSID_HookwireWindow, nullptr, CLSCTX_INPROC_SERVER, IID__HookwireWindow,
+                                               watcher.put_void())) &&
+            SUCCEEDED(watcher->QueryInterface(IID_IhkMessageDetails, details.put_void())) &&
+            SUCCEEDED(watcher->QueryInterface(IID_IhkCaptureScope, scope.put_void())) &&
+            SUCCEEDED(scope->put_Scope(hkScopeProcess)) && SUCCEEDED(watcher->put_WatchMessage(0xFFFF, VARIANT_TRUE));
+  counter.details = details.get();
+  double target_before = CommittedMiB(pi.hProcess), self_before = CommittedMiB(GetCurrentProcess());
+  const double mapped_before = CommittedMiB(pi.hProcess, MEM_MAPPED), image_before = CommittedMiB(pi.hProcess, MEM_IMAGE);
+  double target_growth = 0, self_growth = 0, mapped_growth = 0, image_growth = 0;
+  LONG watched = 0;
+  std::string burst_text = "-";
+  bool burst_ok = false;
+  for (size_t i = 0; ok && i < schedule.size(); ++i) {
+    const wchar_t phase = schedule[i];
+    const bool watching = phase != L'0';
+    counter.Reset();
+    if (watching)
+      ok = SUCCEEDED(watcher->put_hWnd(static_cast<LONG>(reinterpret_cast<LONG_PTR>(root)))) &&
+           SUCCEEDED(watcher->putref_MessageSink(&counter)) && SUCCEEDED(watcher->put_Subclassed(VARIANT_TRUE));
+    Check(ok, "row 8: could not watch the target's windows");
+    if (!ok) break;
+    PumpFor(0.05);
+    if (watching && !watched) {
+      scope->get_WatchedCount(&watched);
+      mapped_growth = CommittedMiB(pi.hProcess, MEM_MAPPED) - mapped_before;
+      image_growth = CommittedMiB(pi.hProcess, MEM_IMAGE) - image_before;
+      target_growth = std::max(target_growth, CommittedMiB(pi.hProcess) - target_before);
+      self_growth = std::max(self_growth, CommittedMiB(GetCurrentProcess()) - self_before);
+    }
+    counter.Reset();
+    const LONG lost_before = LostOf(watcher.get());
+    const double start = Now();
+    SetEvent(go);
+    ok = WaitPumping(done, 240);
+    Check(ok, "row 8: the target did not finish a phase");
+    const int sent = phase == L'8' ? o.remote_total / o.family_threads * o.family_threads
+                                   : o.remote_burst / o.family_threads * o.family_threads;
+    if (watching) {
+      LONG lost = 0;
+      for (const double until = Now() + 30; Now() < until && counter.count + (lost = LostOf(watcher.get()) - lost_before) < sent;)
+        PumpFor(0.01);
+      target_growth = std::max(target_growth, CommittedMiB(pi.hProcess) - target_before);
+      self_growth = std::max(self_growth, CommittedMiB(GetCurrentProcess()) - self_before);
+      if (phase == L'8') {
+        burst_ok = counter.count == sent && lost == 0 && counter.out_of_order == 0;
+        burst_text = Format("%.0f msgs/s, %ld of %d, %ld lost, %ld out of order, %zu windows", counter.count / (Now() - start),
+                            static_cast<long>(counter.count), sent, static_cast<long>(lost),
+                            static_cast<long>(counter.out_of_order), counter.next.size());
+      } else {
+        Check(counter.count == sent && lost == 0 && counter.out_of_order == 0,
+              "row 8: the sink saw " + std::to_string(counter.count) + " of " + std::to_string(sent) + ", " +
+                  std::to_string(lost) + " lost, " + std::to_string(counter.out_of_order) + " out of order");
+      }
+      watcher->put_Subclassed(VARIANT_FALSE);
+      watcher->putref_MessageSink(nullptr);
+    }
+  }
+  if (!ok) TerminateProcess(pi.hProcess, 9);
+  SetEvent(go);
+  WaitPumping(pi.hProcess, 30);
+  DWORD code = 1;
+  GetExitCodeProcess(pi.hProcess, &code);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  Check(code == 0, "row 8: BenchTarget.exe /family ended with " + std::to_string(code));
+  std::vector<double> by_kind[10];
+  if (FILE* f = _wfopen(result_file.c_str(), L"r")) {
+    char kind = 0;
+    double ns = 0;
+    while (std::fscanf(f, " %c %lf", &kind, &ns) == 2)
+      if (kind >= '0' && kind <= '9') by_kind[kind - '0'].push_back(ns / 1000);
+    std::fclose(f);
+    DeleteFileW(result_file.c_str());
+  }
+  CloseHandle(ready);
+  CloseHandle(go);
+  CloseHandle(done);
+  if (by_kind[0].empty() || by_kind[1].empty()) {
+    Check(false, "row 8: results of the target are missing");
+    return;
+  }
+  const std::string what = std::to_string(windows) + " windows on " + std::to_string(o.family_threads) + " threads";
+  AddRatio("8. msg cost in a target whose " + what + " are all watched", "same messages, not watched",
+           Median(by_kind[0]), Median(by_kind[1]), 3);
+  g_rows.push_back({"8b. windows taken in by one process-wide capture", "-", std::to_string(watched), "-",
+                    ">= " + std::to_string(windows), watched >= windows ? "ok" : "MISSED"});
+  g_rows.push_back({"8c. memory the capture added: target, watcher", "-",
+                    Format("%+.1f MiB (buffers %+.1f, hook DLL %+.1f), %+.1f MiB", target_growth, mapped_growth,
+                           image_growth, self_growth),
+                    "-", "each < 32 MiB",
+                    target_growth < 32 && self_growth < 32 ? "ok" : "MISSED"});
+  g_rows.push_back({"8d. " + std::to_string(o.remote_total) + " msgs in bursts over all windows", "-", burst_text, "-",
+                    "none lost, each window in order", burst_ok ? "ok" : "MISSED"});
+}
+
 // --- rows 3 and 6: the menu component's popups --------------------------------------------------
 
 constexpr int kPopupItems = 40;
@@ -1237,6 +1406,7 @@ int wmain(int argc, wchar_t** argv) {
       o.memory_total = 2000;
       o.popup_opens = 1;
       o.leak_popups = 3;
+      o.family_per_thread = 10;
     } else if (std::wcsncmp(argv[i], L"--rows=", 7) == 0) {
       o.rows = argv[i] + 7;
     } else if (std::wcscmp(argv[i], L"--alpha") == 0) {
@@ -1270,6 +1440,7 @@ int wmain(int argc, wchar_t** argv) {
     if (o.Wants('3') || o.Wants('6')) RowsMenu(o);
     if (o.Wants('5')) RowMemory(*w, o);
     if (o.Wants('7')) RowTools(*w, o);
+    if (o.Wants('8')) RowFamily(o);
     w.reset();
   }
   Pump();

@@ -8,6 +8,13 @@
 // pause of 50 ms between; every other phase sends <messages> messages to its own window,
 // whatever the benchmark watches meanwhile. Messages are numbered from 0 in each phase. The
 // time per message of each phase goes to the result file as "<phase> <nanoseconds>" lines.
+//
+// BenchTarget.exe /family <name> <threads> <windows per thread> <messages> <schedule> <result file>
+// <burst total>: a program of <threads> threads, each with a top-level window (caption
+// "<name>.<thread>") and children up to <windows per thread>. Per phase every thread sends its share
+// of the messages to its own windows in turn (wParam: the window's own count from 0 in the phase);
+// '8' sends <burst total> in all, each thread in bursts of 1,000 with a pause of 50 ms between. The
+// result file gets "<phase> <nanoseconds>" per thread and phase.
 #include <windows.h>
 
 #include <cstdio>
@@ -38,9 +45,115 @@ bool WaitPumping(HANDLE event, DWORD timeout_ms) {
   }
 }
 
+struct FamilyThread {
+  std::wstring caption;
+  int windows = 0;
+  HANDLE start = nullptr, finished = nullptr;  // per phase: the main thread's word, this thread's answer
+  const std::wstring* schedule = nullptr;
+  long messages = 0, burst = 0;
+  std::vector<std::pair<wchar_t, double>> results;
+  bool made = false;
+};
+
+DWORD WINAPI FamilyThreadMain(void* p) {
+  auto& t = *static_cast<FamilyThread*>(p);
+  std::vector<HWND> windows;
+  HWND top = CreateWindowExW(0, L"SnoopetBenchTarget", t.caption.c_str(), WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr,
+                             nullptr, GetModuleHandleW(nullptr), nullptr);
+  if (top) windows.push_back(top);
+  while (top && static_cast<int>(windows.size()) < t.windows)
+    if (HWND c = CreateWindowExW(0, L"SnoopetBenchTarget", L"", WS_CHILD, 0, 0, 10, 10, top, nullptr, GetModuleHandleW(nullptr), nullptr))
+      windows.push_back(c);
+    else
+      break;
+  t.made = static_cast<int>(windows.size()) == t.windows;
+  SetEvent(t.finished);
+  LARGE_INTEGER freq;
+  QueryPerformanceFrequency(&freq);
+  for (wchar_t phase : *t.schedule) {
+    if (!WaitPumping(t.start, 120000)) return 5;
+    MSG m;
+    PeekMessageW(&m, nullptr, 0, 0, PM_NOREMOVE);
+    std::vector<WPARAM> next(windows.size(), 0);
+    const long count = phase == L'8' ? t.burst : t.messages;
+    LARGE_INTEGER t0, t1;
+    QueryPerformanceCounter(&t0);
+    for (long i = 0; i < count;) {
+      for (long end = i + 1000; i < count && (phase != L'8' || i < end); ++i) {
+        const size_t k = static_cast<size_t>(i) % windows.size();
+        SendMessageW(windows[k], kBenchMessage, next[k]++, 0);
+      }
+      if (phase == L'8' && i < count) Sleep(50);
+    }
+    QueryPerformanceCounter(&t1);
+    t.results.emplace_back(phase, 1e9 * static_cast<double>(t1.QuadPart - t0.QuadPart) / static_cast<double>(freq.QuadPart) /
+                                      static_cast<double>(count));
+    SetEvent(t.finished);
+  }
+  WaitPumping(t.start, 120000);  // the windows stay until the benchmark is done with them
+  for (auto it = windows.rbegin(); it != windows.rend(); ++it) DestroyWindow(*it);
+  return 0;
+}
+
+int FamilyMain(int argc, wchar_t** argv) {
+  if (argc < 9) return 2;
+  const std::wstring name = argv[2];
+  const int threads = _wtoi(argv[3]), per_thread = _wtoi(argv[4]);
+  const long messages = std::wcstol(argv[5], nullptr, 10);
+  const std::wstring schedule = argv[6];
+  const long burst_total = std::wcstol(argv[8], nullptr, 10);
+  if (threads <= 0 || threads > 64 || per_thread <= 0 || messages <= 0 || burst_total <= 0) return 2;
+  HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, (name + L".ready").c_str());
+  HANDLE go = OpenEventW(SYNCHRONIZE, FALSE, (name + L".go").c_str());
+  HANDLE done = OpenEventW(EVENT_MODIFY_STATE, FALSE, (name + L".done").c_str());
+  if (!ready || !go || !done) return 4;
+  std::vector<FamilyThread> ts(static_cast<size_t>(threads));
+  std::vector<HANDLE> handles, finished;
+  for (int i = 0; i < threads; ++i) {
+    FamilyThread& t = ts[static_cast<size_t>(i)];
+    t.caption = name + L"." + std::to_wstring(i);
+    t.windows = per_thread;
+    t.start = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    t.finished = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    t.schedule = &schedule;
+    t.messages = messages / threads;
+    t.burst = burst_total / threads;
+    finished.push_back(t.finished);
+  }
+  for (auto& t : ts) handles.push_back(CreateThread(nullptr, 0, FamilyThreadMain, &t, 0, nullptr));
+  WaitForMultipleObjects(static_cast<DWORD>(finished.size()), finished.data(), TRUE, 60000);
+  for (auto& t : ts)
+    if (!t.made) return 3;
+  SetEvent(ready);
+  for (size_t p = 0; p < schedule.size(); ++p) {
+    if (WaitForSingleObject(go, 120000) != WAIT_OBJECT_0) return 5;
+    for (auto& t : ts) SetEvent(t.start);
+    if (WaitForMultipleObjects(static_cast<DWORD>(finished.size()), finished.data(), TRUE, 120000) >= WAIT_OBJECT_0 + finished.size())
+      return 5;
+    SetEvent(done);
+  }
+  WaitForSingleObject(go, 120000);
+  for (auto& t : ts) SetEvent(t.start);
+  WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), TRUE, 20000);
+  FILE* f = _wfopen(argv[7], L"w");
+  if (!f) return 6;
+  for (auto& t : ts)
+    for (auto& [phase, ns] : t.results) std::fprintf(f, "%c %.1f\n", static_cast<char>(phase), ns);
+  std::fclose(f);
+  return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  if (argc > 1 && std::wcscmp(argv[1], L"/family") == 0) {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = Proc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"SnoopetBenchTarget";
+    RegisterClassW(&wc);
+    return FamilyMain(argc, argv);
+  }
   if (argc < 6) return 2;
   const std::wstring name = argv[1];
   HWND echo = reinterpret_cast<HWND>(static_cast<LONG_PTR>(std::wcstoul(argv[2], nullptr, 16)));

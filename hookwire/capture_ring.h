@@ -24,7 +24,7 @@ namespace hookwire::ring {
 
 constexpr ULONG kMagic = 0x52574B48;  // "HKWR"
 constexpr ULONG kRequestMagic = 0x51574B48;  // "HKWQ"
-constexpr ULONG kVersion = 6;
+constexpr ULONG kVersion = 7;
 constexpr ULONG kCapacity = 8192;  // records; a power of two
 constexpr ULONG kMinCapacity = 64;
 constexpr ULONG kMaxCapacity = 1u << 16;  // a view of at most 32 MiB in the target
@@ -36,7 +36,7 @@ constexpr ULONG kMaxBytes = 64;
 
 // The message that asks the hook DLL to attach (wParam: the watcher's process id; lParam: the
 // handle, in the watcher's process, of the pipe that holds the Request).
-constexpr wchar_t kAttachMessage[] = L"HookwireAttach.4";
+constexpr wchar_t kAttachMessage[] = L"HookwireAttach.5";
 
 enum State : LONG {
   kNew = 0,       // made by the watcher, not yet taken by the target
@@ -52,6 +52,19 @@ enum Refusal : LONG {
   kNoSubclass = 3,    // the platform refused to subclass
   kTooMany = 4,       // too many watchers of this window
   kTooManyWindows = 5,  // too many watched windows in this program
+};
+
+// Which windows one buffer carries: the windows of the buffer's thread that belong to the family.
+enum Scope : ULONG {
+  kScopeWindow = 0,    // the window alone
+  kScopeChildren = 1,  // the root window and its descendants
+  kScopeThread = 2,    // every window of the thread
+  kScopeProcess = 3,   // every window of the program (one buffer per thread)
+};
+
+enum Options : ULONG {
+  kTakeNew = 1,      // windows of the family created later are taken in as they are made
+  kMessageOnly = 2,  // message-only windows belong to a thread's or program's family too
 };
 
 // Why the target let go (HookwireEndReason in the type library, but for kEndWatcherLeft).
@@ -75,7 +88,9 @@ struct Request {
   ULONG target_thread;
   ULONG capacity;       // records
   ULONG mark;           // records in the buffer at which the target wakes the watcher
-  ULONG reserved;
+  ULONG scope;          // Scope
+  ULONG options;        // Options
+  ULONG root;           // the family's root window (children scope; it may be on another thread)
   ULONGLONG key[2];     // the session's key: never in shared memory
 };
 
@@ -103,6 +118,11 @@ struct Header {
 
 enum Flags : USHORT {
   kUnicodeWindow = 1,  // texts were received as UTF-16 (else converted from the program's code page)
+  // Not a message: a window joined the buffer's family (the data's text is its class, values are the
+  // parent and the owner), or left it (it was destroyed, or taken out: the record's result is the
+  // EndReason). Only written for a family wider than one window.
+  kWindowJoined = 2,
+  kWindowLeft = 4,
 };
 
 // One watched message: one cache line, all the target writes for most messages.

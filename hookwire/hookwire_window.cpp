@@ -53,6 +53,8 @@ HRESULT HookwireWindow::QueryInterface(REFIID iid, void** out) {
     *out = static_cast<ISupportErrorInfo*>(this);
   } else if (iid == IID_IhkCaptureInfo || iid == IID_IhkMessageDetails) {
     *out = static_cast<IhkMessageDetails*>(&capture_info_);
+  } else if (iid == IID_IhkCaptureScope) {
+    *out = static_cast<IhkCaptureScope*>(&scope_object_);
   } else {
     *out = nullptr;
     return E_NOINTERFACE;
@@ -62,7 +64,7 @@ HRESULT HookwireWindow::QueryInterface(REFIID iid, void** out) {
 }
 
 HRESULT HookwireWindow::InterfaceSupportsErrorInfo(REFIID iid) {
-  return iid == IID__HookwireWindow || iid == IID_IhkMessageDetails ? S_OK : S_FALSE;
+  return iid == IID__HookwireWindow || iid == IID_IhkMessageDetails || iid == IID_IhkCaptureScope ? S_OK : S_FALSE;
 }
 
 // --- attributes -----------------------------------------------------------------
@@ -220,6 +222,21 @@ HRESULT HookwireWindow::DetailsProperty(DISPID id, LONG index, VARIANT* out) noe
       break;
     }
     case 16: out->vt = VT_BOOL; out->boolVal = details_->target64 ? VARIANT_TRUE : VARIANT_FALSE; break;
+    case 19: out->vt = VT_I4; out->lVal = static_cast<LONG>(r.hwnd); break;
+    case 20: {
+      std::wstring cls;
+      if (details_->window_class) {
+        cls = details_->window_class;
+      } else {  // the window alone: its class now, while it is there
+        wchar_t buf[257];
+        int n = GetClassNameW(reinterpret_cast<HWND>(static_cast<LONG_PTR>(static_cast<LONG>(r.hwnd))), buf, 257);
+        cls.assign(buf, n > 0 ? static_cast<size_t>(n) : 0);
+      }
+      out->vt = VT_BSTR;
+      out->bstrVal = SysAllocStringLen(cls.data(), static_cast<UINT>(cls.size()));
+      if (!out->bstrVal) return E_OUTOFMEMORY;
+      break;
+    }
     default: return DISP_E_MEMBERNOTFOUND;
   }
   return S_OK;
@@ -350,8 +367,9 @@ void HookwireWindow::StartSubclass() {
   start_time_ = FileTimeNow();
   ended_ = false;
   end_reason_ = 0;
-  if (!OwnThread(h)) {
-    remote_ = std::make_unique<RemoteCapture>(this, h);
+  // (A family is always read through the hook, also on this thread: its windows write one buffer.)
+  if (!OwnThread(h) || scope_ != ring::kScopeWindow) {
+    remote_ = std::make_unique<RemoteCapture>(this, h, scope_, scope_options_);
     PublishFilter();
     subclassed_ = true;
     return;
@@ -421,6 +439,75 @@ LRESULT HookwireWindow::OnMessage(const ChainPosition& at, HWND h, UINT msg, WPA
   }
   if (msg == WM_NCDESTROY) CaptureEnded(1);
   return ret;
+}
+
+// --- which windows a capture takes in ----------------------------------------------
+
+#define SCOPE_END COM_METHOD_END(kSource, IID_IhkCaptureScope)
+
+HRESULT HookwireWindow::Scope::Change(ULONG* field, ULONG value) {
+  COM_METHOD_BEGIN
+  if (owner_->subclassed_)
+    Raise(common::errInvalidArgument, kSource, L"The scope cannot change while the window is watched");
+  *field = value;
+  SCOPE_END
+}
+
+HRESULT HookwireWindow::Scope::get_Scope(LONG* v) {
+  if (!v) return E_POINTER;
+  *v = static_cast<LONG>(owner_->scope_);
+  return S_OK;
+}
+
+HRESULT HookwireWindow::Scope::put_Scope(LONG v) {
+  if (v < 0 || v > static_cast<LONG>(ring::kScopeProcess)) {
+    COM_METHOD_BEGIN
+    Raise(common::errInvalidArgument, kSource, L"Scope must be one of hkScopeWindow to hkScopeProcess (0 to 3)");
+    SCOPE_END
+  }
+  return Change(&owner_->scope_, static_cast<ULONG>(v));
+}
+
+HRESULT HookwireWindow::Scope::get_IncludeNewWindows(VARIANT_BOOL* v) {
+  if (!v) return E_POINTER;
+  *v = (owner_->scope_options_ & ring::kTakeNew) ? VARIANT_TRUE : VARIANT_FALSE;
+  return S_OK;
+}
+
+HRESULT HookwireWindow::Scope::put_IncludeNewWindows(VARIANT_BOOL v) {
+  return Change(&owner_->scope_options_, v ? owner_->scope_options_ | ring::kTakeNew : owner_->scope_options_ & ~ring::kTakeNew);
+}
+
+HRESULT HookwireWindow::Scope::get_IncludeMessageOnly(VARIANT_BOOL* v) {
+  if (!v) return E_POINTER;
+  *v = (owner_->scope_options_ & ring::kMessageOnly) ? VARIANT_TRUE : VARIANT_FALSE;
+  return S_OK;
+}
+
+HRESULT HookwireWindow::Scope::put_IncludeMessageOnly(VARIANT_BOOL v) {
+  return Change(&owner_->scope_options_,
+                v ? owner_->scope_options_ | ring::kMessageOnly : owner_->scope_options_ & ~ring::kMessageOnly);
+}
+
+HRESULT HookwireWindow::Scope::get_WatchedCount(LONG* v) {
+  if (!v) return E_POINTER;
+  *v = 0;
+  COM_METHOD_BEGIN
+  if (owner_->remote_) *v = static_cast<LONG>(owner_->remote_->Watched().size());
+  else if (owner_->subclassed_) *v = 1;
+  SCOPE_END
+}
+
+HRESULT HookwireWindow::Scope::get_WatchedWindow(LONG index, LONG* v) {
+  if (!v) return E_POINTER;
+  *v = 0;
+  COM_METHOD_BEGIN
+  std::vector<HWND> watched;
+  if (owner_->remote_) watched = owner_->remote_->Watched();
+  else if (owner_->subclassed_) watched.push_back(owner_->hwnd_);
+  if (index < 0 || static_cast<size_t>(index) >= watched.size()) Raise(common::errSubscriptOutOfRange, kSource);
+  *v = static_cast<LONG>(reinterpret_cast<LONG_PTR>(watched[static_cast<size_t>(index)]));
+  SCOPE_END
 }
 
 }  // namespace hookwire

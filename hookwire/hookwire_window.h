@@ -117,6 +117,8 @@ class HookwireWindow final : public _HookwireWindow, public ISupportErrorInfo, p
       return owner_->DetailsProperty(15, 0, v);
     }
     HRESULT STDMETHODCALLTYPE get_Target64Bit(VARIANT_BOOL* v) override { return Get(16, 0, v); }
+    HRESULT STDMETHODCALLTYPE get_Window(LONG* v) override { return Get(19, 0, v); }
+    HRESULT STDMETHODCALLTYPE get_WindowClass(BSTR* v) override { return Get(20, 0, v); }
 
    private:
     // Reads one property through a VARIANT and hands back the plain value.
@@ -136,6 +138,31 @@ class HookwireWindow final : public _HookwireWindow, public ISupportErrorInfo, p
     static void Take(VARIANT& v, hyper* out) { *out = v.llVal; }
     static void Take(VARIANT& v, BSTR* out) { *out = v.bstrVal; }
 
+    HookwireWindow* owner_;
+    common::TypeInfoDispatch dispatch_;
+  };
+
+  // The fourth: which windows a capture takes in.
+  class Scope final : public IhkCaptureScope {
+   public:
+    explicit Scope(HookwireWindow* owner) : owner_(owner), dispatch_(IID_IhkCaptureScope) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+      return owner_->QueryInterface(iid, out);
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return owner_->AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return owner_->Release(); }
+    COMMON_IDISPATCH_IMPL(dispatch_, IhkCaptureScope)
+    HRESULT STDMETHODCALLTYPE get_Scope(LONG* v) override;
+    HRESULT STDMETHODCALLTYPE put_Scope(LONG v) override;
+    HRESULT STDMETHODCALLTYPE get_IncludeNewWindows(VARIANT_BOOL* v) override;
+    HRESULT STDMETHODCALLTYPE put_IncludeNewWindows(VARIANT_BOOL v) override;
+    HRESULT STDMETHODCALLTYPE get_IncludeMessageOnly(VARIANT_BOOL* v) override;
+    HRESULT STDMETHODCALLTYPE put_IncludeMessageOnly(VARIANT_BOOL v) override;
+    HRESULT STDMETHODCALLTYPE get_WatchedCount(LONG* v) override;
+    HRESULT STDMETHODCALLTYPE get_WatchedWindow(LONG index, LONG* v) override;
+
+   private:
+    HRESULT Change(ULONG* field, ULONG value);
     HookwireWindow* owner_;
     common::TypeInfoDispatch dispatch_;
   };
@@ -172,6 +199,10 @@ class HookwireWindow final : public _HookwireWindow, public ISupportErrorInfo, p
   bool ended_ = false;
   LONG end_reason_ = 0;
   CaptureInfo capture_info_{this};
+  // Which windows the next capture takes in (ring::Scope and ring::Options).
+  ULONG scope_ = 0;
+  ULONG scope_options_ = 0;
+  Scope scope_object_{this};
 };
 
 }  // namespace hookwire

@@ -14,6 +14,7 @@ struct MessageDetails {
   bool result_known = false;
   LONG lost_before = 0;
   bool target64 = sizeof(void*) == 8;
+  const wchar_t* window_class = nullptr;  // the window's class as it joined a family, when known
 };
 
 using ring::FileTimeNow;

@@ -28,8 +28,11 @@ using namespace ring;
 // session is still running, by the delivery, which frees it on its way out.
 struct CaptureSession {
   HookwireWindow* owner = nullptr;
-  HWND target = nullptr;
-  ULONG target_value = 0;  // the window as records carry it
+  RemoteCapture* group = nullptr;
+  HWND target = nullptr;   // the window the attach went to
+  ULONG scope = 0;         // ring::Scope
+  bool essential = true;   // its end is the capture's end (else its thread just leaves the family)
+  HANDLE thread = nullptr;  // the family's thread, for a thread's family (to learn that it ended)
   HANDLE section = nullptr;
   HANDLE wake = nullptr;
   HANDLE detach = nullptr;
@@ -161,6 +164,7 @@ void FreeSession(CaptureSession* s) noexcept {
   if (s->wake) CloseHandle(s->wake);
   if (s->detach) CloseHandle(s->detach);
   if (s->process) CloseHandle(s->process);
+  if (s->thread) CloseHandle(s->thread);
   SecureZeroMemory(&s->key, sizeof s->key);
   delete s;
   InterlockedDecrement(&g_live_sessions);
@@ -175,6 +179,9 @@ LONG PublicReason(LONG target_reason) {
   }
 }
 
+constexpr LONG kEndThreadEnded = 5;  // hkEndThreadEnded: a thread's family lost its thread
+
+
 // Whether the capture ended on its own: the target said so (with its tag), or its program or
 // window is gone. 0 while it runs.
 LONG EndSeen(CaptureSession* s) noexcept {
@@ -182,7 +189,11 @@ LONG EndSeen(CaptureSession* s) noexcept {
   if (status >= 0 && (status & 0xFF) == kEnded) return PublicReason(status >> 8);
   if (++s->drains % kLivenessDrains != 0) return 0;
   if (s->process && WaitForSingleObject(s->process, 0) == WAIT_OBJECT_0) return kEndProgramEnded;
-  if (!IsWindow(s->target)) return kEndWindowDestroyed;
+  // A family lives as long as its root (a window with its children), its thread or its program.
+  if ((s->scope == kScopeWindow || (s->scope == kScopeChildren && s->essential)) && !IsWindow(s->target))
+    return kEndWindowDestroyed;
+  if (s->thread && WaitForSingleObject(s->thread, 0) == WAIT_OBJECT_0) return kEndThreadEnded;
+  if (s->essential && s->group && (s->drains / kLivenessDrains) % 4 == 0) s->group->LookForNewThreads();
   return 0;
 }
 
@@ -251,6 +262,12 @@ bool Drain(CaptureSession* s) noexcept {
       if (age >= 0 && age < kAnswerWait && !end) break;  // the window is still at it: its answer is near
     }
     if ((++s->read_index & 255) == 0) InterlockedExchange(&h->read_index, s->read_index);
+    if (d.record.flags & (kWindowJoined | kWindowLeft)) {  // a family's window came or went: no message
+      if (!s->group) continue;
+      if (d.record.flags & kWindowLeft) s->group->Left(d.record.hwnd);
+      else s->group->Joined(d.record.hwnd, d.data.text, answered ? std::min<int>(d.record.text_chars, kMaxTextChars) : 0);
+      continue;
+    }
     Record& rec = d.record;
     rec.value_count = std::min<USHORT>(rec.value_count, static_cast<USHORT>(kMaxValues));
     rec.text_chars = std::min<USHORT>(rec.text_chars, static_cast<USHORT>(kMaxTextChars));
@@ -263,6 +280,7 @@ bool Drain(CaptureSession* s) noexcept {
     if (total > s->lost_placed) s->lost_placed = total;
     d.start_time = s->start_time;
     d.target64 = s->target64;
+    d.window_class = s->group ? s->group->ClassOf(rec.hwnd) : nullptr;
     // The sink may stop this capture or release the window object: nothing of the object is
     // touched afterwards, and the session itself outlives the call (see `delivering`).
     s->owner->DeliverCaptured(d);
@@ -273,7 +291,8 @@ bool Drain(CaptureSession* s) noexcept {
   if (!s->closed && end && (empty || ++s->end_drains >= kStuckDrains)) {
     s->ended = true;
     s->end_reason = end;
-    s->owner->CaptureEnded(end);  // ends this capture: `closed` is set
+    // (A thread of a wider family that ended, or whose buffer the program let go of, just leaves it.)
+    if (s->essential) s->owner->CaptureEnded(end);  // ends this capture: `closed` is set
     more = false;
   }
   if (--s->delivering == 0 && s->closed) {
@@ -431,15 +450,96 @@ bool RemoteCapture::Available(HWND target) noexcept {
   }
 }
 
-RemoteCapture::RemoteCapture(HookwireWindow* owner, HWND target) {
+namespace {
+
+struct FamilyWalk {
+  DWORD pid;
+  bool message_only;
+  std::map<DWORD, HWND>* threads;
+};
+
+// Notes the window's thread (its first window found) when it is the program's.
+void NoteThread(HWND h, const FamilyWalk& f) {
   DWORD pid = 0;
-  if (!GetWindowThreadProcessId(target, &pid)) common::Raise(common::errInvalidArgument, kSource, L"The window is gone");
-  common::unique_handle_close process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid));
+  const DWORD thread = GetWindowThreadProcessId(h, &pid);
+  if (thread && pid == f.pid) f.threads->emplace(thread, h);
+}
+
+BOOL CALLBACK NoteDescendant(HWND h, LPARAM lp) {
+  NoteThread(h, *reinterpret_cast<FamilyWalk*>(lp));
+  return TRUE;
+}
+
+BOOL CALLBACK NoteTopLevel(HWND h, LPARAM lp) {
+  NoteThread(h, *reinterpret_cast<FamilyWalk*>(lp));
+  EnumChildWindows(h, NoteDescendant, lp);
+  return TRUE;
+}
+
+}  // namespace
+
+// The threads of the family, each with one of its windows there (the watched window for its own).
+std::map<DWORD, HWND> RemoteCapture::FamilyThreads() const {
+  std::map<DWORD, HWND> threads;
+  threads.emplace(GetWindowThreadProcessId(target_, nullptr), target_);
+  FamilyWalk walk{pid_, (options_ & kMessageOnly) != 0, &threads};
+  if (scope_ == kScopeChildren) {
+    EnumChildWindows(target_, NoteDescendant, reinterpret_cast<LPARAM>(&walk));
+  } else if (scope_ == kScopeProcess) {
+    EnumWindows(NoteTopLevel, reinterpret_cast<LPARAM>(&walk));
+    if (walk.message_only)
+      for (HWND h = FindWindowExW(HWND_MESSAGE, nullptr, nullptr, nullptr); h;
+           h = FindWindowExW(HWND_MESSAGE, h, nullptr, nullptr))
+        NoteTopLevel(h, reinterpret_cast<LPARAM>(&walk));
+  }
+  return threads;
+}
+
+RemoteCapture::RemoteCapture(HookwireWindow* owner, HWND target, ULONG scope, ULONG options)
+    : owner_(owner), target_(target), scope_(scope <= kScopeProcess ? scope : kScopeWindow),
+      options_(scope_ == kScopeWindow ? 0 : options) {
+  if (!GetWindowThreadProcessId(target, &pid_)) common::Raise(common::errInvalidArgument, kSource, L"The window is gone");
+  common::unique_handle_close process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid_));
+  bool known = false;
+  if (process.get()) target64_ = ProcessIs64Bit(process.get(), &known);
+  if (!process.get() || !known)
+    common::Raise(common::errInvalidArgument, kSource, L"The window's program cannot be opened for watching");
+  threads_[GetWindowThreadProcessId(target, nullptr)] = true;
+  sessions_.push_back(Open(target, true));  // the watched window's refusal is the client's answer
+  TakeInThreads();
+}
+
+void RemoteCapture::LookForNewThreads() noexcept {
+  if (options_ & kTakeNew) TakeInThreads();
+}
+
+// The family's threads not asked for yet are taken in (a thread that refuses is not asked again).
+void RemoteCapture::TakeInThreads() noexcept {
+  if (scope_ != kScopeChildren && scope_ != kScopeProcess) return;
+  if (sessions_.empty() || sessions_.front()->closed) return;
+  try {
+    for (const auto& [thread, window] : FamilyThreads()) {
+      if (threads_.count(thread)) continue;
+      threads_[thread] = false;
+      try {
+        CaptureSession* s = Open(window, false);
+        sessions_.push_back(s);
+        threads_[thread] = true;
+        SetFilter(watch_all_, &filter_);
+      } catch (...) {
+      }
+    }
+  } catch (...) {
+  }
+}
+
+CaptureSession* RemoteCapture::Open(HWND window, bool essential) {
+  const DWORD thread = GetWindowThreadProcessId(window, nullptr);
+  if (!thread) common::Raise(common::errInvalidArgument, kSource, L"The window is gone");
+  common::unique_handle_close process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid_));
   if (!process.get())
     common::Raise(common::errInvalidArgument, kSource, L"The window's program cannot be opened for watching");
-  bool known = false;
-  const bool target64 = ProcessIs64Bit(process.get(), &known);
-  if (!known) common::Raise(common::errInvalidArgument, kSource, L"The window's program cannot be opened for watching");
+  const bool target64 = target64_;
 
   // The buffer: unnamed, and nothing of it is handed to the target before it asks: the target
   // takes the section and the events from this process, with what the request in the pipe says.
@@ -465,10 +565,13 @@ RemoteCapture::RemoteCapture(HookwireWindow* owner, HWND target) {
   q.section = HandleValue(section.get());
   q.wake_event = HandleValue(wake.get());
   q.detach_event = HandleValue(detach.get());
-  q.target = HandleValue(target);
-  q.target_thread = GetWindowThreadProcessId(target, nullptr);
+  q.target = HandleValue(window);
+  q.target_thread = thread;
   q.capacity = kCapacity;
   q.mark = kCapacity / 2;
+  q.scope = scope_;
+  q.options = options_;
+  q.root = HandleValue(target_);
   const Key key = NewKey();
   q.key[0] = key.k0;
   q.key[1] = key.k1;
@@ -483,9 +586,9 @@ RemoteCapture::RemoteCapture(HookwireWindow* owner, HWND target) {
   AttachOutcome outcome = kAttachNoHook;
   if (target64 == (sizeof(void*) == 8)) {
     if (HMODULE hook = HookLibrary())
-      outcome = AttachThroughHook(hook, target, GetCurrentProcessId(), HandleValue(pipe_read), kAttachTimeoutMs);
+      outcome = AttachThroughHook(hook, window, GetCurrentProcessId(), HandleValue(pipe_read), kAttachTimeoutMs);
   } else {
-    outcome = AttachThroughAgent(target64, target, HandleValue(pipe_read));
+    outcome = AttachThroughAgent(target64, window, HandleValue(pipe_read));
   }
   request_in.reset();
   request_out.reset();
@@ -495,7 +598,7 @@ RemoteCapture::RemoteCapture(HookwireWindow* owner, HWND target) {
     // the event as its leave: at once at its next message, which is sent now.
     InterlockedExchange(&h->detach_hint, 1);
     SetEvent(detach.get());
-    if (IsWindow(target)) SendNotifyMessageW(target, WM_NULL, 0, 0);
+    if (IsWindow(window)) SendNotifyMessageW(window, WM_NULL, 0, 0);
     UnmapViewOfFile(view);
     if (status >= 0 && (status & 0xFF) == kRefused) common::Raise(common::errInvalidArgument, kSource, RefusalText(status >> 8));
     common::Raise(common::errInvalidArgument, kSource,
@@ -507,13 +610,17 @@ RemoteCapture::RemoteCapture(HookwireWindow* owner, HWND target) {
   Receiver* rcv = nullptr;
   auto* s = new CaptureSession();
   InterlockedIncrement(&g_live_sessions);
-  s->owner = owner;
-  s->target = target;
-  s->target_value = HandleValue(target);
+  s->owner = owner_;
+  s->group = this;
+  s->target = window;
+  s->scope = scope_;
+  s->essential = essential;
+  if (scope_ == kScopeThread || (scope_ == kScopeProcess && !essential))
+    s->thread = OpenThread(SYNCHRONIZE, FALSE, thread);
   s->view = h;
   s->capacity = kCapacity;
   s->key = key;
-  s->start_time = h->attached_time;
+  s->start_time = essential || sessions_.empty() ? h->attached_time : sessions_.front()->start_time;
   s->target64 = target64;
   s->section = section.release();
   s->wake = wake.release();
@@ -532,33 +639,74 @@ RemoteCapture::RemoteCapture(HookwireWindow* owner, HWND target) {
   }
   if (rcv->sessions.size() == 1) SetTimer(rcv->hwnd, kDrainTimer, kDrainIntervalMs, nullptr);
   RegisterWaitForSingleObject(&s->wait, s->wake, Woken, s, INFINITE, WT_EXECUTEDEFAULT);
-  session_ = s;
+  return s;
 }
 
 RemoteCapture::~RemoteCapture() {
-  CaptureSession* s = session_;
-  // Only this side can end the capture: the target follows its event (and the hint at once, at
-  // its next message). A target that let go already finds nobody to tell.
-  InterlockedExchange(&s->view->detach_hint, 1);
-  SetEvent(s->detach);
-  if (IsWindow(s->target)) SendNotifyMessageW(s->target, WM_NULL, 0, 0);
-  if (Receiver* r = s->receiver) {
-    r->sessions.erase(std::remove(r->sessions.begin(), r->sessions.end(), s), r->sessions.end());
-    if (r->sessions.empty()) KillTimer(r->hwnd, kDrainTimer);
+  for (CaptureSession* s : sessions_) {
+    // Only this side can end the capture: the target follows its event (and the hint at once, at
+    // its next message). A target that let go already finds nobody to tell.
+    InterlockedExchange(&s->view->detach_hint, 1);
+    SetEvent(s->detach);
+    if (IsWindow(s->target)) SendNotifyMessageW(s->target, WM_NULL, 0, 0);
+    if (Receiver* r = s->receiver) {
+      r->sessions.erase(std::remove(r->sessions.begin(), r->sessions.end(), s), r->sessions.end());
+      if (r->sessions.empty()) KillTimer(r->hwnd, kDrainTimer);
+    }
+    s->closed = true;
+    s->group = nullptr;
+    // No wake-up may reach the receiver from now on, whoever frees the session.
+    if (s->wait) UnregisterWaitEx(s->wait, INVALID_HANDLE_VALUE);
+    s->wait = nullptr;
+    if (s->delivering == 0) FreeSession(s);  // else the running delivery frees it
   }
-  s->closed = true;
-  // No wake-up may reach the receiver from now on, whoever frees the session.
-  if (s->wait) UnregisterWaitEx(s->wait, INVALID_HANDLE_VALUE);
-  s->wait = nullptr;
-  if (s->delivering == 0) FreeSession(s);  // else the running delivery frees it
   ReleaseReceiverIfUnused();
 }
 
 LONG RemoteCapture::Lost() const noexcept {
-  return std::max(session_->lost_placed, session_->lost_known) + session_->skipped;
+  LONG lost = 0;
+  for (const CaptureSession* s : sessions_) lost += std::max(s->lost_placed, s->lost_known) + s->skipped;
+  return lost;
 }
 
-bool RemoteCapture::Target64Bit() const noexcept { return session_->target64; }
+bool RemoteCapture::Target64Bit() const noexcept { return target64_; }
+
+std::vector<HWND> RemoteCapture::Watched() const {
+  std::vector<HWND> out;
+  if (scope_ == kScopeWindow) {
+    out.push_back(target_);
+    return out;
+  }
+  // (A window whose leaving was among messages lost is gone all the same.)
+  for (ULONG w : watched_) {
+    HWND h = reinterpret_cast<HWND>(static_cast<LONG_PTR>(static_cast<LONG>(w)));
+    if (IsWindow(h)) out.push_back(h);
+  }
+  return out;
+}
+
+const wchar_t* RemoteCapture::ClassOf(ULONG window) const noexcept {
+  auto it = classes_.find(window);
+  return it == classes_.end() ? nullptr : it->second.c_str();
+}
+
+void RemoteCapture::Joined(ULONG window, const wchar_t* cls, int chars) noexcept {
+  try {
+    std::wstring name(cls, static_cast<size_t>(std::max(chars, 0)));
+    if (name.empty()) {  // (its record came before its class was written: ask the platform)
+      wchar_t buf[257];
+      int n = GetClassNameW(reinterpret_cast<HWND>(static_cast<LONG_PTR>(static_cast<LONG>(window))), buf, 257);
+      name.assign(buf, n > 0 ? static_cast<size_t>(n) : 0);
+    }
+    classes_[window] = name;
+    if (std::find(watched_.begin(), watched_.end(), window) == watched_.end()) watched_.push_back(window);
+  } catch (...) {
+  }
+}
+
+void RemoteCapture::Left(ULONG window) noexcept {
+  watched_.erase(std::remove(watched_.begin(), watched_.end(), window), watched_.end());
+}
 
 bool RemoteCapture::ReleaseShared() noexcept {
   if (g_live_sessions) return false;
@@ -574,18 +722,23 @@ bool RemoteCapture::ReleaseShared() noexcept {
 }
 
 void RemoteCapture::SetFilter(bool all, const std::bitset<0x10000>* bits) noexcept {
-  CaptureSession* s = session_;
-  Header* h = s->view;
-  for (size_t word = 0; word < std::size(h->filter); ++word) {
-    ULONG v = 0;
-    if (bits)
-      for (size_t b = 0; b < 32; ++b)
-        if (bits->test(word * 32 + b)) v |= 1UL << b;
-    s->filter[word] = v;
-    h->filter[word] = v;
+  watch_all_ = all;
+  if (bits != &filter_) {
+    if (bits) filter_ = *bits;
+    else filter_.reset();
   }
-  s->watch_all = all ? 1 : 0;
-  InterlockedExchange(&h->watch_all, s->watch_all);
+  for (CaptureSession* s : sessions_) {
+    Header* h = s->view;
+    for (size_t word = 0; word < std::size(h->filter); ++word) {
+      ULONG v = 0;
+      for (size_t b = 0; b < 32; ++b)
+        if (filter_.test(word * 32 + b)) v |= 1UL << b;
+      s->filter[word] = v;
+      h->filter[word] = v;
+    }
+    s->watch_all = all ? 1 : 0;
+    InterlockedExchange(&h->watch_all, s->watch_all);
+  }
 }
 
 }  // namespace hookwire

@@ -136,6 +136,14 @@ void MainWindow::SetSpying(bool on) {
       ResetLog();
       target_ = nullptr;
       const LONG h = SelectedWindowHandle();
+      // A capture of the same window with another scope starts again (the object keeps a running one).
+      com_ptr<IhkCaptureScope> scope;
+      m_SpyWindow->QueryInterface(IID_IhkCaptureScope, scope.put_void());
+      LONG now_scope = 0;
+      VARIANT_BOOL now_new = VARIANT_FALSE;
+      if (scope && SUCCEEDED(scope->get_Scope(&now_scope)) && SUCCEEDED(scope->get_IncludeNewWindows(&now_new)) &&
+          (now_scope != scope_ || (now_new != VARIANT_FALSE) != (scope_ && scope_new_)))
+        common::Check(m_SpyWindow->put_Subclassed(VARIANT_FALSE), kProgramTitle);
       common::Check(m_SpyWindow->put_hWnd(h), kProgramTitle);
       NoteTarget(h);
       VARIANT_BOOL cannot = VARIANT_FALSE;
@@ -146,6 +154,13 @@ void MainWindow::SetSpying(bool on) {
         common::Check(m_SpyWindow->put_hWnd(0), kProgramTitle);
       } else {
         ApplyFilter();  // AllMessages unless the user has chosen a filter
+        if (scope) {
+          common::Check(scope->put_Scope(scope_), scope.get(), IID_IhkCaptureScope, kProgramTitle);
+          common::Check(scope->put_IncludeNewWindows(scope_ && scope_new_ ? VARIANT_TRUE : VARIANT_FALSE), scope.get(),
+                        IID_IhkCaptureScope, kProgramTitle);
+        } else if (scope_) {
+          common::Raise(common::errInvalidArgument, kProgramTitle, L"This Hookwire cannot watch a window's family");
+        }
         common::Check(m_SpyWindow->putref_MessageSink(this), kProgramTitle);
         common::Check(m_SpyWindow->put_Subclassed(VARIANT_TRUE), kProgramTitle);
         WatchCaptureEnd(this, m_SpyWindow.get());
@@ -396,6 +411,7 @@ void MainWindow::NoteTarget(LONG handle) {
   capture_details_ = nullptr;
   if (m_SpyWindow) m_SpyWindow->QueryInterface(IID_IhkMessageDetails, capture_details_.put_void());
   message_count_ = 0;
+  family_ = scope_ ? std::make_shared<FamilyClasses>() : nullptr;
   target32_ = WindowOf32BitProgram(target_);
   lost_baseline_ = 0;
   if (capture_details_) capture_details_->get_LostMessages(&lost_baseline_);

@@ -70,6 +70,7 @@ LogRecord CaptureRecord(const RecordSource& source, uint64_t index, LONG msg, LO
       }
       r.data = std::move(copied);
     }
+    TakeFamilyWindow(source, r);
     if (timed && r.day_ms >= 0) return r;
   }
   // What the window object did not tell: Snoopet's own clocks.
@@ -90,6 +91,24 @@ LogRecord CaptureRecord(const RecordSource& source, uint64_t index, LONG msg, LO
     if (data.kind != kDataNone) r.data = std::make_shared<const CopiedData>(std::move(data));
   }
   return r;
+}
+
+void TakeFamilyWindow(const RecordSource& source, LogRecord& r) {
+  if (!source.family || !source.details) return;
+  r.family = true;
+  LONG w = 0;
+  if (FAILED(source.details->get_Window(&w))) return;
+  const auto key = static_cast<uint32_t>(w);
+  r.window = static_cast<int64_t>(key);
+  auto& known = source.family->by_window[key];
+  if (!known) {
+    BSTR cls = nullptr;
+    std::wstring name;
+    if (SUCCEEDED(source.details->get_WindowClass(&cls)) && cls) name.assign(cls, SysStringLen(cls));
+    SysFreeString(cls);
+    known = std::make_shared<const std::wstring>(std::move(name));
+  }
+  r.class_name = known;
 }
 
 bool WindowOf32BitProgram(HWND window) {

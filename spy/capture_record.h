@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -14,6 +15,11 @@
 
 namespace spy {
 
+// The classes of a family's windows, one string per window for all its records.
+struct FamilyClasses {
+  std::map<uint32_t, std::shared_ptr<const std::wstring>> by_window;
+};
+
 struct RecordSource {
   IhkMessageDetails* details;  // null: the window object has none
   HWND target;
@@ -22,7 +28,11 @@ struct RecordSource {
   LARGE_INTEGER start;         // QueryPerformanceCounter when the capture started
   LARGE_INTEGER frequency;     // QueryPerformanceFrequency
   bool target32 = false;       // the window's program is a 32-bit one
+  std::shared_ptr<FamilyClasses> family;  // set when the window is watched with its family
 };
+
+// For a family: the window the message being delivered went to, and its class, into the record.
+void TakeFamilyWindow(const RecordSource& source, LogRecord& r);
 
 // Whether a window belongs to a 32-bit program (its parameters are 32 bits wide).
 bool WindowOf32BitProgram(HWND window);

@@ -96,6 +96,7 @@ class FileSink final : public IhkMessageSink {
       if (source_.details && SUCCEEDED(source_.details->get_Delivering(&delivering)) && delivering &&
           SUCCEEDED(source_.details->get_LostBefore(&lost)))
         r.lost_before = lost;
+      if (delivering) TakeFamilyWindow(source_, r);
     }
     r.decimal = decimal_;
     if (r.lost_before > 0) {
@@ -196,6 +197,7 @@ std::wstring UsageText() {
   return L"Snoopet.exe                       opens the window\r\n"
          L"Snoopet.exe /capture <handle | class> [/caption <text>] /out <file>\r\n"
          L"            [/seconds N | /untilclosed] [/filter <list> | /only <list>] [/csv] [/decimal]\r\n"
+         L"            [/scope window | children | thread | process] [/new]\r\n"
          L"  <handle>     hexadecimal (0x1A02C); otherwise a top-level window of that class (* any)\r\n"
          L"  /seconds N   how long to watch: more than 0, at most 86400 (default 10); the capture\r\n"
          L"               also ends when the window closes; /untilclosed waits for that alone\r\n"
@@ -204,6 +206,9 @@ std::wstring UsageText() {
          L"               (WM_TIMER) or numbers (0xC0A1), separated by commas\r\n"
          L"  /csv         every detail, comma separated; otherwise the log's lines\r\n"
          L"  /decimal     the lines' wParam and lParam in decimal (the CSV keeps its hexadecimal columns)\r\n"
+         L"  /scope       the window alone (default), with its descendants, every window of its thread,\r\n"
+         L"               or of its program; each line then starts with the window's handle and class\r\n"
+         L"  /new         with a wider scope: windows made during the capture are taken in too\r\n"
          L"Snoopet.exe /inspect <handle | class> [/caption <text>]\r\n"
          L"               prints what the window inspector shows: class, styles, rectangles,\r\n"
          L"               properties, process and thread\r\n"
@@ -239,8 +244,12 @@ std::optional<std::wstring> ParseCaptureArgs(const std::vector<std::wstring>& ar
       a.decimal = true;
       continue;
     }
+    if (IsSwitch(s, L"new")) {
+      a.take_new = true;
+      continue;
+    }
     if (!(IsSwitch(s, L"out") || IsSwitch(s, L"caption") || IsSwitch(s, L"seconds") || IsSwitch(s, L"filter") ||
-          IsSwitch(s, L"only")))
+          IsSwitch(s, L"only") || IsSwitch(s, L"scope")))
       return L"unknown argument: " + s;
     if (i + 1 >= args.size()) return s + L" needs a value";
     const std::wstring& v = args[++i];
@@ -262,6 +271,12 @@ std::optional<std::wstring> ParseCaptureArgs(const std::vector<std::wstring>& ar
                L"; /untilclosed watches until the window closes";
       a.seconds = n;
       have_seconds = true;
+    } else if (IsSwitch(s, L"scope")) {
+      const wchar_t* scopes[] = {L"window", L"children", L"thread", L"process"};
+      a.scope = -1;
+      for (int k = 0; k < 4; ++k)
+        if (Same(v, scopes[k])) a.scope = k;
+      if (a.scope < 0) return L"/scope takes window, children, thread or process, not " + v;
     } else if (IsSwitch(s, L"filter")) {
       a.filter = v;
       have_filter = true;
@@ -273,6 +288,7 @@ std::optional<std::wstring> ParseCaptureArgs(const std::vector<std::wstring>& ar
   if (!have_out) return std::wstring(L"/out <file> is missing");
   if (have_filter && have_only) return std::wstring(L"/filter and /only cannot be combined");
   if (have_seconds && a.until_closed) return std::wstring(L"/seconds and /untilclosed cannot be combined");
+  if (a.take_new && a.scope == 0) return std::wstring(L"/new needs a /scope wider than the window");
   if ((have_filter && FilterItems(a.filter).empty()) || (have_only && FilterItems(a.only).empty()))
     return std::wstring(L"the filter names no message or group");
   for (const auto& item : FilterItems(a.only.empty() ? a.filter : a.only))
@@ -356,11 +372,21 @@ int RunCommandLineCapture(const std::vector<std::wstring>& args) {
   if (!RealGetWindowClassW(target, cls, 256)) GetClassNameW(target, cls, 256);
   RecordSource source{nullptr, target, std::make_shared<const std::wstring>(cls),
                       GetWindowThreadProcessId(target, nullptr) == GetCurrentThreadId(), {}, {},
-                      WindowOf32BitProgram(target)};
+                      WindowOf32BitProgram(target), nullptr};
   QueryPerformanceFrequency(&source.frequency);
   com_ptr<IhkMessageDetails> details;
   window->QueryInterface(IID_IhkMessageDetails, details.put_void());
   source.details = details.get();
+  if (a.scope != 0) {
+    com_ptr<IhkCaptureScope> scope;
+    window->QueryInterface(IID_IhkCaptureScope, scope.put_void());
+    if (!scope || FAILED(scope->put_Scope(a.scope)) ||
+        FAILED(scope->put_IncludeNewWindows(a.take_new ? VARIANT_TRUE : VARIANT_FALSE))) {
+      WriteError(L"this Hookwire cannot watch a window's family");
+      return kCaptureNoHookwire;
+    }
+    source.family = std::make_shared<FamilyClasses>();
+  }
   LONG lost_at_start = 0;
   if (details) details->get_LostMessages(&lost_at_start);
   QueryPerformanceCounter(&source.start);

@@ -1,5 +1,5 @@
 // Capture without a window: Snoopet.exe /capture <window> /out <file> [/seconds N] [/filter list]
-// [/only list] [/csv] [/decimal]. One line per message as the log writes it (or every detail as
+// [/only list] [/csv] [/decimal] [/scope window|children|thread|process] [/new]. One line per message as the log writes it (or every detail as
 // CSV); and the window inspector's text of one window: Snoopet.exe /inspect <window>.
 #pragma once
 #include <optional>
@@ -31,6 +31,8 @@ struct CaptureArgs {
   std::wstring only;          // groups and messages to log alone
   bool csv = false;
   bool decimal = false;       // /decimal: the lines' wParam and lParam in decimal
+  int scope = 0;              // /scope: 0 window, 1 children, 2 thread, 3 process (HookwireScope)
+  bool take_new = false;      // /new: windows of the family made during the capture are taken in
 };
 
 // The usage text (several lines, no "Snoopet:" prefix).

@@ -44,7 +44,13 @@ std::wstring LineText(const LogRecord& r, const MessageNames* names) {
   if (r.kind != RecordKind::Message || !names) return r.line;
   const auto msg = static_cast<int32_t>(r.msg);
   const auto wp = static_cast<LONG_PTR>(r.line_wParam), lp = static_cast<LONG_PTR>(r.line_lParam);
-  return r.decimal ? names->FormatDecimalLine(msg, wp, lp) : names->FormatLine(msg, wp, lp);
+  std::wstring line = r.decimal ? names->FormatDecimalLine(msg, wp, lp) : names->FormatLine(msg, wp, lp);
+  if (!r.family) return line;
+  return FamilyPrefix(r) + line;
+}
+
+std::wstring FamilyPrefix(const LogRecord& r) {
+  return FullHex(r.window, true) + L" " + (r.class_name ? *r.class_name : std::wstring()) + L"  ";
 }
 
 std::wstring CsvField(const std::wstring& text) {

@@ -37,15 +37,19 @@ struct LogRecord {
   long lost_before = 0;    // messages the capture lost just before this one
   bool target32 = false;   // the window's program is a 32-bit one: parameters are 32 bits wide
   std::shared_ptr<const CopiedData> data;          // what the parameters pointed to; null: nothing
-  std::shared_ptr<const std::wstring> class_name;  // the watched window's class (one per capture)
+  std::shared_ptr<const std::wstring> class_name;  // the watched window's class (one per capture, or per window)
+  bool family = false;     // watched with its family: the line names the window first
   bool decimal = false;    // the line shows wParam and lParam in decimal (as chosen when it came)
   std::wstring line;       // a loss's or a window header's line; a message's is made when shown
 };
 
 // The log's line of a record: a message's from its number and parameters (in hexadecimal, or
 // decimal when the record says so), the others' as they were made. Without names, the record's
-// own line.
+// own line. A message of a family's window starts with the window: "0x000A0B0C Button  WM_...".
 std::wstring LineText(const LogRecord& r, const MessageNames* names);
+
+// What a family's message line starts with: the window's handle and class, then two spaces.
+std::wstring FamilyPrefix(const LogRecord& r);
 
 // The line that stands where messages were lost: "--- 123 messages not captured".
 std::wstring LossLine(long count);

@@ -51,6 +51,10 @@ void MainWindow::LoadToolSettings() {
   if (GetSetting(app_, kToolSection, L"Details", L"0") == L"1") ShowDetails(true);
   if (GetSetting(app_, kToolSection, L"OnTop", L"0") == L"1") SetOnTop(true);
   if (GetSetting(app_, kToolSection, L"Decimal", L"0") == L"1") SetDecimal(true);
+  {
+    const int scope = _wtoi(GetSetting(app_, kToolSection, L"Scope", L"0").c_str());
+    SetScope(scope >= 0 && scope <= 3 ? scope : 0, GetSetting(app_, kToolSection, L"ScopeNew", L"0") == L"1");
+  }
   const int lines = _wtoi(GetSetting(app_, kToolSection, L"LogLines", L"501").c_str());
   if (lines > 1 && lines != kLogCap + 1) SetLogLength(std::min(lines, 1000000));
   if (GetSetting(app_, kToolSection, L"Finder", L"0") == L"1") ShowFinder(true);
@@ -166,7 +170,7 @@ LRESULT CALLBACK MainWindow::DetailsProc(HWND h, UINT msg, WPARAM wp, LPARAM lp)
 
 LogRecord MainWindow::MakeRecord(LONG msg, LONG_PTR wParam, LONG_PTR lParam) {
   RecordSource source{capture_details_.get(), target_, target_class_, target_own_thread_, capture_start_, qpc_frequency_,
-                      target32_};
+                      target32_, family_};
   return CaptureRecord(source, message_count_, msg, wParam, lParam);
 }
 
@@ -276,6 +280,14 @@ HMENU MainWindow::BuildLogMenu() const {
                 kCmdLogLength + static_cast<int>(i), (std::to_wstring(kLogLengths[i]) + L" lines").c_str());
   AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(length), L"Log Len&gth");
   AppendMenuW(menu, MF_STRING | (decimal_ ? MF_CHECKED : 0), kCmdDecimal, L"Deci&mal Parameters");
+  HMENU scope = CreatePopupMenu();
+  const wchar_t* scopes[] = {L"This &Window", L"With Its &Children", L"Its &Thread", L"Its &Process"};
+  for (int i = 0; i < 4; ++i)
+    AppendMenuW(scope, MF_STRING | MFT_RADIOCHECK | (scope_ == i ? MF_CHECKED : 0), kCmdScope + i, scopes[i]);
+  AppendMenuW(scope, MF_SEPARATOR, 0, nullptr);
+  AppendMenuW(scope, MF_STRING | (scope_new_ ? MF_CHECKED : 0) | (scope_ ? 0 : MF_GRAYED), kCmdScopeNew,
+              L"Take In &New Windows");
+  AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(scope), L"Spy Sco&pe");
   AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
   AppendMenuW(menu, MF_STRING, kCmdRefreshTree, L"&Refresh Tree\tF5");
   AppendMenuW(menu, MF_STRING, kCmdFindWindow, L"Find a &Window...\tCtrl+F in the tree");
@@ -308,6 +320,14 @@ void MainWindow::RunLogCommand(int id) {
     MessageFilter f = filter_;
     f.ToggleGroup(MessageGroups()[static_cast<size_t>(id - kCmdFilterGroup)].id);
     SetFilter(std::move(f));
+    return;
+  }
+  if (id >= kCmdScope && id < kCmdScope + 4) {
+    SetScope(id - kCmdScope, scope_new_);
+    return;
+  }
+  if (id == kCmdScopeNew) {
+    SetScope(scope_, !scope_new_);
     return;
   }
   if (id >= kCmdLogLength && id < kCmdLogLength + static_cast<int>(std::size(kLogLengths))) {
@@ -559,6 +579,16 @@ void MainWindow::RefreshTree() {
     filling_ = false;
   }
   UpdateDetails();
+}
+
+void MainWindow::SetScope(int scope, bool take_new) {
+  const bool changed = scope != scope_ || take_new != scope_new_;
+  scope_ = scope;
+  scope_new_ = take_new;
+  if (!changed) return;
+  SaveSetting(app_, kToolSection, L"Scope", std::to_wstring(scope_));
+  SaveSetting(app_, kToolSection, L"ScopeNew", scope_new_ ? L"1" : L"0");
+  if (m_Spying) SetSpying(true);  // the capture goes on with the new choice
 }
 
 }  // namespace spy

@@ -64,6 +64,8 @@ enum LogCommand : int {
   kCmdHighlight,          // flashes the selected node's window's outline on the screen
   kCmdOnTop,              // keeps Snoopet's window above the others
   kCmdDecimal,            // new lines show wParam and lParam in decimal
+  kCmdScopeNew,           // a wider scope takes in windows made while it is watched
+  kCmdScope = 250,        // + HookwireScope: which windows Spy watches
   kCmdLogLength = 260,    // + the index in LogLengths()
   kCmdFilterGroup = 300,  // + the group's index in MessageGroups()
 };
@@ -214,6 +216,11 @@ class MainWindow final : public IhkMessageSink {
   bool on_top() const noexcept { return on_top_; }
   void SetDecimal(bool on);
   bool decimal() const noexcept { return decimal_; }
+  // Which windows Spy watches (HookwireScope) and whether windows made meanwhile are taken in: a
+  // capture running goes on with the new choice.
+  void SetScope(int scope, bool take_new);
+  int scope() const noexcept { return scope_; }
+  bool scope_new() const noexcept { return scope_new_; }
   void SetLogLength(int lines);
   int log_length() const noexcept { return log_cap_ + 1; }
 
@@ -440,6 +447,9 @@ class MainWindow final : public IhkMessageSink {
   ThreadTimer flash_timer_{[this] { FlashTick(); }};
   bool on_top_ = false;
   bool decimal_ = false;
+  int scope_ = 0;  // HookwireScope
+  bool scope_new_ = false;
+  std::shared_ptr<FamilyClasses> family_;  // the classes of the family watched now (a wider scope)
   int log_cap_ = kLogCap;  // the log grows to log_cap_ + 1 lines
   long refs_ = 1;
 };

@@ -17,6 +17,13 @@
 // so whatever the program does with pointers to our procedures, a call through one goes where it
 // went when it was put in, and never comes back round to itself.
 //
+// A watcher may also ask for a family of windows: a window with its descendants, every window of a
+// thread, or of the program. Each thread of the family gets one buffer (one session) shared by the
+// family's windows on that thread; each record names its window, and a window's joining and leaving
+// are records of their own. Windows made later are taken in, before their first message, by a
+// creation hook on the thread (WH_CBT: called when windows are made, activated or focused, not for
+// every message), which is held only while such a session lasts.
+//
 // The DLL is built without the C and C++ runtimes (see CMakeLists.txt): its own entry
 // point, no thread-local storage, no static constructors, imports from kernel32 and user32
 // only. Loading and unloading it any number of times leaves nothing behind.
@@ -48,9 +55,12 @@ namespace {
 // the compiler from moving the record's fields past it.
 inline void Publish(volatile LONG* where, LONG value) { __atomic_store_n(where, value, __ATOMIC_RELEASE); }
 
-constexpr int kSlots = 256;       // our window procedures: one per window we subclass (see Window)
-constexpr int kMaxWindows = 128;  // windows of one program captured at once
-constexpr int kMaxSessions = 8;   // watchers of one window
+constexpr int kSlots = 2048;        // our window procedures: one per window we subclass (see Window)
+constexpr int kMaxWindows = 1536;   // windows of one program captured at once
+constexpr int kMaxSessions = 8;     // watchers of one window
+constexpr int kSessionSlots = 1024;  // sessions in one program, some of them on their way out
+constexpr int kMaxBuffers = 128;     // buffers mapped in one program at once (4 MiB each)
+constexpr int kHookSlots = 256;     // threads holding the creation hook
 constexpr DWORD kCheckMs = 500;
 constexpr DWORD kRecheckMs = 3000;  // a procedure above ours found passing messages on is looked at again after this
 constexpr LONG kTaking = 0x7F;  // the status while the target attaches (not one the watcher takes)
@@ -61,10 +71,17 @@ constexpr wchar_t kProbeMessage[] = L"HookwireProbe.1";
 
 struct Window;
 
+// One watcher's buffer on one thread, for one window or for the windows of a family on that thread.
+// Only that thread writes it; a slot is taken from the pool by `claimed`.
 struct Session {
-  Header* view;  // null when the slot is free
-  Window* window;
-  HWND hwnd;
+  Header* view;  // null while not capturing
+  volatile LONG claimed;
+  DWORD thread;   // the thread whose windows write here
+  ULONG scope;    // Scope
+  ULONG options;  // Options
+  HWND root;      // the family's root (the watched window for a window of its own)
+  volatile HWND nudge;  // a window of the family on `thread`: the waits send it WM_NULL
+  bool hooked;    // holds the thread's creation hook
   HANDLE section;
   HANDLE wake;
   HANDLE detach;
@@ -74,7 +91,6 @@ struct Session {
   Key key;
   ULONG capacity;
   ULONG mark;
-  ULONG window_value;  // the watched window, as the records carry it
   LONG write_index;
   LONG read_index;  // where the watcher stood when last looked at: read again only when that looks full
   LONG lost;
@@ -102,9 +118,10 @@ struct Window {
   bool stepped_out;  // retired because we took our procedure out ourselves
   bool gone;         // WM_NCDESTROY came: the entry goes when our last frame for it returns
   bool direct;       // `prev` may be called without the platform (see Next)
+  bool leaving;      // being retired now: the sessions it gives up leave it alone
   volatile LONG depth;      // our procedure's capturing frames for this window on its thread's stack
   volatile LONG releasing;  // the timer lets go of a window that went without our seeing it go
-  int sessions;
+  volatile LONG sessions;  // sessions linked in `session`
   HANDLE timer;  // while active: looks whether the window went, or whether we were cut out
   volatile LONG asking;   // the probe being asked for this entry,
   volatile LONG reached;  // and the last one that came through our procedure
@@ -112,10 +129,19 @@ struct Window {
   volatile DWORD verified_at;   // and when
   HHOOK volatile look_hook;     // set by the timer: looks on the window's thread whether we were cut out
   volatile LONG look_asked;     // when the timer last asked the window's thread to look (0: not waiting)
-  Session session[kMaxSessions];
+  Session* volatile session[kMaxSessions];  // the watchers' sessions this window writes to
 };
 
 Window g_windows[kSlots];
+Session g_sessions[kSessionSlots];
+
+// The creation hook of a thread, held by the family sessions on that thread that take in new windows.
+struct CreationHook {
+  volatile LONG thread;
+  HHOOK hook;
+  LONG users;  // changed only on the thread itself
+};
+CreationHook g_creation[kHookSlots];
 volatile LONG g_pinned = 0;
 volatile LONG g_asking = 0;
 UINT g_attach_message = 0;
@@ -131,19 +157,15 @@ LRESULT CALLBACK SlotProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 
 template <int... I>
 struct Seq {};
-template <int N, int... I>
-struct MakeSeq : MakeSeq<N - 1, N - 1, I...> {};
-template <int... I>
-struct MakeSeq<0, I...> {
-  using type = Seq<I...>;
-};
+template <int N>
+using MakeSeq = Seq<__integer_pack(N)...>;  // 0 .. N-1 (the compiler's own, as the library's sequences use)
 template <typename S>
 struct ProcTable;
 template <int... I>
 struct ProcTable<Seq<I...>> {
   static constexpr WNDPROC procs[sizeof...(I)] = {&SlotProc<I>...};
 };
-using Procs = ProcTable<MakeSeq<kSlots>::type>;
+using Procs = ProcTable<MakeSeq<kSlots>>;
 
 LONG_PTR ProcOf(const Window& w) { return reinterpret_cast<LONG_PTR>(Procs::procs[&w - g_windows]); }
 
@@ -181,8 +203,9 @@ bool Take(Window& w, LONG from, HWND h) {
   w.verified_at = 0;
   w.look_hook = nullptr;
   w.look_asked = 0;
+  w.leaving = false;
   w.thread = GetCurrentThreadId();
-  for (Session& s : w.session) s.view = nullptr;
+  for (Session* volatile& s : w.session) s = nullptr;
   w.hwnd = h;
   InterlockedExchange(&w.state, kActive);
   return true;
@@ -198,6 +221,41 @@ Window* Claim(HWND h) {
   for (Window& w : g_windows)
     if (w.state == kRetired && w.stepped_out && Take(w, kRetired, h)) return &w;
   return nullptr;
+}
+
+// --- which sessions a window writes to ------------------------------------------------------
+
+bool Linked(const Window& w, const Session* s) {
+  for (const Session* t : w.session)
+    if (t == s) return true;
+  return false;
+}
+
+bool Link(Window& w, Session* s) {
+  for (Session* volatile& t : w.session)
+    if (!t) {
+      t = s;
+      InterlockedIncrement(&w.sessions);
+      return true;
+    }
+  return false;
+}
+
+// (Also from a timer for a window that went: the exchange keeps the count right should the window's
+// thread let go of the same session at that moment.)
+void Unlink(Window& w, Session* s) {
+  for (Session* volatile& t : w.session)
+    if (InterlockedCompareExchangePointer(reinterpret_cast<void* volatile*>(&t), nullptr, s) == s) {
+      InterlockedDecrement(&w.sessions);
+      if (s->nudge == w.hwnd) {  // the waits need another window of the family to wake
+        s->nudge = nullptr;
+        for (Window& o : g_windows)
+          if (&o != &w && o.state == kActive && !o.gone && Linked(o, s)) {
+            s->nudge = o.hwnd;
+            break;
+          }
+      }
+    }
 }
 
 LONG_PTR CurrentProc(const Window& w) {
@@ -247,7 +305,20 @@ void Release(HANDLE& h) {
   h = nullptr;
 }
 
-void CloseSession(Window* w, Session& s, LONG reason) {
+void DropCreationHook(DWORD thread) {
+  for (CreationHook& c : g_creation)
+    if (static_cast<DWORD>(c.thread) == thread && c.hook) {
+      if (--c.users > 0) return;
+      UnhookWindowsHookEx(c.hook);
+      c.hook = nullptr;
+      InterlockedExchange(&c.thread, 0);
+      return;
+    }
+}
+
+void AfterLastSession(Window& w);
+
+void CloseSession(Session& s, LONG reason) {
   // The waits go first (this returns once no callback of theirs runs): nothing touches the
   // session from another thread afterwards.
   if (s.detach_wait) UnregisterWaitEx(s.detach_wait, INVALID_HANDLE_VALUE);
@@ -260,9 +331,20 @@ void CloseSession(Window* w, Session& s, LONG reason) {
   Release(s.wake);
   Release(s.detach);
   Release(s.watcher);
+  if (s.hooked) DropCreationHook(s.thread);
+  s.hooked = false;
   s.view = nullptr;
   ++s.generation;
-  --w->sessions;
+  // Every window of the family lets go of it; one left with no watcher, and with no frame of ours
+  // for it on the stack, leaves the chain now (a frame of ours sees to it on its way out).
+  const DWORD self = GetCurrentThreadId();
+  for (Window& w : g_windows) {
+    if (w.state != kActive || !Linked(w, &s)) continue;
+    Unlink(w, &s);
+    if (!w.sessions && !w.depth && !w.leaving && w.thread == self) AfterLastSession(w);
+  }
+  s.nudge = nullptr;
+  InterlockedExchange(&s.claimed, 0);
 }
 
 void Unhook(Window& w) {
@@ -277,13 +359,37 @@ void StopTimer(Window& w, bool from_timer = false) {
   w.timer = nullptr;
 }
 
-// Lets go of the window while our procedure may still be in its chain: every session ends (each
-// watcher is told why), and the entry only passes calls on from now on.
+bool Write(Session& s, Record& r, Data** data, ULONG window, UINT msg, WPARAM wp, LPARAM lp, ULONG origin,
+           LONGLONG time, bool unicode, USHORT flags = 0);
+void Mark(Session& s, HWND hwnd, USHORT flag, LONG reason);
+
+// Whether the session is over when this window goes: it watches this window alone, or the window is
+// the root of the family.
+bool EndsWith(const Session& s, const Window& w) {
+  return s.scope == kScopeWindow || (s.scope == kScopeChildren && Low32(s.root) == Low32(w.hwnd));
+}
+
+// Lets go of the window while our procedure may still be in its chain: every session of the window
+// alone ends (each watcher is told why), a family's goes on without it, and the entry only passes
+// calls on from now on.
 void Retire(Window& w, LONG reason, bool from_timer = false) {
+  w.leaving = true;
   StopTimer(w, from_timer);
-  for (Session& s : w.session)
-    if (s.view) CloseSession(&w, s, s.leave ? s.leave : reason);
+  for (Session* volatile& slot : w.session) {
+    Session* s = slot;
+    if (!s) continue;
+    if (!s->view) {
+      Unlink(w, s);
+    } else if (EndsWith(*s, w)) {
+      CloseSession(*s, s->leave ? s->leave : reason);
+    } else {
+      // Only the session's own thread writes its buffer (the timer does not).
+      if (!from_timer && s->thread == GetCurrentThreadId()) Mark(*s, w.hwnd, kWindowLeft, reason);
+      Unlink(w, s);
+    }
+  }
   Unhook(w);
+  w.leaving = false;
   InterlockedExchange(&w.state, kRetired);
 }
 
@@ -315,13 +421,13 @@ void AfterLastSession(Window& w) {
 void CALLBACK DetachSignaled(void* context, BOOLEAN) {
   Session* s = static_cast<Session*>(context);
   InterlockedCompareExchange(&s->leave, kEndWatcherLeft, 0);
-  SendNotifyMessageW(s->hwnd, WM_NULL, 0, 0);
+  if (HWND h = s->nudge) SendNotifyMessageW(h, WM_NULL, 0, 0);
 }
 
 void CALLBACK WatcherGone(void* context, BOOLEAN) {
   Session* s = static_cast<Session*>(context);
   InterlockedCompareExchange(&s->leave, kEndWatcherLeft, 0);
-  SendNotifyMessageW(s->hwnd, WM_NULL, 0, 0);
+  if (HWND h = s->nudge) SendNotifyMessageW(h, WM_NULL, 0, 0);
 }
 
 // On the window's thread: true when a message handed to the window's present procedure no longer
@@ -445,6 +551,7 @@ bool ValidRequest(const Request& q, HWND hwnd) {
   const ULONG cap = q.capacity;
   return q.magic == kRequestMagic && q.version == kVersion && cap >= kMinCapacity && cap <= kMaxCapacity &&
          (cap & (cap - 1)) == 0 && q.mark >= 1 && q.mark <= cap && q.target == Low32(hwnd) &&
+         q.scope <= kScopeProcess && (q.options & ~static_cast<ULONG>(kTakeNew | kMessageOnly)) == 0 &&
          q.target_thread == GetCurrentThreadId() && GetWindowThreadProcessId(hwnd, nullptr) == GetCurrentThreadId();
 }
 
@@ -452,6 +559,135 @@ void Refuse(Header* h, const Key& key, Refusal why) {
   const LONG status = Status(kRefused, why);
   InterlockedExchange(&h->status, status);
   InterlockedExchange(&h->status_tag, StatusTag(key, status));
+}
+
+Session* ClaimSession() {
+  int mapped = 0;
+  for (const Session& s : g_sessions) mapped += s.claimed != 0;
+  if (mapped >= kMaxBuffers) return nullptr;
+  for (Session& s : g_sessions)
+    if (!s.claimed && InterlockedCompareExchange(&s.claimed, 1, 0) == 0) return &s;
+  return nullptr;
+}
+
+// Puts our procedure for entry `w` into the window.
+bool Subclass(Window& w, HWND hwnd) {
+  w.unicode = IsWindowUnicode(hwnd) != FALSE;
+  SetLastError(0);
+  LONG_PTR prev = w.unicode ? SetWindowLongPtrW(hwnd, GWLP_WNDPROC, ProcOf(w)) : SetWindowLongPtrA(hwnd, GWLP_WNDPROC, ProcOf(w));
+  if (!prev) return false;
+  w.prev = reinterpret_cast<WNDPROC>(prev);
+  w.direct = sizeof(void*) == 8 && Code(prev);
+  w.subclassed = true;
+  // Our procedure is in a window's chain now: this DLL must outlive any FreeLibrary.
+  if (InterlockedExchange(&g_pinned, 1) == 0) {
+    HMODULE self = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCWSTR>(&Subclass), &self);
+  }
+  return true;
+}
+
+// Window `hwnd` (of this thread) writes to session `s` from now on: its entry is found or made, and a
+// family's buffer is told that the window joined. kNoRefusal when it does.
+Refusal Join(Session& s, HWND hwnd) {
+  Window* w = Find(hwnd);
+  // An entry whose window cut us out (not yet noticed) is let go of first: the new watcher puts
+  // another of our procedures in.
+  if (w && CutOut(*w)) {
+    Retire(*w, kEndCutOut);
+    w = nullptr;
+  }
+  if (w && Linked(*w, &s)) return kNoRefusal;
+  if (!w) {
+    if (ActiveCount() >= kMaxWindows) return kTooManyWindows;
+    w = Claim(hwnd);
+    if (!w) return kTooManyWindows;
+    if (!Subclass(*w, hwnd)) {
+      InterlockedExchange(&w->state, kFree);
+      return kNoSubclass;
+    }
+  }
+  if (!Link(*w, &s)) return kTooMany;
+  if (!s.nudge) s.nudge = hwnd;
+  // The look is short and never waits for the window's thread: it runs in the timer's own thread, so a
+  // family of hundreds of windows does not call up worker threads (and their stacks) in the program.
+  if (!w->timer) CreateTimerQueueTimer(&w->timer, nullptr, Check, w, kCheckMs, kCheckMs, WT_EXECUTEINTIMERTHREAD);
+  if (s.scope != kScopeWindow) Mark(s, hwnd, kWindowJoined, 0);
+  return kNoRefusal;
+}
+
+// A message-only window: not a child, and its parent is not the desktop.
+bool MessageOnly(HWND h) {
+  if (GetWindowLongW(h, GWL_STYLE) & WS_CHILD) return false;
+  HWND parent = GetAncestor(h, GA_PARENT);
+  return parent && Low32(parent) != Low32(GetDesktopWindow());
+}
+
+// Whether window `h`, of the session's thread, is of its family.
+bool Belongs(const Session& s, HWND h) {
+  if (!h || GetWindowThreadProcessId(h, nullptr) != s.thread) return false;
+  if (Low32(h) == Low32(s.root)) return true;
+  switch (s.scope) {
+    case kScopeChildren: return IsChild(s.root, h) != FALSE;
+    case kScopeThread:
+    case kScopeProcess: return (s.options & kMessageOnly) || !MessageOnly(h);
+    default: return false;
+  }
+}
+
+BOOL CALLBACK JoinIfFamily(HWND h, LPARAM lp) {
+  Session& s = *reinterpret_cast<Session*>(lp);
+  if (Belongs(s, h)) Join(s, h);
+  if (s.scope != kScopeChildren) EnumChildWindows(h, JoinIfFamily, lp);  // (children: the root's walk has them all)
+  return TRUE;
+}
+
+// The windows of the family already there, on this thread.
+void JoinFamily(Session& s) {
+  if (s.scope == kScopeChildren) {
+    EnumChildWindows(s.root, JoinIfFamily, reinterpret_cast<LPARAM>(&s));
+    return;
+  }
+  // Every top-level window and its descendants (a thread's child windows may sit in another thread's
+  // top-level window), and the message-only ones when asked for.
+  EnumWindows(JoinIfFamily, reinterpret_cast<LPARAM>(&s));
+  if (s.options & kMessageOnly)
+    for (HWND h = FindWindowExW(HWND_MESSAGE, nullptr, nullptr, nullptr); h;
+         h = FindWindowExW(HWND_MESSAGE, h, nullptr, nullptr))
+      JoinIfFamily(h, reinterpret_cast<LPARAM>(&s));
+}
+
+// The creation hook: a window of a family's thread is taken in when it is made, before its first
+// message (its procedure is the class's now; ours goes on top of it).
+LRESULT CALLBACK Creation(int code, WPARAM wp, LPARAM lp) {
+  if (code == HCBT_CREATEWND && wp) {
+    HWND h = reinterpret_cast<HWND>(wp);
+    const DWORD self = GetCurrentThreadId();
+    for (Session& s : g_sessions)
+      if (s.view && s.thread == self && s.scope != kScopeWindow && (s.options & kTakeNew) && Belongs(s, h)) Join(s, h);
+  }
+  return CallNextHookEx(nullptr, code, wp, lp);
+}
+
+bool HoldCreationHook(DWORD thread) {
+  for (CreationHook& c : g_creation)
+    if (static_cast<DWORD>(c.thread) == thread && c.hook) {
+      ++c.users;
+      return true;
+    }
+  if (!g_self) return false;
+  for (CreationHook& c : g_creation)
+    if (!c.thread && InterlockedCompareExchange(&c.thread, static_cast<LONG>(thread), 0) == 0) {
+      c.hook = SetWindowsHookExW(WH_CBT, Creation, g_self, thread);
+      if (!c.hook) {
+        InterlockedExchange(&c.thread, 0);
+        return false;
+      }
+      c.users = 1;
+      return true;
+    }
+  return false;
 }
 
 void Attach(HWND hwnd, DWORD watcher_pid, ULONG pipe_value) {
@@ -516,58 +752,26 @@ void Attach(HWND hwnd, DWORD watcher_pid, ULONG pipe_value) {
     give_up(kBadSection);
     return;
   }
-  Window* w = Find(hwnd);
-  // An entry whose window cut us out (not yet noticed) is let go of first: the new watcher puts
-  // another of our procedures in.
-  if (w && CutOut(*w)) {
-    Retire(*w, kEndCutOut);
-    w = nullptr;
-  }
-  if (!w && ActiveCount() >= kMaxWindows) {
-    give_up(kTooManyWindows);
+  // The family's root: the watched window itself but for a window with its children seen from
+  // another thread, where this window must be one of the root's descendants.
+  const HWND root = q.scope == kScopeChildren
+                        ? reinterpret_cast<HWND>(static_cast<LONG_PTR>(static_cast<LONG>(q.root)))
+                        : hwnd;
+  if (q.scope == kScopeChildren && Low32(root) != Low32(hwnd) && !IsChild(root, hwnd)) {
+    give_up(kWrongWindow);
     return;
   }
-  if (!w) w = Claim(hwnd);
-  if (!w) {
-    give_up(kTooManyWindows);
-    return;
-  }
-  Session* s = nullptr;
-  for (Session& candidate : w->session)
-    if (!candidate.view) {
-      s = &candidate;
-      break;
-    }
+  Session* s = ClaimSession();
   if (!s) {
-    give_up(kTooMany);
+    give_up(kTooManyWindows);
     return;
   }
-  if (!w->subclassed) {  // a new entry
-    w->unicode = IsWindowUnicode(hwnd) != FALSE;
-    SetLastError(0);
-    LONG_PTR prev = w->unicode ? SetWindowLongPtrW(hwnd, GWLP_WNDPROC, ProcOf(*w))
-                               : SetWindowLongPtrA(hwnd, GWLP_WNDPROC, ProcOf(*w));
-    if (!prev) {
-      InterlockedExchange(&w->state, kFree);
-      give_up(kNoSubclass);
-      return;
-    }
-    w->prev = reinterpret_cast<WNDPROC>(prev);
-    w->direct = sizeof(void*) == 8 && Code(prev);
-    w->subclassed = true;
-  }
-  // Our procedure is in a window's chain now: this DLL must outlive any FreeLibrary.
-  if (InterlockedExchange(&g_pinned, 1) == 0) {
-    HMODULE self = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
-                       reinterpret_cast<LPCWSTR>(&Attach), &self);
-  }
-  Protect(section);
-  Protect(wake);
-  Protect(detach);
-  Protect(watcher);
-  s->window = w;
-  s->hwnd = hwnd;
+  s->thread = GetCurrentThreadId();
+  s->scope = q.scope;
+  s->options = q.scope == kScopeWindow ? 0 : q.options;
+  s->root = root;
+  s->nudge = nullptr;
+  s->hooked = false;
   s->section = section;
   s->wake = wake;
   s->detach = detach;
@@ -575,7 +779,6 @@ void Attach(HWND hwnd, DWORD watcher_pid, ULONG pipe_value) {
   s->key = key;
   s->capacity = q.capacity;
   s->mark = q.mark;
-  s->window_value = q.target;
   s->write_index = 0;
   s->read_index = 0;
   s->lost = 0;
@@ -588,12 +791,30 @@ void Attach(HWND hwnd, DWORD watcher_pid, ULONG pipe_value) {
   h->target_64bit = sizeof(void*) == 8;
   h->attached_time = FileTimeNow();
   s->view = h;
-  ++w->sessions;
+  // The watched window first: a refusal there is the watcher's answer; then the rest of the family
+  // on this thread (a window that finds no room is left out, the family goes on).
+  const Refusal first = Join(*s, hwnd);
+  if (first != kNoRefusal) {
+    s->view = nullptr;
+    s->section = s->wake = s->detach = s->watcher = nullptr;
+    InterlockedExchange(&s->claimed, 0);
+    give_up(first);
+    return;
+  }
+  Protect(section);
+  Protect(wake);
+  Protect(detach);
+  Protect(watcher);
+  if (s->scope != kScopeWindow) {
+    JoinFamily(*s);
+    if (s->options & kTakeNew) s->hooked = HoldCreationHook(s->thread);
+  }
   // Without the waits the session would only end at a message: a quiet window would keep the
   // view of a watcher long gone. Both are asked for; a refusal leaves the message path.
-  RegisterWaitForSingleObject(&s->detach_wait, detach, DetachSignaled, s, INFINITE, WT_EXECUTEONLYONCE);
-  RegisterWaitForSingleObject(&s->watcher_wait, watcher, WatcherGone, s, INFINITE, WT_EXECUTEONLYONCE);
-  if (!w->timer) CreateTimerQueueTimer(&w->timer, nullptr, Check, w, kCheckMs, kCheckMs, WT_EXECUTEDEFAULT);
+  RegisterWaitForSingleObject(&s->detach_wait, detach, DetachSignaled, s, INFINITE,
+                              WT_EXECUTEONLYONCE | WT_EXECUTEINWAITTHREAD);
+  RegisterWaitForSingleObject(&s->watcher_wait, watcher, WatcherGone, s, INFINITE,
+                              WT_EXECUTEONLYONCE | WT_EXECUTEINWAITTHREAD);
   SetStatus(*s, kAttached, 0);
 }
 
@@ -613,8 +834,8 @@ void PublishLost(Session& s) {
 
 // Writes a watched message's record; the local copy `r` is what the tags are made from (what
 // is in shared memory may change under us).
-bool Write(Session& s, Record& r, Data** data, UINT msg, WPARAM wp, LPARAM lp, ULONG origin, LONGLONG time,
-           bool unicode) {
+bool Write(Session& s, Record& r, Data** data, ULONG window, UINT msg, WPARAM wp, LPARAM lp, ULONG origin,
+           LONGLONG time, bool unicode, USHORT flags) {
   Header* h = s.view;
   ULONG used = static_cast<ULONG>(s.write_index - s.read_index);
   if (used >= s.capacity) {
@@ -633,16 +854,17 @@ bool Write(Session& s, Record& r, Data** data, UINT msg, WPARAM wp, LPARAM lp, U
   Publish(&shared->result_stamp, 0);
   r.stamp = 0;
   r.result_stamp = 0;
-  r.hwnd = s.window_value;
+  r.hwnd = window;
   r.msg = msg;
   r.origin = static_cast<USHORT>(origin);
-  r.flags = unicode ? kUnicodeWindow : 0;
+  r.flags = static_cast<USHORT>((unicode ? kUnicodeWindow : 0) | flags);
   r.wparam = static_cast<LONGLONG>(static_cast<LONG_PTR>(wp));
   r.lparam = static_cast<LONGLONG>(lp);
   r.time = time;
   r.result = 0;
   r.lost_total = static_cast<ULONG>(s.lost);
-  data::AtEntry(&r, d, msg, wp, lp, unicode);
+  if (!flags) data::AtEntry(&r, d, msg, wp, lp, unicode);
+  else r.data_kind = r.value_count = r.text_chars = r.byte_count = 0;
   const LONG stamp = ++s.write_index;
   r.stamp = RecordTag(s.key, static_cast<ULONG>(stamp), r);
   shared->hwnd = r.hwnd;
@@ -668,10 +890,41 @@ bool Write(Session& s, Record& r, Data** data, UINT msg, WPARAM wp, LPARAM lp, U
   return true;
 }
 
+// Publishes what is known once the window answered: the result and the data's counts.
+void Answer(Session& s, Record* shared, LONG stamp, const Record& r) {
+  shared->result = r.result;
+  shared->data_kind = r.data_kind;
+  shared->value_count = r.value_count;
+  shared->text_chars = r.text_chars;
+  shared->byte_count = r.byte_count;
+  Publish(&shared->result_stamp, ResultTag(s.key, static_cast<ULONG>(stamp), r));
+}
+
+// A family's record that a window joined it (its class as the text; its parent and its owner as
+// values) or left it (the result says why).
+void Mark(Session& s, HWND hwnd, USHORT flag, LONG reason) {
+  Record r;
+  Data* d = nullptr;
+  if (!Write(s, r, &d, Low32(hwnd), 0, 0, 0, 0, FileTimeNow(), true, flag)) return;
+  if (flag == kWindowJoined) {
+    int n = GetClassNameW(hwnd, d->text, kMaxTextChars);
+    r.text_chars = static_cast<USHORT>(n > 0 ? n : 0);
+    d->values[0] = static_cast<LONGLONG>(Low32(GetAncestor(hwnd, GA_PARENT)));
+    d->values[1] = static_cast<LONGLONG>(Low32(GetWindow(hwnd, GW_OWNER)));
+    r.value_count = 2;
+    r.data_kind = data::kText;
+  }
+  r.result = reason;
+  Answer(s, RecordAt(s.view, s.capacity, static_cast<ULONG>(s.write_index - 1)), s.write_index, r);
+}
+
 // Lets go of sessions whose watcher left or is gone, or that ended otherwise.
 void Housekeeping(Window* w, UINT msg) {
   const DWORD now = GetTickCount();
-  for (Session& s : w->session) {
+  for (Session* volatile& slot : w->session) {
+    Session* linked = slot;
+    if (!linked) continue;
+    Session& s = *linked;
     if (!s.view) continue;
     // The watcher's hint that it set its event, or the WM_NULL it sends after: followed at once
     // (the hint at most once a millisecond, whoever else writes it), so that a watcher that leaves
@@ -680,7 +933,7 @@ void Housekeeping(Window* w, UINT msg) {
       s.hint_checked = now;
       if (WaitForSingleObject(s.detach, 0) == WAIT_OBJECT_0) InterlockedCompareExchange(&s.leave, kEndWatcherLeft, 0);
     }
-    if (s.leave) CloseSession(w, s, s.leave);
+    if (s.leave) CloseSession(s, s.leave);
   }
 }
 
@@ -728,7 +981,10 @@ LRESULT Capture(Window& w, WNDPROC prev, bool unicode, HWND hwnd, UINT msg, WPAR
   ULONG origin = 0;
   LONGLONG time = 0;
   bool first = true;
-  for (Session& s : w.session) {
+  for (Session* volatile& slot : w.session) {
+    Session* linked = slot;
+    if (!linked) continue;
+    Session& s = *linked;
     if (!s.view || !Filtered(s.view, msg)) continue;
     if (first) {  // what every watcher's record shares, read once and only for a watched message
       first = false;
@@ -736,7 +992,7 @@ LRESULT Capture(Window& w, WNDPROC prev, bool unicode, HWND hwnd, UINT msg, WPAR
       time = FileTimeNow();
     }
     Pending& p = pending[n];
-    if (Write(s, p.record, &p.data, msg, wp, lp, origin, time, unicode)) {
+    if (Write(s, p.record, &p.data, Low32(hwnd), msg, wp, lp, origin, time, unicode)) {
       p.session = &s;
       p.generation = s.generation;
       p.stamp = s.write_index;
@@ -754,12 +1010,7 @@ LRESULT Capture(Window& w, WNDPROC prev, bool unicode, HWND hwnd, UINT msg, WPAR
     Record& r = p.record;
     if (data::AnswerInData(msg)) data::AtReturn(&r, p.data, msg, wp, lp, result, unicode);
     r.result = static_cast<LONGLONG>(result);
-    p.shared->result = r.result;
-    p.shared->data_kind = r.data_kind;
-    p.shared->value_count = r.value_count;
-    p.shared->text_chars = r.text_chars;
-    p.shared->byte_count = r.byte_count;
-    Publish(&p.shared->result_stamp, ResultTag(p.session->key, static_cast<ULONG>(p.stamp), r));
+    Answer(*p.session, p.shared, p.stamp, r);
   }
   if (w.state != kActive) return result;  // let go of meanwhile
   if (msg == WM_NCDESTROY) {  // the window is gone: so is every session on it

@@ -41,6 +41,13 @@ constexpr wchar_t kKept[] = L"HookTarget.Kept";
 constexpr wchar_t kSwallowPrev[] = L"HookTarget.SwallowPrev";
 std::vector<std::pair<UINT, WPARAM>> g_log;
 std::map<HWND, std::vector<WPARAM>> g_counted;
+std::map<HWND, std::vector<UINT>> g_received;  // (windows of several threads: under g_logs)
+SRWLOCK g_logs = SRWLOCK_INIT;
+
+struct Locked {
+  Locked() { AcquireSRWLockExclusive(&g_logs); }
+  ~Locked() { ReleaseSRWLockExclusive(&g_logs); }
+};
 const wchar_t* g_log_path = nullptr;
 HWND g_main = nullptr;
 volatile LONG g_exceptions = 0;
@@ -149,13 +156,30 @@ bool Layers(HWND h, UINT msg, WPARAM wp, LPARAM lp, LRESULT* out) {
       return true;
     case kRestoreOriginal: *out = set(reinterpret_cast<LONG_PTR>(Proc)); return true;
     case kIsOriginal: *out = GetWindowLongPtrW(w, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(Proc); return true;
-    case kCountedCount: *out = static_cast<LRESULT>(g_counted[w].size()); return true;
+    case kCountedCount: {
+      Locked lock;
+      *out = static_cast<LRESULT>(g_counted[w].size());
+      return true;
+    }
+    case kReceivedCount: {
+      Locked lock;
+      *out = static_cast<LRESULT>(g_received[w].size());
+      return true;
+    }
+    case kReceivedAt: {
+      Locked lock;
+      const auto& v = g_received[w];
+      *out = static_cast<size_t>(lp) < v.size() ? static_cast<LRESULT>(v[static_cast<size_t>(lp)]) : -1;
+      return true;
+    }
     case kCountedAt: {
+      Locked lock;
       const auto& v = g_counted[w];
       *out = static_cast<size_t>(lp) < v.size() ? static_cast<LRESULT>(v[static_cast<size_t>(lp)]) : -1;
       return true;
     }
     case kCountedDisorder: {
+      Locked lock;
       const auto& v = g_counted[w];
       *out = 0;
       for (size_t i = 0; i < v.size() && !*out; ++i)
@@ -182,9 +206,14 @@ DWORD WINAPI ThreadWindowMain(void* p) {
 }
 
 LRESULT CALLBACK Proc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg != kReceivedCount && msg != kReceivedAt) {
+    Locked lock;
+    g_received[h].push_back(msg);
+  }
   LRESULT answer = 0;
   if (Layers(h, msg, wp, lp, &answer)) return answer;
   if (msg == kDump) {
+    Locked lock;
     FILE* f = _wfopen(g_log_path, L"w");
     if (!f) return -1;
     for (auto& [m, w] : g_log) std::fprintf(f, "%u %llu\n", m, static_cast<unsigned long long>(w));
@@ -206,6 +235,9 @@ LRESULT CALLBACK Proc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
   if (msg == kCommonUnsubclass) return RemoveWindowSubclass(h, CommonSubclass, 1);
   if (msg == kSetProc) return SetWindowLongPtrW(h, GWLP_WNDPROC, lp);
   if (msg == kNewChild) return reinterpret_cast<LRESULT>(NewChild(h));
+  if (msg == kNewPopup)
+    return reinterpret_cast<LRESULT>(CreateWindowExW(0, L"HookTargetWindow", L"popup", WS_POPUP, 0, 0, 10, 10, nullptr,
+                                                     nullptr, GetModuleHandleW(nullptr), nullptr));
   if (msg == kEndThread && h != g_main) ExitThread(0);
   if (msg == kThreadWindow) {
     ThreadStart start{CreateEventW(nullptr, TRUE, FALSE, nullptr), nullptr};
@@ -252,8 +284,11 @@ LRESULT CALLBACK Proc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     return 0;
   }
   if ((msg >= WM_USER && msg < WM_USER + 0x7000) || (msg > 0xFFFF && msg < 0x80000000u) || Logged(msg)) {
-    g_log.emplace_back(msg, wp);
-    if (msg == kCounted) g_counted[h].push_back(wp);
+    {
+      Locked lock;
+      g_log.emplace_back(msg, wp);
+      if (msg == kCounted) g_counted[h].push_back(wp);
+    }
     if (msg == kNested) SendMessageW(h, kNestedInner, wp, 0);
     if (msg >= WM_USER + 0x1000 && msg < WM_USER + 0x2000) return static_cast<LRESULT>(3 * wp + 1);
     return 7;  // the target's own answer

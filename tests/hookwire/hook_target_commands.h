@@ -43,3 +43,10 @@ constexpr UINT kThreadWindow = WM_USER + 0x7FED;
 constexpr UINT kEndThread = WM_USER + 0x7FEE;
 constexpr UINT kTallyOn = WM_USER + 0x7FEF;
 constexpr UINT kTallyCount = WM_USER + 0x7FDF;
+// Every message a window's own procedure received since it was made, and those of the windows it
+// made (kReceivedCount, kReceivedAt: wParam the window, lParam the place; -1 past the end).
+// kNewPopup makes a top-level window on the thread of the window it is sent to (the answer), and
+// kNewChild a child of it.
+constexpr UINT kReceivedCount = WM_USER + 0x7FDE;
+constexpr UINT kReceivedAt = WM_USER + 0x7FDD;
+constexpr UINT kNewPopup = WM_USER + 0x7FDC;

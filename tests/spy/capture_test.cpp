@@ -90,6 +90,46 @@ void ClickNode(HWND tree, HTREEITEM node) {
   testing_support::PumpMessages();
 }
 
+// Spy Scope: with its children, a child's messages are logged too, each line led by its window; back
+// to the window alone while spying, the lines are as they always were.
+TEST_F(Capture, AWiderScopeLogsTheFamilysMessagesEachLedByItsWindow) {
+  TestWindow target(nullptr, L"Family root");
+  HWND child = CreateWindowExW(0, L"STATIC", L"", WS_CHILD, 0, 0, 5, 5, target.hwnd(), nullptr, nullptr, nullptr);
+  ASSERT_TRUE(child);
+  auto& w = Open();
+  w.SetScope(1, false);
+  SelectNode(w.FindNode(KeyOf(target.hwnd())));
+  ClickToolbar(1);
+  ASSERT_TRUE(w.spying()) << (boxes_.empty() ? L"" : boxes_.back());
+  SendMessageW(child, WM_USER + 9, 1, 2);
+  SendMessageW(target.hwnd(), WM_USER + 9, 3, 4);
+  auto hex8 = [](HWND h) {
+    wchar_t buf[16];
+    std::swprintf(buf, 16, L"0x%08lX", static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(h) & 0xFFFFFFFFu));
+    return std::wstring(buf);
+  };
+  const std::wstring child_line = hex8(child) + L" Static  409, 1, 2";
+  const std::wstring root_line = hex8(target.hwnd()) + L" HookwireTestWindow  409, 3, 4";
+  auto shown = [&](const std::wstring& line) {
+    const auto lines = ShownLines(w);
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+  };
+  for (int i = 0; i < 60 && !(shown(child_line) && shown(root_line)); ++i) PumpFor(50);
+  EXPECT_TRUE(shown(child_line)) << child_line;
+  EXPECT_TRUE(shown(root_line)) << root_line;
+
+  w.SetScope(0, false);
+  ASSERT_TRUE(w.spying());
+  SendMessageW(child, WM_USER + 9, 5, 6);
+  SendMessageW(target.hwnd(), WM_USER + 9, 7, 8);
+  for (int i = 0; i < 20 && !shown(L"409, 7, 8"); ++i) PumpFor(50);
+  EXPECT_TRUE(shown(L"409, 7, 8"));
+  EXPECT_FALSE(shown(L"409, 5, 6"));
+  EXPECT_FALSE(shown(hex8(child) + L" Static  409, 5, 6"));
+  ClickToolbar(1);
+  EXPECT_FALSE(w.spying());
+}
+
 TEST_F(Capture, MouseClicksOnNodesAreNodeClicksAlsoOnTheSelectedNode) {
   TestWindow target(nullptr, L"Target");
   TestWindow other(nullptr, L"Other");

@@ -132,6 +132,54 @@ TEST(CommandLine, CapturesNotepadByHandleAndByClassIntoLinesOrCsv) {
   DeleteFileW(csv.c_str());
 }
 
+// /scope children: notepad's edit box is watched with its main window, each line names its window,
+// and the CSV's Window column tells the two apart.
+TEST(CommandLine, ScopeWatchesTheWindowsFamilyAndNamesEachLinesWindow) {
+  SystemProgram notepad(L"notepad.exe", Bitness::Same);
+  ASSERT_NE(nullptr, notepad.window());
+  HWND edit = FindWindowExW(notepad.window(), nullptr, L"Edit", nullptr);
+  ASSERT_NE(nullptr, edit);
+  auto send = [&] {
+    SendMessageTimeoutW(notepad.window(), WM_USER + 5, 1, 2, SMTO_ABORTIFHUNG, 1000, nullptr);
+    SendMessageTimeoutW(edit, WM_USER + 6, 3, 4, SMTO_ABORTIFHUNG, 1000, nullptr);
+  };
+  auto hex = [](HWND h) {  // as the CSV's Window column writes it
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%lX", static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(h) & 0xFFFFFFFFu));
+    return std::string(buf);
+  };
+  auto hex8 = [](HWND h) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%08lX", static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(h) & 0xFFFFFFFFu));
+    return std::string(buf);
+  };
+  const std::wstring out = OutPath(L"snoopet-scope.txt");
+  DeleteFileW(out.c_str());
+  Outcome run = Snoopet(L"/capture " + HandleText(notepad.window()) + L" /out \"" + out + L"\" /seconds 3 /scope children", send);
+  EXPECT_EQ(0u, run.code) << run.err;
+  std::string text = ReadFileBytes(out);
+  EXPECT_NE(std::string::npos, text.find(hex8(notepad.window()) + " Notepad  405, 1, 2\r\n")) << text.substr(0, 600);
+  EXPECT_NE(std::string::npos, text.find(hex8(edit) + " Edit  406, 3, 4\r\n")) << text.substr(0, 600);
+
+  run = Snoopet(L"/capture " + HandleText(notepad.window()) + L" /out \"" + out + L"\" /seconds 3 /scope thread /new /csv", send);
+  EXPECT_EQ(0u, run.code) << run.err;
+  text = ReadFileBytes(out);
+  EXPECT_NE(std::string::npos, text.find("," + hex(edit) + ",0x0406,WM_USER+6,")) << text.substr(0, 600);
+  EXPECT_NE(std::string::npos, text.find("," + hex(notepad.window()) + ",0x0405,WM_USER+5,")) << text.substr(0, 600);
+
+  // Without a family the lines stay as they were: no window first.
+  run = Snoopet(L"/capture " + HandleText(notepad.window()) + L" /out \"" + out + L"\" /seconds 2", send);
+  EXPECT_EQ(0u, run.code) << run.err;
+  text = ReadFileBytes(out);
+  EXPECT_NE(std::string::npos, text.find("405, 1, 2\r\n")) << text.substr(0, 400);
+  EXPECT_EQ(std::string::npos, text.find(hex8(notepad.window()) + " Notepad")) << text.substr(0, 400);
+  EXPECT_EQ(std::string::npos, text.find("406, 3, 4")) << "the edit box is not the window";
+
+  EXPECT_EQ(2u, Snoopet(L"/capture " + HandleText(notepad.window()) + L" /out \"" + out + L"\" /scope everything").code);
+  EXPECT_EQ(2u, Snoopet(L"/capture " + HandleText(notepad.window()) + L" /out \"" + out + L"\" /new").code);
+  DeleteFileW(out.c_str());
+}
+
 // What the log's Decimal Parameters does for its lines, /decimal does for a capture's lines; the
 // CSV keeps its hexadecimal columns, as the log's Save As does.
 TEST(CommandLine, DecimalWritesTheLinesParametersInDecimal) {

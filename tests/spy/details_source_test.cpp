@@ -75,6 +75,8 @@ class ReportedDetails final
     return Refuse();
   }
   HRESULT STDMETHODCALLTYPE get_Target64Bit(VARIANT_BOOL* v) override { *v = VARIANT_FALSE; return Refuse(); }
+  HRESULT STDMETHODCALLTYPE get_Window(LONG* v) override { *v = 0; return Refuse(); }
+  HRESULT STDMETHODCALLTYPE get_WindowClass(BSTR* v) override { *v = nullptr; return Refuse(); }
 };
 
 // Takes the sink and hands it messages as a capture would.
