@@ -489,12 +489,16 @@ HRESULT HookwireWindow::Scope::put_IncludeMessageOnly(VARIANT_BOOL v) {
                 v ? owner_->scope_options_ | ring::kMessageOnly : owner_->scope_options_ & ~ring::kMessageOnly);
 }
 
+// The list is taken when WatchedCount is read; WatchedWindow reads that list (a loop over the windows
+// costs one look at the family, not one per window).
 HRESULT HookwireWindow::Scope::get_WatchedCount(LONG* v) {
   if (!v) return E_POINTER;
   *v = 0;
   COM_METHOD_BEGIN
-  if (owner_->remote_) *v = static_cast<LONG>(owner_->remote_->Watched().size());
-  else if (owner_->subclassed_) *v = 1;
+  watched_.clear();
+  if (owner_->remote_) watched_ = owner_->remote_->Watched();
+  else if (owner_->subclassed_) watched_.push_back(owner_->hwnd_);
+  *v = static_cast<LONG>(watched_.size());
   SCOPE_END
 }
 
@@ -502,11 +506,8 @@ HRESULT HookwireWindow::Scope::get_WatchedWindow(LONG index, LONG* v) {
   if (!v) return E_POINTER;
   *v = 0;
   COM_METHOD_BEGIN
-  std::vector<HWND> watched;
-  if (owner_->remote_) watched = owner_->remote_->Watched();
-  else if (owner_->subclassed_) watched.push_back(owner_->hwnd_);
-  if (index < 0 || static_cast<size_t>(index) >= watched.size()) Raise(common::errSubscriptOutOfRange, kSource);
-  *v = static_cast<LONG>(reinterpret_cast<LONG_PTR>(watched[static_cast<size_t>(index)]));
+  if (index < 0 || static_cast<size_t>(index) >= watched_.size()) Raise(common::errSubscriptOutOfRange, kSource);
+  *v = static_cast<LONG>(reinterpret_cast<LONG_PTR>(watched_[static_cast<size_t>(index)]));
   SCOPE_END
 }
 

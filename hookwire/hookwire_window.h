@@ -164,6 +164,7 @@ class HookwireWindow final : public _HookwireWindow, public ISupportErrorInfo, p
    private:
     HRESULT Change(ULONG* field, ULONG value);
     HookwireWindow* owner_;
+    std::vector<HWND> watched_;  // as WatchedCount last took it
     common::TypeInfoDispatch dispatch_;
   };
 

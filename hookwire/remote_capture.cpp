@@ -705,7 +705,10 @@ void RemoteCapture::Joined(ULONG window, const wchar_t* cls, int chars) noexcept
 }
 
 void RemoteCapture::Left(ULONG window) noexcept {
+  // (No record of that window comes after this one: its class goes too, so a long capture of windows
+  // made and destroyed keeps nothing of them.)
   watched_.erase(std::remove(watched_.begin(), watched_.end(), window), watched_.end());
+  classes_.erase(window);
 }
 
 bool RemoteCapture::ReleaseShared() noexcept {

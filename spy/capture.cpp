@@ -171,6 +171,7 @@ void MainWindow::SetSpying(bool on) {
       common::Check(m_SpyWindow->putref_MessageSink(nullptr), kProgramTitle);
       if (capture_file_ && !capture_file_->Flush()) CaptureFileFailed();
       m_Spying = 0;
+      MarkWatchedWindows();
       ResetLog();
       target_ = nullptr;
     }
@@ -277,6 +278,10 @@ HRESULT MainWindow::Message(LONG Msg, LONG_PTR wParam, LONG_PTR lParam, LONG_PTR
   } else if (lost_unshown_ > 0 && !paused_) {
     NoteLoss(0, &record);
   }
+  // A family's window left out by the window filter: its loss was noted above, the line goes.
+  if (record.family && !window_filter_.empty() &&
+      std::find(window_filter_.begin(), window_filter_.end(), static_cast<uint32_t>(record.window)) == window_filter_.end())
+    return S_OK;
   if (to_file && !capture_file_->Queue(record)) CaptureFileFailed();
   if (!paused_) AddRecord(std::move(record));
   else ScheduleLogUpdate();  // the file's records are put into words on the display tick
@@ -318,6 +323,7 @@ void MainWindow::LogTick() {
   if (now.QuadPart - last_update_ < 2 * update_cost_) return;
   const bool fresh = store_.added() != shown_end_ || (capture_file_ && capture_file_->pending());
   UpdateLog();
+  if (family_ && now.QuadPart - marked_at_ > qpc_frequency_.QuadPart / 2) MarkWatchedWindows();
   if (!fresh && ++idle_ticks_ >= kIdleTicks) StopLogTimer();
 }
 
@@ -427,6 +433,46 @@ void MainWindow::NoteTarget(LONG handle) {
   QueryPerformanceCounter(&capture_start_);
   QueryPerformanceFrequency(&qpc_frequency_);
   details_of_tree_ = false;
+  MarkWatchedWindows();  // the marks of an earlier family go
+  marked_at_ = 0;        // the new family's come at the next look
+}
+
+void MainWindow::MarkWatchedWindows() {
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  marked_at_ = now.QuadPart;
+  std::vector<HTREEITEM> watched;
+  com_ptr<IhkCaptureScope> scope;
+  LONG n = 0;
+  if (family_ && m_Spying && m_SpyWindow && SUCCEEDED(m_SpyWindow->QueryInterface(IID_IhkCaptureScope, scope.put_void())) &&
+      SUCCEEDED(scope->get_WatchedCount(&n)))
+    for (LONG i = 0; i < n; ++i) {
+      LONG h = 0;
+      if (FAILED(scope->get_WatchedWindow(i, &h))) break;
+      if (HTREEITEM node = FindNode(L"H" + common::Hex(h))) watched.push_back(node);
+    }
+  std::sort(watched.begin(), watched.end());
+  auto bold = [this](HTREEITEM node, bool on) {
+    TVITEMW item{};
+    item.mask = TVIF_STATE;
+    item.hItem = node;
+    item.stateMask = TVIS_BOLD;
+    item.state = on ? TVIS_BOLD : 0;
+    SendMessageW(tvWindows_, TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+  };
+  for (HTREEITEM node : marked_)
+    if (!std::binary_search(watched.begin(), watched.end(), node)) bold(node, false);
+  for (HTREEITEM node : watched)
+    if (!std::binary_search(marked_.begin(), marked_.end(), node)) bold(node, true);
+  marked_ = std::move(watched);
+}
+
+bool MainWindow::marked(HTREEITEM node) const {
+  TVITEMW item{};
+  item.mask = TVIF_STATE;
+  item.hItem = node;
+  item.stateMask = TVIS_BOLD;
+  return SendMessageW(tvWindows_, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item)) && (item.state & TVIS_BOLD);
 }
 
 }  // namespace spy

@@ -271,6 +271,15 @@ HMENU MainWindow::BuildLogMenu() const {
                              : L"&Add the selected line's message";
   AppendMenuW(sub, MF_STRING | (r ? 0 : MF_GRAYED), kCmdFilterAddSelected, add.c_str());
   AppendMenuW(sub, MF_STRING | (filter_.Active() ? 0 : MF_GRAYED), kCmdFilterForget, L"&Uncheck everything");
+  // A family's windows: the lines of chosen windows only.
+  AppendMenuW(sub, MF_SEPARATOR, 0, nullptr);
+  for (uint32_t window : window_filter_)
+    AppendMenuW(sub, MF_STRING | MF_CHECKED | MF_GRAYED, 0, (L"Window " + FullHex(window, true)).c_str());
+  const bool family_line = r && r->family;
+  const std::wstring only = family_line ? L"Log Only &Window " + FullHex(r->window, true) + L"'s Lines"
+                                        : L"Log Only the Selected Line's &Window";
+  AppendMenuW(sub, MF_STRING | (family_line ? 0 : MF_GRAYED), kCmdFilterWindow, only.c_str());
+  AppendMenuW(sub, MF_STRING | (window_filter_.empty() ? MF_GRAYED : 0), kCmdFilterAllWindows, L"&Every Window's Lines");
   AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(sub), L"&Filter");
   AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
   AppendMenuW(menu, MF_STRING | (any ? 0 : MF_GRAYED), kCmdFindInLog, L"Fi&nd in the Log...\tCtrl+F");
@@ -287,7 +296,7 @@ HMENU MainWindow::BuildLogMenu() const {
   AppendMenuW(scope, MF_SEPARATOR, 0, nullptr);
   AppendMenuW(scope, MF_STRING | (scope_new_ ? MF_CHECKED : 0) | (scope_ ? 0 : MF_GRAYED), kCmdScopeNew,
               L"Take In &New Windows");
-  AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(scope), L"Spy Sco&pe");
+  AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(scope), L"Spy Scop&e");
   AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
   AppendMenuW(menu, MF_STRING, kCmdRefreshTree, L"&Refresh Tree\tF5");
   AppendMenuW(menu, MF_STRING, kCmdFindWindow, L"Find a &Window...\tCtrl+F in the tree");
@@ -328,6 +337,19 @@ void MainWindow::RunLogCommand(int id) {
   }
   if (id == kCmdScopeNew) {
     SetScope(scope_, !scope_new_);
+    return;
+  }
+  if (id == kCmdFilterWindow) {
+    if (const LogRecord* r = RecordOfLine(CurrentLine()); r && r->family) {
+      std::vector<uint32_t> windows = window_filter_;
+      if (std::find(windows.begin(), windows.end(), static_cast<uint32_t>(r->window)) == windows.end())
+        windows.push_back(static_cast<uint32_t>(r->window));
+      SetWindowFilter(std::move(windows));
+    }
+    return;
+  }
+  if (id == kCmdFilterAllWindows) {
+    SetWindowFilter({});
     return;
   }
   if (id >= kCmdLogLength && id < kCmdLogLength + static_cast<int>(std::size(kLogLengths))) {
@@ -589,6 +611,11 @@ void MainWindow::SetScope(int scope, bool take_new) {
   SaveSetting(app_, kToolSection, L"Scope", std::to_wstring(scope_));
   SaveSetting(app_, kToolSection, L"ScopeNew", scope_new_ ? L"1" : L"0");
   if (m_Spying) SetSpying(true);  // the capture goes on with the new choice
+}
+
+void MainWindow::SetWindowFilter(std::vector<uint32_t> windows) {
+  // (New lines only, as the message filter: what the log shows already stays.)
+  window_filter_ = std::move(windows);
 }
 
 }  // namespace spy

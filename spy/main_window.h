@@ -65,6 +65,8 @@ enum LogCommand : int {
   kCmdOnTop,              // keeps Snoopet's window above the others
   kCmdDecimal,            // new lines show wParam and lParam in decimal
   kCmdScopeNew,           // a wider scope takes in windows made while it is watched
+  kCmdFilterWindow,       // a family's lines: only those of the selected line's window (and others so chosen)
+  kCmdFilterAllWindows,   // a family's lines: every window's
   kCmdScope = 250,        // + HookwireScope: which windows Spy watches
   kCmdLogLength = 260,    // + the index in LogLengths()
   kCmdFilterGroup = 300,  // + the group's index in MessageGroups()
@@ -220,6 +222,13 @@ class MainWindow final : public IhkMessageSink {
   // capture running goes on with the new choice.
   void SetScope(int scope, bool take_new);
   int scope() const noexcept { return scope_; }
+  // With a wider scope, the tree shows the windows watched now in bold (brought up to date about twice
+  // a second while Spy is on); otherwise no node is bold.
+  void MarkWatchedWindows();
+  // A family's lines of these windows only (their handles' low 32 bits); empty: every window's.
+  void SetWindowFilter(std::vector<uint32_t> windows);
+  const std::vector<uint32_t>& window_filter() const noexcept { return window_filter_; }
+  bool marked(HTREEITEM node) const;
   bool scope_new() const noexcept { return scope_new_; }
   void SetLogLength(int lines);
   int log_length() const noexcept { return log_cap_ + 1; }
@@ -450,6 +459,9 @@ class MainWindow final : public IhkMessageSink {
   int scope_ = 0;  // HookwireScope
   bool scope_new_ = false;
   std::shared_ptr<FamilyClasses> family_;  // the classes of the family watched now (a wider scope)
+  std::vector<HTREEITEM> marked_;          // the nodes shown bold
+  std::vector<uint32_t> window_filter_;    // a family's windows whose lines are logged; empty: all
+  LONGLONG marked_at_ = 0;                 // QueryPerformanceCounter when they were brought up to date
   int log_cap_ = kLogCap;  // the log grows to log_cap_ + 1 lines
   long refs_ = 1;
 };

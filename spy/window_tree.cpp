@@ -101,6 +101,8 @@ void MainWindow::FillWindowTree() {
     ~Done() { flag = false; }
   } done{filling_};
   SendMessageW(tvWindows_, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
+  marked_.clear();  // those nodes are gone; the next look marks the new ones
+  marked_at_ = 0;
   nodes_.clear();
   keys_.clear();
 

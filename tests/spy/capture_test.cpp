@@ -117,8 +117,27 @@ TEST_F(Capture, AWiderScopeLogsTheFamilysMessagesEachLedByItsWindow) {
   for (int i = 0; i < 60 && !(shown(child_line) && shown(root_line)); ++i) PumpFor(50);
   EXPECT_TRUE(shown(child_line)) << child_line;
   EXPECT_TRUE(shown(root_line)) << root_line;
+  // The tree shows the family in bold, and nothing else.
+  TestWindow stranger(nullptr, L"Not of the family");
+  w.FillWindowTree();
+  w.MarkWatchedWindows();
+  ASSERT_TRUE(w.FindNode(KeyOf(child)));
+  EXPECT_TRUE(w.marked(w.FindNode(KeyOf(target.hwnd()))));
+  EXPECT_TRUE(w.marked(w.FindNode(KeyOf(child))));
+  EXPECT_FALSE(w.marked(w.FindNode(KeyOf(stranger.hwnd()))));
+  SelectNode(w.FindNode(KeyOf(target.hwnd())));
+  // The window filter: the child's lines only.
+  w.SetWindowFilter({static_cast<uint32_t>(reinterpret_cast<ULONG_PTR>(child))});
+  SendMessageW(target.hwnd(), WM_USER + 9, 11, 0);
+  SendMessageW(child, WM_USER + 9, 12, 0);
+  const std::wstring child_only = hex8(child) + L" Static  409, C, 0";
+  for (int i = 0; i < 60 && !shown(child_only); ++i) PumpFor(50);
+  EXPECT_TRUE(shown(child_only)) << child_only;
+  EXPECT_FALSE(shown(hex8(target.hwnd()) + L" HookwireTestWindow  409, B, 0")) << "left out by the window filter";
+  w.SetWindowFilter({});
 
   w.SetScope(0, false);
+  EXPECT_FALSE(w.marked(w.FindNode(KeyOf(target.hwnd())))) << "a window alone is not marked";
   ASSERT_TRUE(w.spying());
   SendMessageW(child, WM_USER + 9, 5, 6);
   SendMessageW(target.hwnd(), WM_USER + 9, 7, 8);
