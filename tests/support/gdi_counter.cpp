@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <iterator>
 #include <map>
@@ -24,17 +25,23 @@ State& state() {
   return s;
 }
 
+// A handle by its low 32 bits: once bit 31 is set, a 64-bit program gets the same object sign-extended
+// from one call and zero-extended from another.
+void* Key(const void* h) {
+  return reinterpret_cast<void*>(static_cast<uintptr_t>(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(h))));
+}
+
 void Made(void* h, GdiKind kind) {
   if (!h) return;
-  state().live[h] = kind;
+  state().live[Key(h)] = kind;
   ++state().created[static_cast<size_t>(kind)];
 }
 
 void Gone(void* h, bool ok) {
   if (!h || !ok) return;
   State& s = state();
-  ++s.freed[h];
-  auto it = s.live.find(h);
+  ++s.freed[Key(h)];
+  auto it = s.live.find(Key(h));
   if (it == s.live.end()) {
     ++s.unknown_frees;
     return;
@@ -252,10 +259,10 @@ long GdiCounter::Live(GdiKind kind) {
 long GdiCounter::Created(GdiKind kind) { return state().created[static_cast<size_t>(kind)]; }
 long GdiCounter::Freed(GdiKind kind) { return state().released[static_cast<size_t>(kind)]; }
 long GdiCounter::UnknownFrees() { return state().unknown_frees; }
-bool GdiCounter::IsLive(HANDLE h) { return state().live.count(h) != 0; }
+bool GdiCounter::IsLive(HANDLE h) { return state().live.count(Key(h)) != 0; }
 
 long GdiCounter::TimesFreed(HANDLE h) {
-  auto it = state().freed.find(h);
+  auto it = state().freed.find(Key(h));
   return it == state().freed.end() ? 0 : it->second;
 }
 
