@@ -769,6 +769,38 @@ LONG LostOf(_HookwireWindow* window) {
   return lost;
 }
 
+// The phases of the target programs: `kinds` once per repetition, the order rotated each time.
+std::wstring RotatedSchedule(const std::wstring& kinds, int reps) {
+  std::wstring schedule;
+  for (int rep = 0; rep < reps; ++rep)
+    for (size_t k = 0; k < kinds.size(); ++k) schedule += kinds[(k + static_cast<size_t>(rep)) % kinds.size()];
+  return schedule;
+}
+
+// The folder of this program, where BenchTarget.exe and the hook DLLs are.
+std::wstring BenchDir() {
+  wchar_t exe[MAX_PATH];
+  GetModuleFileNameW(nullptr, exe, MAX_PATH);
+  std::wstring dir = exe;
+  dir.erase(dir.find_last_of(L"\\/") + 1);
+  return dir;
+}
+
+// What a target wrote of its phases ("<phase> <nanoseconds>" lines), in microseconds by phase
+// digit; the file goes.
+std::vector<std::vector<double>> PhaseResults(const std::wstring& result_file) {
+  std::vector<std::vector<double>> by_kind(10);
+  if (FILE* f = _wfopen(result_file.c_str(), L"r")) {
+    char kind = 0;
+    double ns = 0;
+    while (std::fscanf(f, " %c %lf", &kind, &ns) == 2)
+      if (kind >= '0' && kind <= '9') by_kind[static_cast<size_t>(kind - '0')].push_back(ns / 1000);
+    std::fclose(f);
+    DeleteFileW(result_file.c_str());
+  }
+  return by_kind;
+}
+
 void RowRemote(spy::MainWindow& w, const Options& o) {
   WNDCLASSW wc{};
   wc.lpfnWndProc = EchoProc;
@@ -784,10 +816,7 @@ void RowRemote(spy::MainWindow& w, const Options& o) {
   // synchronous message to a window of the spy's process, 7 one posted there. The order rotates
   // per repetition. Then, once: 8 and 9, bursts of messages into a counting sink and Snoopet.
   const std::wstring kinds = L"01235647";
-  std::wstring schedule;
-  for (int rep = 0; rep < o.reps; ++rep)
-    for (size_t k = 0; k < kinds.size(); ++k) schedule += kinds[(k + static_cast<size_t>(rep)) % kinds.size()];
-  schedule += L"89";
+  const std::wstring schedule = RotatedSchedule(kinds, o.reps) + L"89";
 
   const std::wstring name = L"SnoopetBench." + std::to_wstring(GetCurrentProcessId());
   HANDLE ready = CreateEventW(nullptr, FALSE, FALSE, (name + L".ready").c_str());
@@ -796,10 +825,7 @@ void RowRemote(spy::MainWindow& w, const Options& o) {
   wchar_t temp[MAX_PATH];
   GetTempPathW(MAX_PATH, temp);
   const std::wstring result_file = std::wstring(temp) + name + L".txt";
-  wchar_t exe[MAX_PATH];
-  GetModuleFileNameW(nullptr, exe, MAX_PATH);
-  std::wstring dir = exe;
-  dir.erase(dir.find_last_of(L"\\/") + 1);
+  const std::wstring dir = BenchDir();
   std::wstring cmd = L"\"" + dir + L"BenchTarget.exe\" \"" + name + L"\" " +
                      common::Hex(static_cast<int32_t>(reinterpret_cast<LONG_PTR>(echo))) + L" " +
                      std::to_wstring(o.remote_burst) + L" " + schedule + L" \"" + result_file + L"\" " +
@@ -935,15 +961,7 @@ void RowRemote(spy::MainWindow& w, const Options& o) {
   if (hook_dll) FreeLibrary(hook_dll);
   Check(code == 0, "row 2: BenchTarget.exe ended with " + std::to_string(code));
 
-  std::vector<double> by_kind[10];
-  if (FILE* f = _wfopen(result_file.c_str(), L"r")) {
-    char kind = 0;
-    double ns = 0;
-    while (std::fscanf(f, " %c %lf", &kind, &ns) == 2)
-      if (kind >= '0' && kind <= '9') by_kind[kind - '0'].push_back(ns / 1000);
-    std::fclose(f);
-    DeleteFileW(result_file.c_str());
-  }
+  const std::vector<std::vector<double>> by_kind = PhaseResults(result_file);
   for (wchar_t k : kinds) Check(static_cast<int>(by_kind[k - L'0'].size()) == o.reps, "row 2: results of the target are missing");
   if (g_failed_checks) return;
   const double none = Median(by_kind[0]);
@@ -1012,10 +1030,7 @@ double CommittedMiB(HANDLE process, DWORD type = 0) {
 void RowFamily(const Options& o) {
   const int windows = o.family_threads * o.family_per_thread;
   const std::wstring kinds = L"01";
-  std::wstring schedule;
-  for (int rep = 0; rep < o.reps; ++rep)
-    for (size_t k = 0; k < kinds.size(); ++k) schedule += kinds[(k + static_cast<size_t>(rep)) % kinds.size()];
-  schedule += L"8";
+  const std::wstring schedule = RotatedSchedule(kinds, o.reps) + L"8";
   const std::wstring name = L"SnoopetBenchFamily." + std::to_wstring(GetCurrentProcessId());
   HANDLE ready = CreateEventW(nullptr, FALSE, FALSE, (name + L".ready").c_str());
   HANDLE go = CreateEventW(nullptr, FALSE, FALSE, (name + L".go").c_str());
@@ -1023,10 +1038,7 @@ void RowFamily(const Options& o) {
   wchar_t temp[MAX_PATH];
   GetTempPathW(MAX_PATH, temp);
   const std::wstring result_file = std::wstring(temp) + name + L".txt";
-  wchar_t exe[MAX_PATH];
-  GetModuleFileNameW(nullptr, exe, MAX_PATH);
-  std::wstring dir = exe;
-  dir.erase(dir.find_last_of(L"\\/") + 1);
+  const std::wstring dir = BenchDir();
   std::wstring cmd = L"\"" + dir + L"BenchTarget.exe\" /family \"" + name + L"\" " + std::to_wstring(o.family_threads) + L" " +
                      std::to_wstring(o.family_per_thread) + L" " + std::to_wstring(o.remote_burst) + L" " + schedule +
                      L" \"" + result_file + L"\" " + std::to_wstring(o.remote_total);
@@ -1109,15 +1121,7 @@ void RowFamily(const Options& o) {
   CloseHandle(pi.hThread);
   CloseHandle(pi.hProcess);
   Check(code == 0, "row 8: BenchTarget.exe /family ended with " + std::to_string(code));
-  std::vector<double> by_kind[10];
-  if (FILE* f = _wfopen(result_file.c_str(), L"r")) {
-    char kind = 0;
-    double ns = 0;
-    while (std::fscanf(f, " %c %lf", &kind, &ns) == 2)
-      if (kind >= '0' && kind <= '9') by_kind[kind - '0'].push_back(ns / 1000);
-    std::fclose(f);
-    DeleteFileW(result_file.c_str());
-  }
+  const std::vector<std::vector<double>> by_kind = PhaseResults(result_file);
   CloseHandle(ready);
   CloseHandle(go);
   CloseHandle(done);
