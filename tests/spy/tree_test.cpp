@@ -103,15 +103,20 @@ TEST_F(Tree, MirrorsTheWindowHierarchyWithKeysTextsTagsAndOrder) {
   EXPECT_EQ(nullptr, w.FindNode(KeyOf(late.hwnd())));
 }
 
-// Windows that close while the tree is being built. The first window's procedure destroys the
-// windows below it in the Z-order the moment its caption is read: those are listed, but gone by
-// the time the tree reads them.
+// Windows that close while the tree is being built. Whichever of the test's windows has its
+// caption read first destroys the others: they are listed, but gone by the time the tree reads
+// them. The walk's order among top-level windows is the desktop's, which other programs change,
+// so the test does not depend on which one comes first.
 std::vector<HWND> g_doomed;
+HWND g_survivor = nullptr;
 
 LRESULT CALLBACK DestroysOthersOnRead(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
-  if (msg == WM_GETTEXTLENGTH || msg == WM_GETTEXT) {
-    for (HWND d : g_doomed) DestroyWindow(d);
-    g_doomed.clear();
+  if ((msg == WM_GETTEXTLENGTH || msg == WM_GETTEXT) && !g_doomed.empty()) {
+    std::vector<HWND> doomed;
+    doomed.swap(g_doomed);
+    g_survivor = h;
+    for (HWND d : doomed)
+      if (d != h) DestroyWindow(d);
   }
   return DefWindowProcW(h, msg, wp, lp);
 }
@@ -122,34 +127,33 @@ TEST_F(Tree, WindowsThatCloseWhileTheTreeIsBuiltAreLeftOut) {
   wc.hInstance = GetModuleHandleW(nullptr);
   wc.lpszClassName = L"SpyTestVanishing";
   RegisterClassW(&wc);
-  std::vector<HWND> doomed;
-  for (int i = 0; i < 4; ++i)
-    doomed.push_back(CreateWindowExW(0, wc.lpszClassName, L"doomed", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr,
-                                     nullptr, wc.hInstance, nullptr));
-  HWND reader = CreateWindowExW(0, wc.lpszClassName, L"reader", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
-                                wc.hInstance, nullptr);
-  ASSERT_TRUE(reader);
-  SetWindowPos(reader, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-  // The doomed windows come after the reader in the walk.
-  std::vector<HWND> order;
-  for (HWND c = GetWindow(GetDesktopWindow(), GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) order.push_back(c);
-  const auto at = [&](HWND h) { return std::find(order.begin(), order.end(), h) - order.begin(); };
-  for (HWND d : doomed) ASSERT_LT(at(reader), at(d));
-  g_doomed = doomed;
+  std::vector<HWND> made;
+  for (int i = 0; i < 5; ++i) {
+    made.push_back(CreateWindowExW(0, wc.lpszClassName, L"doomed", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr,
+                                   nullptr, wc.hInstance, nullptr));
+    ASSERT_TRUE(made.back());
+  }
+  g_survivor = nullptr;
+  g_doomed = made;
 
   spy::MainWindow* w = nullptr;
   EXPECT_NO_THROW(w = &Open(false)) << "start-up does not fail because the desktop changed under it";
   ASSERT_NE(nullptr, w);
-  EXPECT_TRUE(g_doomed.empty()) << "the tree read the reader's caption";
-  EXPECT_NE(nullptr, w->FindNode(KeyOf(reader)));
-  for (HWND d : doomed) {
+  ASSERT_TRUE(g_doomed.empty()) << "the tree read none of the test windows' captions";
+  ASSERT_NE(nullptr, g_survivor);
+  EXPECT_NE(nullptr, w->FindNode(KeyOf(g_survivor))) << "the window read first is in the tree";
+  int gone = 0;
+  for (HWND d : made) {
+    if (d == g_survivor) continue;
+    ++gone;
     EXPECT_FALSE(IsWindow(d));
     EXPECT_EQ(nullptr, w->FindNode(KeyOf(d))) << "a window gone before it was read has no node";
   }
+  EXPECT_EQ(4, gone);
   EXPECT_EQ(nullptr, w->FindNode(L"H0"));
   EXPECT_NE(nullptr, w->FindNode(KeyOf(w->hwnd()))) << "the rest of the tree is there";
-  g_doomed.clear();
-  DestroyWindow(reader);
+  DestroyWindow(g_survivor);
+  g_survivor = nullptr;
   UnregisterClassW(wc.lpszClassName, wc.hInstance);
 }
 
