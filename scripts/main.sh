@@ -14,6 +14,7 @@ exec bash "$ROOT/scripts/on-wine-display.sh" bash -c '
   wine "$TEST_BUILD/bin/WindowTree.exe" || status=$?
   bash "$ROOT/scripts/spy-demo.sh" "$shots/snoopet.png" || status=$?
   bash "$ROOT/scripts/spy-demo.sh" "$shots/snoopet.png" /tools || status=$?
+  bash "$ROOT/scripts/spy-demo.sh" "$shots/snoopet.png" /family || status=$?
   wine "$TEST_BUILD/bin/GlypharyDemo.exe" /tour "Z:${shots//\//\\}" || status=$?
   # The same tour DPI-aware with the alpha pictures at 96, 144 and 192 dots per inch.
   for dpi in 96 144 192; do

@@ -2,7 +2,8 @@
 # Part of the main job, run on a display with the project's Wine prefix set up: Snoopet selects
 # its own main window, presses "Spy" and makes some traffic for it; screenshots of the display are
 # saved as PNG. spy-demo.sh <out.png> takes the log into <out.png>; spy-demo.sh <out.png> /tools
-# takes the tools' views, each into <out>-<view>.png (details, menu, window). Exits 0 only when
+# takes the tools' views, each into <out>-<view>.png (details, menu, window, ...); /family takes a
+# small dialog's family watched (family, scope, windowfilter). Exits 0 only when
 # lines were logged and every view announced was saved.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"

@@ -9,7 +9,11 @@
 // tree), "menu" (several lines selected, the log's menu with its Filter submenu open),
 // "window" (the finder dropped on the toolbar: its node and what is known of it), "find" (a window
 // found in the tree by its class), "logfind" (a text found in the log, back on the main window) and
-// "windowinfo" (the window inspector for the toolbar). The user's settings are left as they were.
+// "windowinfo" (the window inspector for the toolbar). With /family instead it makes a small
+// dialog of its own and watches it with its children: "family" (the family's lines, each led by
+// its window, and its nodes in bold), "scope" (the log's Spy Scope submenu) and "windowfilter"
+// (a line of the edit box selected, the Filter submenu offering its window). The user's settings
+// are left as they were.
 #include <windows.h>
 #include <ole2.h>
 #include <shellapi.h>
@@ -30,6 +34,10 @@ struct Demo {
   spy::MainWindow* window = nullptr;
   std::wstring ready_file;
   bool tools = false;
+  bool family = false;
+  HWND dialog = nullptr;
+  int user_scope = 0;
+  bool user_scope_new = false;
   int step = 0;
   int status = 1;
   DWORD waiting_since = 0;
@@ -53,7 +61,7 @@ void ClickButton(HWND toolbar, int index) {
 void Announce(Demo& d, const char* view) {
   const LRESULT lines = CountLines();
   if (lines > 0) d.status = 0;
-  if (d.tools) common::SaveScreen(d.ready_file + L".bmp");
+  if (d.tools || d.family) common::SaveScreen(d.ready_file + L".bmp");
   if (FILE* f = _wfopen(d.ready_file.c_str(), L"w")) {
     std::fprintf(f, "%ld %s\n", static_cast<long>(lines), view);
     std::fclose(f);
@@ -73,6 +81,126 @@ void DragFinderOver(spy::MainWindow& w, HWND over, bool drop) {
   if (drop) SendMessageW(w.finder(), WM_LBUTTONUP, 0, MAKELPARAM(at.x, at.y));
 }
 
+// A dialog template built in memory: a caption, then each control's item.
+class DialogTemplate {
+ public:
+  DialogTemplate(const wchar_t* caption, short cx, short cy) {
+    DLGTEMPLATE t{};
+    t.style = DS_SETFONT | DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_VISIBLE;
+    t.cx = cx;
+    t.cy = cy;
+    Add(&t, sizeof t);
+    Word(0);  // no menu
+    Word(0);  // the dialog class
+    Text(caption);
+    Word(9);
+    Text(L"Tahoma");
+  }
+  void Control(WORD atom, const wchar_t* text, WORD id, DWORD style, short x, short y, short cx, short cy) {
+    while (bytes_.size() % 4) bytes_.push_back(0);
+    DLGITEMTEMPLATE item{};
+    item.style = style | WS_CHILD | WS_VISIBLE;
+    item.x = x;
+    item.y = y;
+    item.cx = cx;
+    item.cy = cy;
+    item.id = id;
+    Add(&item, sizeof item);
+    Word(0xFFFF);
+    Word(atom);
+    Text(text);
+    Word(0);  // no creation data
+    reinterpret_cast<DLGTEMPLATE*>(bytes_.data())->cdit++;
+  }
+  const DLGTEMPLATE* get() const { return reinterpret_cast<const DLGTEMPLATE*>(bytes_.data()); }
+
+ private:
+  void Add(const void* p, size_t n) {
+    const auto* b = static_cast<const BYTE*>(p);
+    bytes_.insert(bytes_.end(), b, b + n);
+  }
+  void Word(WORD w) { Add(&w, sizeof w); }
+  void Text(const wchar_t* t) { Add(t, (wcslen(t) + 1) * sizeof(wchar_t)); }
+  std::vector<BYTE> bytes_;
+};
+
+INT_PTR CALLBACK SampleDialogProc(HWND, UINT msg, WPARAM, LPARAM) { return msg == WM_INITDIALOG; }
+
+// The sample dialog the family views watch: a label, an edit box, a check box and two buttons.
+HWND MakeSampleDialog() {
+  DialogTemplate t(L"Rename Item", 180, 74);
+  t.Control(0x0082, L"&New name:", 100, SS_LEFT, 7, 9, 44, 8);
+  t.Control(0x0081, L"", 101, ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP, 54, 7, 119, 12);
+  t.Control(0x0080, L"&Keep the old one as a copy", 102, BS_AUTOCHECKBOX | WS_TABSTOP, 54, 25, 119, 10);
+  t.Control(0x0080, L"OK", IDOK, BS_DEFPUSHBUTTON | WS_TABSTOP, 69, 53, 50, 14);
+  t.Control(0x0080, L"Cancel", IDCANCEL, BS_PUSHBUTTON | WS_TABSTOP, 123, 53, 50, 14);
+  HWND dialog = CreateDialogIndirectParamW(GetModuleHandleW(nullptr), t.get(), nullptr, SampleDialogProc, 0);
+  if (dialog) SetWindowPos(dialog, nullptr, 70, 620, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+  return dialog;
+}
+
+// The family views: the sample dialog watched with its children, as a user typing a name, ticking
+// the box and pressing OK would make it talk.
+void FamilyStep(Demo& d, spy::MainWindow& w, int step) {
+  HWND edit = d.dialog ? GetDlgItem(d.dialog, 101) : nullptr;
+  if (step == 0) {
+    d.dialog = MakeSampleDialog();
+    d.user_scope = w.scope();
+    d.user_scope_new = w.scope_new();
+    d.user_filter = w.filter();
+    spy::MessageFilter f;
+    f.SetGroups(L"Mouse");  // the mouse's flood of moves and hit tests left out
+    w.SetFilter(f);
+    w.SetScope(1, false);  // With Its Children
+    return;
+  }
+  if (step == 1) {
+    if (!d.dialog || !w.SelectWindow(d.dialog)) return;
+    if (HTREEITEM node = w.FindNode(L"H" + common::Hex(static_cast<int32_t>(reinterpret_cast<LONG_PTR>(d.dialog)))))
+      SendMessageW(w.tree(), TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(node));
+    SendMessageW(w.tree(), WM_HSCROLL, MAKEWPARAM(SB_THUMBPOSITION, 0), 0);
+    ClickButton(w.toolbar(), 1);  // "Spy"
+    return;
+  }
+  if (step == 3 && edit) SetFocus(edit);
+  if (step >= 4 && step < 4 + 7 && edit) SendMessageW(edit, WM_CHAR, L"Invoice"[step - 4], 1);
+  if (step == 12 && d.dialog) SendDlgItemMessageW(d.dialog, 102, BM_CLICK, 0, 0);
+  if (step == 14 && d.dialog) SendDlgItemMessageW(d.dialog, IDOK, BM_CLICK, 0, 0);
+  if (step == 20) Announce(d, "family");
+  if (step == 21) PostMessageW(w.hwnd(), WM_CONTEXTMENU, reinterpret_cast<WPARAM>(w.log()), -1);
+  if (step == 23) PostMessageW(w.hwnd(), WM_CHAR, L'e', 0);  // "Spy Scop&e"
+  if (step == 26) Announce(d, "scope");
+  if (step == 27) {
+    EndMenu();
+    // The last line of the edit box selected, and the Filter submenu opened on it.
+    w.SetPaused(true);
+    w.UpdateLog();
+    for (LRESULT i = SendMessageW(w.log(), LB_GETCOUNT, 0, 0); i-- > 0;)
+      if (const spy::LogRecord* r = w.RecordOfLine(i); r && r->family && edit &&
+                                                         static_cast<uint32_t>(r->window) ==
+                                                             static_cast<uint32_t>(reinterpret_cast<ULONG_PTR>(edit))) {
+        SendMessageW(w.log(), LB_SETCURSEL, static_cast<WPARAM>(i), 0);
+        SendMessageW(w.hwnd(), WM_COMMAND, MAKEWPARAM(102, LBN_SELCHANGE), reinterpret_cast<LPARAM>(w.log()));
+        break;
+      }
+    SetFocus(w.log());
+  }
+  if (step == 29) PostMessageW(w.hwnd(), WM_CONTEXTMENU, reinterpret_cast<WPARAM>(w.log()), -1);
+  if (step == 31) PostMessageW(w.hwnd(), WM_CHAR, L'f', 0);  // "&Filter"
+  if (step == 34) Announce(d, "windowfilter");
+  if (step == 35) {
+    EndMenu();
+    ClickButton(w.toolbar(), 1);  // Spy released
+  }
+  if (step == 36) {
+    w.SetFilter(d.user_filter);
+    w.SetScope(d.user_scope, d.user_scope_new);
+    if (d.dialog) DestroyWindow(d.dialog);
+    d.dialog = nullptr;
+    ClickButton(w.toolbar(), 0);  // "Exit"
+  }
+}
+
 void CALLBACK DemoStep(HWND, UINT, UINT_PTR, DWORD) {
   Demo& d = *g_demo;
   spy::MainWindow& w = *d.window;
@@ -85,6 +213,10 @@ void CALLBACK DemoStep(HWND, UINT, UINT_PTR, DWORD) {
     d.waiting = false;
   }
   const int step = d.step++;
+  if (d.family) {
+    FamilyStep(d, w, step);
+    return;
+  }
   if (step == 0) {
     // Select the program's own main window in the tree and press "Spy".
     const std::wstring key = L"H" + common::Hex(static_cast<int32_t>(reinterpret_cast<LONG_PTR>(w.hwnd())));
@@ -239,6 +371,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int show) {
       demo.ready_file = args[1];
       for (size_t i = 2; i < args.size() && mode == Mode::Demo; ++i) {
         if (spy::IsSwitch(args[i], L"tools")) demo.tools = true;
+        else if (spy::IsSwitch(args[i], L"family")) demo.family = true;
         else unknown = args[i], mode = Mode::Window;
       }
     }
