@@ -32,6 +32,8 @@ constexpr ULONG kRecordSize = 64;
 constexpr ULONG kDataSize = 448;
 constexpr ULONG kMaxValues = 20;
 constexpr ULONG kMaxTextChars = 104;
+// The class of the message-only window a family's session keeps on its thread in the target.
+constexpr wchar_t kOwnWindowClass[] = L"HookwireNudge.1";
 constexpr ULONG kMaxBytes = 64;
 
 // The message that asks the hook DLL to attach (wParam: the watcher's process id; lParam: the
@@ -237,14 +239,23 @@ inline LONG RecordTag(const Key& k, ULONG index1, const Record& r) {
   return TagEnd(h);
 }
 
-// Covers what is there once the window answered: the result and the data's counts.
-inline LONG ResultTag(const Key& k, ULONG index1, const Record& r) {
+// Covers what is there once the window answered: the result and the data's counts, and, for a
+// family's window that joined, its class (`text`, r.text_chars of it).
+inline LONG ResultTag(const Key& k, ULONG index1, const Record& r, const WCHAR* text = nullptr) {
   ULONGLONG h = k.k1 ^ (static_cast<ULONGLONG>(index1) << 1 | 1);
   h = TagStep(h, static_cast<ULONGLONG>(r.result), k.k0);
   h = TagStep(h,
               static_cast<ULONGLONG>(r.data_kind) | static_cast<ULONGLONG>(r.value_count) << 16 |
                   static_cast<ULONGLONG>(r.text_chars) << 32 | static_cast<ULONGLONG>(r.byte_count) << 48,
               k.k1);
+  if (text) {
+    const ULONG chars = r.text_chars < kMaxTextChars ? r.text_chars : kMaxTextChars;
+    for (ULONG i = 0; i < chars; i += 4) {
+      ULONGLONG v = 0;
+      for (ULONG j = 0; j < 4 && i + j < chars; ++j) v |= static_cast<ULONGLONG>(text[i + j]) << (16 * j);
+      h = TagStep(h, v, (i & 4) ? k.k0 : k.k1);
+    }
+  }
   return TagEnd(h);
 }
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cwchar>
 #include <map>
 #include <string>
 #include <vector>
@@ -256,7 +257,9 @@ bool Drain(CaptureSession* s) noexcept {
       InterlockedExchange(&h->read_index, s->read_index);
       continue;
     }
-    const bool answered = result_stamp == ResultTag(s->key, index1, d.record);
+    // (A window's joining carries its class, which the tag covers too.)
+    const bool answered =
+        result_stamp == ResultTag(s->key, index1, d.record, (d.record.flags & kWindowJoined) ? d.data.text : nullptr);
     if (!answered) {
       const LONGLONG age = FileTimeNow() - d.record.time;
       if (age >= 0 && age < kAnswerWait && !end) break;  // the window is still at it: its answer is near
@@ -280,6 +283,11 @@ bool Drain(CaptureSession* s) noexcept {
     if (total > s->lost_placed) s->lost_placed = total;
     d.start_time = s->start_time;
     d.target64 = s->target64;
+    if (s->group && !s->group->ClassOf(rec.hwnd)) {
+      // Its joining was among the messages lost (or stepped over): the window is in the family all
+      // the same, and its class is asked of the platform.
+      s->group->Joined(rec.hwnd, L"", 0);
+    }
     d.window_class = s->group ? s->group->ClassOf(rec.hwnd) : nullptr;
     // The sink may stop this capture or release the window object: nothing of the object is
     // touched afterwards, and the session itself outlives the call (see `delivering`).
@@ -291,8 +299,14 @@ bool Drain(CaptureSession* s) noexcept {
   if (!s->closed && end && (empty || ++s->end_drains >= kStuckDrains)) {
     s->ended = true;
     s->end_reason = end;
-    // (A thread of a wider family that ended, or whose buffer the program let go of, just leaves it.)
-    if (s->essential) s->owner->CaptureEnded(end);  // ends this capture: `closed` is set
+    // (A thread of a wider family that ended, or whose buffer the program let go of, just leaves it;
+    // the program is told to give up that buffer now, not when the whole family is let go of.)
+    if (s->essential) {
+      s->owner->CaptureEnded(end);  // ends this capture: `closed` is set
+    } else {
+      InterlockedExchange(&h->detach_hint, 1);
+      SetEvent(s->detach);
+    }
     more = false;
   }
   if (--s->delivering == 0 && s->closed) {
@@ -458,11 +472,15 @@ struct FamilyWalk {
   std::map<DWORD, HWND>* threads;
 };
 
-// Notes the window's thread (its first window found) when it is the program's.
+// Notes the window's thread (its first window found) when it is the program's. A family's own
+// message-only window, which the program holds for another watcher, is nobody's to watch.
 void NoteThread(HWND h, const FamilyWalk& f) {
   DWORD pid = 0;
   const DWORD thread = GetWindowThreadProcessId(h, &pid);
-  if (thread && pid == f.pid) f.threads->emplace(thread, h);
+  if (!thread || pid != f.pid || f.threads->count(thread)) return;
+  wchar_t cls[32] = {};
+  if (f.message_only && GetClassNameW(h, cls, 32) && std::wcscmp(cls, kOwnWindowClass) == 0) return;
+  f.threads->emplace(thread, h);
 }
 
 BOOL CALLBACK NoteDescendant(HWND h, LPARAM lp) {

@@ -68,6 +68,10 @@ constexpr LONG kTaking = 0x7F;  // the status while the target attaches (not one
 // the window's thread look); such a message is ours and never captured.
 constexpr WPARAM kProbeTag = 0x4877C0DE;
 constexpr wchar_t kProbeMessage[] = L"HookwireProbe.1";
+// A family's session keeps a message-only window of ours on its thread (kOwnWindowClass), so that
+// the waits can wake that thread even when no window of the family is left there.
+// A family's record that a window left because it was moved out of the root's descendants.
+constexpr LONG kLeftMovedOut = 17;
 
 struct Window;
 
@@ -81,6 +85,7 @@ struct Session {
   ULONG options;  // Options
   HWND root;      // the family's root (the watched window for a window of its own)
   volatile HWND nudge;  // a window of the family on `thread`: the waits send it WM_NULL
+  HWND own;             // a family's message-only window of ours on `thread` (the nudge while it lasts)
   bool hooked;    // holds the thread's creation hook
   HANDLE section;
   HANDLE wake;
@@ -96,6 +101,8 @@ struct Session {
   LONG lost;
   LONG generation;  // changes whenever the slot is given up
   volatile LONG leave;  // EndReason: set by the waits, acted on at the window's next message
+  volatile LONG closing;      // set once by whoever lets go of the session
+  volatile LONG end_queued;   // the waits asked the pool to let go of it (its thread ended)
   DWORD hint_checked;   // when the watcher's hint was last followed
 };
 
@@ -119,6 +126,8 @@ struct Window {
   bool gone;         // WM_NCDESTROY came: the entry goes when our last frame for it returns
   bool direct;       // `prev` may be called without the platform (see Next)
   bool leaving;      // being retired now: the sessions it gives up leave it alone
+  bool in_children;  // linked to a family of a window with its children: its parent is watched
+  HWND parent;       // its parent when it joined such a family (or when it was last looked at)
   volatile LONG depth;      // our procedure's capturing frames for this window on its thread's stack
   volatile LONG releasing;  // the timer lets go of a window that went without our seeing it go
   volatile LONG sessions;  // sessions linked in `session`
@@ -144,6 +153,7 @@ struct CreationHook {
 CreationHook g_creation[kHookSlots];
 volatile LONG g_pinned = 0;
 volatile LONG g_asking = 0;
+ATOM g_nudge_atom = 0;
 UINT g_attach_message = 0;
 UINT g_probe_message = 0;
 HMODULE g_self = nullptr;
@@ -204,6 +214,8 @@ bool Take(Window& w, LONG from, HWND h) {
   w.look_hook = nullptr;
   w.look_asked = 0;
   w.leaving = false;
+  w.in_children = false;
+  w.parent = nullptr;
   w.thread = GetCurrentThreadId();
   for (Session* volatile& s : w.session) s = nullptr;
   w.hwnd = h;
@@ -254,6 +266,7 @@ void Unlink(Window& w, Session* s) {
             s->nudge = o.hwnd;
             break;
           }
+        if (!s->nudge) s->nudge = s->own;
       }
     }
 }
@@ -317,8 +330,11 @@ void DropCreationHook(DWORD thread) {
 }
 
 void AfterLastSession(Window& w);
+bool OwnWindow(HWND h);
+void MakeOwnWindow(Session& s);
 
 void CloseSession(Session& s, LONG reason) {
+  if (InterlockedExchange(&s.closing, 1) != 0) return;  // (let go of already, or being let go of)
   // The waits go first (this returns once no callback of theirs runs): nothing touches the
   // session from another thread afterwards.
   if (s.detach_wait) UnregisterWaitEx(s.detach_wait, INVALID_HANDLE_VALUE);
@@ -344,6 +360,13 @@ void CloseSession(Session& s, LONG reason) {
     if (!w.sessions && !w.depth && !w.leaving && w.thread == self) AfterLastSession(w);
   }
   s.nudge = nullptr;
+  if (HWND own = s.own) {
+    s.own = nullptr;
+    SetWindowLongPtrW(own, GWLP_USERDATA, 0);
+    // Only its thread can destroy it; from elsewhere it is asked to (a thread that ended took it along).
+    if (GetWindowThreadProcessId(own, nullptr) == self) DestroyWindow(own);
+    else PostMessageW(own, WM_CLOSE, 0, 0);
+  }
   InterlockedExchange(&s.claimed, 0);
 }
 
@@ -416,19 +439,37 @@ void AfterLastSession(Window& w) {
 
 // --- the waits: the watcher's own event and its process, seen without a message --------------
 
+bool ThreadEnded(DWORD id);
+
+// A session whose thread ended: nothing of that thread can let go of it any more, so a worker of the
+// pool does (the session's generation, in the context's low bits, tells a slot taken again since).
+DWORD WINAPI CloseForEndedThread(void* context) {
+  const auto value = reinterpret_cast<ULONG_PTR>(context);
+  Session& s = g_sessions[value >> 16];
+  if ((static_cast<ULONG_PTR>(s.generation) & 0xFFFF) == (value & 0xFFFF) && s.view)
+    CloseSession(s, s.leave ? s.leave : kEndWatcherLeft);
+  return 0;
+}
+
 // Runs on a thread of the platform's pool: only marks the session and asks the window's thread
-// to look (a notification costs the program nothing but a WM_NULL).
-void CALLBACK DetachSignaled(void* context, BOOLEAN) {
-  Session* s = static_cast<Session*>(context);
+// to look (a notification costs the program nothing but a WM_NULL); a session whose thread ended
+// is let go of by a worker of the pool (never here: letting go waits for these callbacks).
+void WatcherLeft(Session* s) {
   InterlockedCompareExchange(&s->leave, kEndWatcherLeft, 0);
+  if (ThreadEnded(s->thread)) {
+    if (InterlockedExchange(&s->end_queued, 1) == 0) {
+      const auto context = static_cast<ULONG_PTR>(s - g_sessions) << 16 | (static_cast<ULONG_PTR>(s->generation) & 0xFFFF);
+      if (!QueueUserWorkItem(CloseForEndedThread, reinterpret_cast<void*>(context), WT_EXECUTEDEFAULT))
+        InterlockedExchange(&s->end_queued, 0);
+    }
+    return;
+  }
   if (HWND h = s->nudge) SendNotifyMessageW(h, WM_NULL, 0, 0);
 }
 
-void CALLBACK WatcherGone(void* context, BOOLEAN) {
-  Session* s = static_cast<Session*>(context);
-  InterlockedCompareExchange(&s->leave, kEndWatcherLeft, 0);
-  if (HWND h = s->nudge) SendNotifyMessageW(h, WM_NULL, 0, 0);
-}
+void CALLBACK DetachSignaled(void* context, BOOLEAN) { WatcherLeft(static_cast<Session*>(context)); }
+
+void CALLBACK WatcherGone(void* context, BOOLEAN) { WatcherLeft(static_cast<Session*>(context)); }
 
 // On the window's thread: true when a message handed to the window's present procedure no longer
 // comes through ours (the program took us out of its chain, as by putting back a procedure from
@@ -609,6 +650,10 @@ Refusal Join(Session& s, HWND hwnd) {
     }
   }
   if (!Link(*w, &s)) return kTooMany;
+  if (s.scope == kScopeChildren) {
+    w->in_children = true;
+    w->parent = GetAncestor(hwnd, GA_PARENT);
+  }
   if (!s.nudge) s.nudge = hwnd;
   // The look is short and never waits for the window's thread: it runs in the timer's own thread, so a
   // family of hundreds of windows does not call up worker threads (and their stacks) in the program.
@@ -624,14 +669,25 @@ bool MessageOnly(HWND h) {
   return parent && Low32(parent) != Low32(GetDesktopWindow());
 }
 
-// Whether window `h`, of the session's thread, is of its family.
+// A message-only window or a descendant of one.
+bool UnderMessageOnly(HWND h) {
+  HWND top = h;
+  for (int depth = 0; depth < 256 && (GetWindowLongW(top, GWL_STYLE) & WS_CHILD); ++depth) {
+    HWND parent = GetAncestor(top, GA_PARENT);
+    if (!parent) break;
+    top = parent;
+  }
+  return MessageOnly(top);
+}
+
+// Whether window `h`, of the session's thread, is of its family (never a window of ours).
 bool Belongs(const Session& s, HWND h) {
-  if (!h || GetWindowThreadProcessId(h, nullptr) != s.thread) return false;
+  if (!h || GetWindowThreadProcessId(h, nullptr) != s.thread || OwnWindow(h)) return false;
   if (Low32(h) == Low32(s.root)) return true;
   switch (s.scope) {
     case kScopeChildren: return IsChild(s.root, h) != FALSE;
     case kScopeThread:
-    case kScopeProcess: return (s.options & kMessageOnly) || !MessageOnly(h);
+    case kScopeProcess: return (s.options & kMessageOnly) || !UnderMessageOnly(h);
     default: return false;
   }
 }
@@ -733,6 +789,11 @@ void Attach(HWND hwnd, DWORD watcher_pid, ULONG pipe_value) {
     CloseIf(detach);
     CloseIf(watcher);
   };
+  if (OwnWindow(hwnd)) {  // a family's window of ours is nobody's to watch
+    CloseHandle(watcher_dup);
+    give_up(kNoSubclass);
+    return;
+  }
   if (!ValidRequest(q, hwnd)) {
     CloseHandle(watcher_dup);
     give_up(q.magic == kRequestMagic && q.target != Low32(hwnd) ? kWrongWindow : kBadSection);
@@ -771,6 +832,7 @@ void Attach(HWND hwnd, DWORD watcher_pid, ULONG pipe_value) {
   s->options = q.scope == kScopeWindow ? 0 : q.options;
   s->root = root;
   s->nudge = nullptr;
+  s->own = nullptr;
   s->hooked = false;
   s->section = section;
   s->wake = wake;
@@ -783,6 +845,8 @@ void Attach(HWND hwnd, DWORD watcher_pid, ULONG pipe_value) {
   s->read_index = 0;
   s->lost = 0;
   s->leave = 0;
+  s->closing = 0;
+  s->end_queued = 0;
   s->hint_checked = GetTickCount() - 1;
   s->detach_wait = s->watcher_wait = nullptr;
   h->write_index = 0;
@@ -806,6 +870,7 @@ void Attach(HWND hwnd, DWORD watcher_pid, ULONG pipe_value) {
   Protect(detach);
   Protect(watcher);
   if (s->scope != kScopeWindow) {
+    MakeOwnWindow(*s);
     JoinFamily(*s);
     if (s->options & kTakeNew) s->hooked = HoldCreationHook(s->thread);
   }
@@ -891,13 +956,13 @@ bool Write(Session& s, Record& r, Data** data, ULONG window, UINT msg, WPARAM wp
 }
 
 // Publishes what is known once the window answered: the result and the data's counts.
-void Answer(Session& s, Record* shared, LONG stamp, const Record& r) {
+void Answer(Session& s, Record* shared, LONG stamp, const Record& r, const WCHAR* text = nullptr) {
   shared->result = r.result;
   shared->data_kind = r.data_kind;
   shared->value_count = r.value_count;
   shared->text_chars = r.text_chars;
   shared->byte_count = r.byte_count;
-  Publish(&shared->result_stamp, ResultTag(s.key, static_cast<ULONG>(stamp), r));
+  Publish(&shared->result_stamp, ResultTag(s.key, static_cast<ULONG>(stamp), r, text));
 }
 
 // A family's record that a window joined it (its class as the text; its parent and its owner as
@@ -906,35 +971,80 @@ void Mark(Session& s, HWND hwnd, USHORT flag, LONG reason) {
   Record r;
   Data* d = nullptr;
   if (!Write(s, r, &d, Low32(hwnd), 0, 0, 0, 0, FileTimeNow(), true, flag)) return;
+  // The class is tagged from our own copy: what the buffer holds may change under us.
+  WCHAR cls[kMaxTextChars] = {};
   if (flag == kWindowJoined) {
-    int n = GetClassNameW(hwnd, d->text, kMaxTextChars);
-    r.text_chars = static_cast<USHORT>(n > 0 ? n : 0);
+    int n = GetClassNameW(hwnd, cls, kMaxTextChars);
+    if (n < 0) n = 0;
+    for (int i = 0; i < n; ++i) d->text[i] = cls[i];
+    r.text_chars = static_cast<USHORT>(n);
     d->values[0] = static_cast<LONGLONG>(Low32(GetAncestor(hwnd, GA_PARENT)));
     d->values[1] = static_cast<LONGLONG>(Low32(GetWindow(hwnd, GW_OWNER)));
     r.value_count = 2;
     r.data_kind = data::kText;
   }
   r.result = reason;
-  Answer(s, RecordAt(s.view, s.capacity, static_cast<ULONG>(s.write_index - 1)), s.write_index, r);
+  Answer(s, RecordAt(s.view, s.capacity, static_cast<ULONG>(s.write_index - 1)), s.write_index, r,
+         flag == kWindowJoined ? cls : nullptr);
 }
 
-// Lets go of sessions whose watcher left or is gone, or that ended otherwise.
+// Lets go of the session when its watcher left or is gone, or it ended otherwise (on its thread).
+void FollowWatcher(Session& s, UINT msg, DWORD now) {
+  if (!s.view) return;
+  // The watcher's hint that it set its event, or the WM_NULL it sends after: followed at once
+  // (the hint at most once a millisecond, whoever else writes it), so that a watcher that leaves
+  // finds the window restored by its next message.
+  if (!s.leave && (msg == WM_NULL || (s.view->detach_hint && s.hint_checked != now))) {
+    s.hint_checked = now;
+    if (WaitForSingleObject(s.detach, 0) == WAIT_OBJECT_0) InterlockedCompareExchange(&s.leave, kEndWatcherLeft, 0);
+  }
+  if (s.leave) CloseSession(s, s.leave);
+}
+
 void Housekeeping(Window* w, UINT msg) {
   const DWORD now = GetTickCount();
-  for (Session* volatile& slot : w->session) {
-    Session* linked = slot;
-    if (!linked) continue;
-    Session& s = *linked;
-    if (!s.view) continue;
-    // The watcher's hint that it set its event, or the WM_NULL it sends after: followed at once
-    // (the hint at most once a millisecond, whoever else writes it), so that a watcher that leaves
-    // finds the window restored by its next message.
-    if (!s.leave && (msg == WM_NULL || (s.view->detach_hint && s.hint_checked != now))) {
-      s.hint_checked = now;
-      if (WaitForSingleObject(s.detach, 0) == WAIT_OBJECT_0) InterlockedCompareExchange(&s.leave, kEndWatcherLeft, 0);
-    }
-    if (s.leave) CloseSession(s, s.leave);
+  for (Session* volatile& slot : w->session)
+    if (Session* linked = slot) FollowWatcher(*linked, msg, now);
+}
+
+// The family's own window: the waits' WM_NULL reaches the session here, whether or not a window of
+// the family is left on the thread.
+LRESULT CALLBACK NudgeProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_NULL) {
+    auto* s = reinterpret_cast<Session*>(GetWindowLongPtrW(h, GWLP_USERDATA));
+    if (s && s->own == h && s->thread == GetCurrentThreadId()) FollowWatcher(*s, msg, GetTickCount());
+    return 0;
   }
+  if (msg == WM_CLOSE) {  // only from a session that ended elsewhere
+    if (!GetWindowLongPtrW(h, GWLP_USERDATA)) DestroyWindow(h);
+    return 0;
+  }
+  return DefWindowProcW(h, msg, wp, lp);
+}
+
+bool OwnWindow(HWND h) { return g_nudge_atom && static_cast<ATOM>(GetClassLongW(h, GCW_ATOM)) == g_nudge_atom; }
+
+// Makes the session's own window (kept null when the platform refuses: the family's windows
+// are the nudges then, as for a window alone).
+void MakeOwnWindow(Session& s) {
+  if (!g_nudge_atom && g_self) {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = NudgeProc;
+    wc.hInstance = g_self;
+    wc.lpszClassName = kOwnWindowClass;
+    g_nudge_atom = RegisterClassW(&wc);
+    if (!g_nudge_atom) {
+      WNDCLASSEXW have{};
+      have.cbSize = sizeof have;
+      g_nudge_atom = static_cast<ATOM>(GetClassInfoExW(g_self, kOwnWindowClass, &have));
+    }
+  }
+  if (!g_nudge_atom) return;
+  HWND own = CreateWindowExW(0, kOwnWindowClass, nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, g_self, nullptr);
+  if (!own) return;
+  SetWindowLongPtrW(own, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&s));
+  s.own = own;
+  s.nudge = own;
 }
 
 struct Pending {
@@ -962,9 +1072,33 @@ LRESULT Stray(const Window& w, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   return unicode ? DefWindowProcW(hwnd, msg, wp, lp) : DefWindowProcA(hwnd, msg, wp, lp);
 }
 
+// A window of a family with its children has another parent now: each such family on this thread
+// looks again at which of its windows here are still the root's descendants (the moved window's own
+// children went along with it); those that are not leave it.
+void Moved(Window& moved) {
+  const DWORD self = GetCurrentThreadId();
+  for (Session* volatile& slot : moved.session) {
+    Session* s = slot;
+    if (!s || !s->view || s->scope != kScopeChildren || s->thread != self) continue;
+    for (Window& o : g_windows) {
+      if (o.state != kActive || o.gone || o.thread != self || !Linked(o, s) || Belongs(*s, o.hwnd)) continue;
+      Mark(*s, o.hwnd, kWindowLeft, kLeftMovedOut);
+      Unlink(o, s);
+      if (&o != &moved && !o.sessions && !o.depth && !o.leaving) AfterLastSession(o);
+    }
+  }
+}
+
 // The capture itself: only on the window's thread, inside a frame counted in `depth`.
 LRESULT Capture(Window& w, WNDPROC prev, bool unicode, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   if (w.sessions) Housekeeping(&w, msg);
+  if (w.in_children && w.sessions) {
+    HWND parent = GetAncestor(hwnd, GA_PARENT);
+    if (Low32(parent) != Low32(w.parent)) {
+      w.parent = parent;
+      Moved(w);
+    }
+  }
   if (!w.sessions) {
     // A pass-through: it goes with the window, or steps out once on top again (only when no
     // capturing frame of ours is below this one: they use the entry after).

@@ -65,7 +65,7 @@ LONG Lost(const Family& f) {
   return lost;
 }
 
-Family WatchFamily(HWND h, FamilySink& sink, LONG scope, bool take_new, HRESULT* hr) {
+Family WatchFamily(HWND h, FamilySink& sink, LONG scope, bool take_new, HRESULT* hr, bool message_only = false) {
   Family f;
   f.window = NewHookwireWindow();
   f.window->put_hWnd(static_cast<LONG>(reinterpret_cast<LONG_PTR>(h)));
@@ -73,6 +73,7 @@ Family WatchFamily(HWND h, FamilySink& sink, LONG scope, bool take_new, HRESULT*
   f.details = f.window.query<IhkMessageDetails>(IID_IhkMessageDetails);
   EXPECT_EQ(S_OK, f.scope->put_Scope(scope));
   EXPECT_EQ(S_OK, f.scope->put_IncludeNewWindows(take_new ? VARIANT_TRUE : VARIANT_FALSE));
+  EXPECT_EQ(S_OK, f.scope->put_IncludeMessageOnly(message_only ? VARIANT_TRUE : VARIANT_FALSE));
   sink.details = f.details.get();
   f.window->put_WatchMessage(kAll, VARIANT_TRUE);
   f.window->putref_MessageSink(&sink);
@@ -341,4 +342,207 @@ TEST(Family, AFamilyOfTheClientsOwnThreadIsWatchedToo) {
   EXPECT_EQ(original, GetWindowLongPtrW(child, GWLP_WNDPROC));
   EXPECT_EQ(original, GetWindowLongPtrW(later, GWLP_WNDPROC));
   DestroyWindow(parent);
+}
+
+// A thread's family whose windows were all destroyed while its thread goes on: the watcher's leaving
+// still lets go of its buffer in the program (the program is otherwise left with a buffer it can never
+// give up, and after enough of them no window of it can be watched any more).
+TEST(Family, AThreadFamilyWithNoWindowLeftIsLetGoWhenTheWatcherLeaves) {
+  for (const wchar_t* exe : {L"HookTarget.exe", OtherBitness()}) {
+    SCOPED_TRACE(testing::Message() << exe);
+    Target t(L"family target emptied", exe);
+    ASSERT_TRUE(t.hwnd());
+    HWND popup = FromLong(SendMessageW(t.hwnd(), kThreadWindow, 0, 0));
+    ASSERT_TRUE(popup);
+    FamilySink sink;
+    HRESULT hr = E_FAIL;
+    Family f = WatchFamily(popup, sink, hkScopeThread, true, &hr);
+    ASSERT_EQ(S_OK, hr) << testing_support::LastErrorDescription();
+    // (A 32-bit watcher under the emulator cannot look into a 64-bit program's memory.)
+    const bool seen = Measure(t.process_handle()).views == 1;
+    EXPECT_TRUE(seen || (!testing_support::kIs64Bit && std::wstring(exe) != L"HookTarget.exe"));
+    SendMessageW(popup, kDestroy, reinterpret_cast<WPARAM>(popup), 0);
+    ASSERT_FALSE(IsWindow(popup));
+    EXPECT_TRUE(PumpUntil([&] { return f.Watched().empty(); }, 5000));
+    EXPECT_EQ(S_OK, f.window->put_Subclassed(VARIANT_FALSE));
+    f = Family{};
+    if (seen)
+      EXPECT_TRUE(PumpUntil([&] { return Measure(t.process_handle()).views == 0; }, 5000))
+          << "the program still holds the buffer of a watcher that left";
+    // The program's windows can be watched again, each as it was.
+    FamilySink again;
+    Family g = WatchFamily(t.hwnd(), again, hkScopeWindow, false, &hr);
+    EXPECT_EQ(S_OK, hr) << testing_support::LastErrorDescription();
+    EXPECT_EQ(S_OK, g.window->put_Subclassed(VARIANT_FALSE));
+    EXPECT_EQ(0, TargetExceptions(t));
+  }
+}
+
+// The family of a window with its children is its descendants as they are now: a window moved to a
+// parent outside it leaves (its messages are no longer captured, it is off the list and has its own
+// procedure again, with its own child), and one moved within it stays.
+TEST(Family, AWindowMovedOutOfTheFamilyLeavesIt) {
+  for (const wchar_t* exe : {L"HookTarget.exe", OtherBitness()}) {
+    SCOPED_TRACE(testing::Message() << exe);
+    Target t(L"family target reparented", exe);
+    ASSERT_TRUE(t.hwnd());
+    HWND main = t.hwnd();
+    HWND moved = FromLong(SendMessageW(main, kNewChild, 0, 0));
+    HWND grandchild = FromLong(SendMessageW(moved, kNewChild, 0, 0));
+    HWND within = FromLong(SendMessageW(main, kNewChild, 0, 0));
+    HWND stays = FromLong(SendMessageW(main, kNewChild, 0, 0));
+    HWND outside = FromLong(SendMessageW(main, kNewPopup, 0, 0));
+    ASSERT_TRUE(moved && grandchild && within && stays && outside);
+    FamilySink sink;
+    HRESULT hr = E_FAIL;
+    Family f = WatchFamily(main, sink, hkScopeChildren, false, &hr);
+    ASSERT_EQ(S_OK, hr) << testing_support::LastErrorDescription();
+    PumpUntil([&] { return f.Watched().size() == 5; }, 5000);  // the joinings are read on this thread
+    EXPECT_EQ((std::set<ULONG>{Low(main), Low(moved), Low(grandchild), Low(within), Low(stays)}), f.Watched());
+    SendMessageW(moved, kReparent, 0, reinterpret_cast<LPARAM>(outside));
+    SendMessageW(within, kReparent, 0, reinterpret_cast<LPARAM>(stays));
+    ASSERT_FALSE(IsChild(main, moved));
+    for (HWND w : {moved, grandchild, within, stays, main}) SendMessageW(w, kCounted, 1, 0);
+    EXPECT_TRUE(PumpUntil([&] { return sink.counted[Low(main)].size() == 1; }, 5000));
+    PumpUntil([&] { return false; }, 200);
+    EXPECT_EQ(0u, sink.counted[Low(moved)].size()) << "a window moved out of the family was captured";
+    EXPECT_EQ(0u, sink.counted[Low(grandchild)].size()) << "its child was captured";
+    EXPECT_EQ(1u, sink.counted[Low(within)].size()) << "a window moved within the family was not";
+    EXPECT_EQ(1u, sink.counted[Low(stays)].size());
+    EXPECT_EQ((std::set<ULONG>{Low(main), Low(within), Low(stays)}), f.Watched());
+    EXPECT_TRUE(Original(t, moved)) << "the window moved out is still subclassed";
+    EXPECT_TRUE(Original(t, grandchild));
+    EXPECT_EQ(S_OK, f.window->put_Subclassed(VARIANT_FALSE));
+    EXPECT_TRUE(PumpUntil([&] { return Original(t, main) && Original(t, within) && Original(t, stays); }, 5000));
+    EXPECT_EQ(0, TargetExceptions(t));
+  }
+}
+
+// A window whose joining record was among the messages lost (the buffer full while the watcher did
+// not read) is listed all the same, with its class, once its messages arrive.
+TEST(Family, AWindowWhoseJoiningWasLostIsListedWithItsMessages) {
+  Target t(L"family target overflowing");
+  ASSERT_TRUE(t.hwnd());
+  FamilySink sink;
+  HRESULT hr = E_FAIL;
+  Family f = WatchFamily(t.hwnd(), sink, hkScopeChildren, true, &hr);
+  ASSERT_EQ(S_OK, hr) << testing_support::LastErrorDescription();
+  // Nothing is read on this thread meanwhile: more than the buffer holds, then a new child.
+  const int flood = static_cast<int>(hookwire::ring::kCapacity) + 1000;
+  for (int i = 0; i < flood; ++i) PostMessageW(t.hwnd(), kCounted, static_cast<WPARAM>(i), 0);
+  for (int i = 0; i < 600 && Counted(t, t.hwnd()).size() < static_cast<size_t>(flood); ++i) Sleep(50);
+  HWND child = FromLong(SendMessageW(t.hwnd(), kNewChild, 0, 0));
+  ASSERT_TRUE(child);
+  SendMessageW(t.hwnd(), WM_USER + 3, 0, 0);  // pumped by the target: the buffer is still full
+  EXPECT_TRUE(PumpUntil([&] { return Lost(f) > 0; }, 10000)) << "the buffer never overflowed";
+  SendMessageW(child, kCounted, 5, 0);
+  EXPECT_TRUE(PumpUntil([&] { return sink.counted[Low(child)].size() == 1; }, 10000));
+  EXPECT_EQ(L"HookTargetWindow", sink.classes[Low(child)]);
+  EXPECT_EQ(1u, f.Watched().count(Low(child))) << "the window whose messages are captured is not listed";
+  EXPECT_EQ(S_OK, f.window->put_Subclassed(VARIANT_FALSE));
+}
+
+// Without IncludeMessageOnly a message-only window is out of a program's family together with its
+// descendants, whether it was there at the start or made later; with it, all of them are in.
+TEST(Family, MessageOnlyWindowsAndTheirChildrenAreInOrOutTogether) {
+  for (bool message_only : {false, true}) {
+    SCOPED_TRACE(message_only ? "with message-only windows" : "without message-only windows");
+    Target t(L"family target with message-only windows");
+    ASSERT_TRUE(t.hwnd());
+    HWND before = FromLong(SendMessageW(t.hwnd(), kNewMessageOnly, 0, 0));
+    ASSERT_TRUE(before);
+    HWND before_child = FromLong(SendMessageW(before, kNewChild, 0, 0));
+    FamilySink sink;
+    HRESULT hr = E_FAIL;
+    Family f = WatchFamily(t.hwnd(), sink, hkScopeProcess, true, &hr, message_only);
+    ASSERT_EQ(S_OK, hr) << testing_support::LastErrorDescription();
+    HWND later_child_of_before = FromLong(SendMessageW(before, kNewChild, 0, 0));
+    HWND later = FromLong(SendMessageW(t.hwnd(), kNewMessageOnly, 0, 0));
+    HWND later_child = FromLong(SendMessageW(later, kNewChild, 0, 0));
+    ASSERT_TRUE(before_child && later_child_of_before && later && later_child);
+    const std::vector<HWND> windows = {before, before_child, later_child_of_before, later, later_child};
+    for (HWND w : windows) SendMessageW(w, kCounted, 1, 0);
+    SendMessageW(t.hwnd(), kCounted, 1, 0);
+    EXPECT_TRUE(PumpUntil([&] { return sink.counted[Low(t.hwnd())].size() == 1; }, 5000));
+    PumpUntil([&] { return false; }, 200);
+    const std::set<ULONG> watched = f.Watched();
+    for (HWND w : windows) {
+      SCOPED_TRACE(testing::Message() << "window 0x" << std::hex << Low(w));
+      EXPECT_EQ(message_only ? 1u : 0u, sink.counted[Low(w)].size());
+      EXPECT_EQ(message_only, watched.count(Low(w)) == 1);
+    }
+    EXPECT_EQ(S_OK, f.window->put_Subclassed(VARIANT_FALSE));
+    for (HWND w : windows) EXPECT_TRUE(PumpUntil([&] { return Original(t, w); }, 5000));
+  }
+}
+
+// A neighbour that rewrites the class in the records of windows joining the family cannot make the
+// sink believe another class: the class it is told is the window's own.
+TEST(Family, ANeighbourCannotRenameTheClassOfWindowsJoining) {
+  Target t(L"family target with a renaming neighbour");
+  ASSERT_TRUE(t.hwnd());
+  FamilySink sink;
+  HRESULT hr = E_FAIL;
+  Family f = WatchFamily(t.hwnd(), sink, hkScopeChildren, true, &hr);
+  ASSERT_EQ(S_OK, hr) << testing_support::LastErrorDescription();
+  hookwire::ring::Header* view = FindBuffer(t.process_handle());
+  ASSERT_TRUE(view);
+  std::atomic<bool> stop{false};
+  std::thread neighbour([&] {
+    using namespace hookwire::ring;
+    while (!stop) {
+      const LONG at = view->write_index;
+      for (LONG i = at - 8; i <= at; ++i) {
+        if (i < 0) continue;
+        Record* r = RecordAt(view, kCapacity, static_cast<ULONG>(i));
+        if (!(r->flags & kWindowJoined)) continue;
+        Data* d = DataAt(view, kCapacity, static_cast<ULONG>(i));
+        const wchar_t evil[] = L"EVIL!";
+        std::memcpy(d->text, evil, sizeof evil);
+      }
+    }
+  });
+  std::vector<HWND> made;
+  for (int i = 0; i < 30; ++i) {
+    HWND c = FromLong(SendMessageW(t.hwnd(), kNewChild, 0, 0));
+    ASSERT_TRUE(c);
+    SendMessageW(c, kCounted, 1, 0);
+    made.push_back(c);
+  }
+  EXPECT_TRUE(PumpUntil([&] { return sink.counted[Low(made.back())].size() == 1; }, 20000));
+  stop = true;
+  neighbour.join();
+  int renamed = 0;
+  for (HWND c : made) renamed += sink.classes[Low(c)] != L"HookTargetWindow";
+  EXPECT_EQ(0, renamed) << "windows reported with a class the neighbour wrote";
+  UnmapViewOfFile(view);
+  EXPECT_EQ(S_OK, f.window->put_Subclassed(VARIANT_FALSE));
+}
+
+// A thread of the family that ends: the program gives up that thread's buffer (nothing of the thread
+// is left to do it, so a worker of the program's pool does), while the rest of the family goes on.
+TEST(Family, TheBufferOfAThreadThatEndedIsLetGoWhileTheFamilyGoesOn) {
+  Target t(L"family target whose thread ends");
+  ASSERT_TRUE(t.hwnd());
+  HWND other = FromLong(SendMessageW(t.hwnd(), kThreadWindow, 0, 0));
+  ASSERT_TRUE(other);
+  FamilySink sink;
+  HRESULT hr = E_FAIL;
+  Family f = WatchFamily(t.hwnd(), sink, hkScopeProcess, true, &hr);
+  ASSERT_EQ(S_OK, hr) << testing_support::LastErrorDescription();
+  SendMessageW(other, kCounted, 1, 0);
+  ASSERT_TRUE(PumpUntil([&] { return sink.counted[Low(other)].size() == 1; }, 5000));
+  ASSERT_EQ(2, Measure(t.process_handle()).views);
+  PostMessageW(other, WM_QUIT, 0, 0);  // its thread leaves its loop and ends
+  ASSERT_TRUE(PumpUntil([&] { return !IsWindow(other); }, 5000));
+  PumpUntil([&] { return false; }, 1500);
+  SendMessageW(t.hwnd(), kCounted, 2, 0);
+  EXPECT_TRUE(PumpUntil([&] { return sink.counted[Low(t.hwnd())].size() == 1; }, 5000)) << "the family goes on";
+  EXPECT_TRUE(PumpUntil([&] { return Measure(t.process_handle()).views == 1; }, 5000))
+      << "the ended thread's buffer is still held while the family goes on";
+  f = Family{};
+  EXPECT_TRUE(PumpUntil([&] { return Measure(t.process_handle()).views == 0; }, 5000))
+      << Measure(t.process_handle()).views << " buffers still held by the program";
+  EXPECT_TRUE(Original(t, t.hwnd()));
+  EXPECT_EQ(0, TargetExceptions(t));
 }

@@ -235,6 +235,10 @@ LRESULT CALLBACK Proc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
   if (msg == kCommonUnsubclass) return RemoveWindowSubclass(h, CommonSubclass, 1);
   if (msg == kSetProc) return SetWindowLongPtrW(h, GWLP_WNDPROC, lp);
   if (msg == kNewChild) return reinterpret_cast<LRESULT>(NewChild(h));
+  if (msg == kReparent) return reinterpret_cast<LRESULT>(SetParent(h, reinterpret_cast<HWND>(lp)));
+  if (msg == kNewMessageOnly)
+    return reinterpret_cast<LRESULT>(CreateWindowExW(0, L"HookTargetWindow", L"message-only", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                                     nullptr, GetModuleHandleW(nullptr), nullptr));
   if (msg == kNewPopup)
     return reinterpret_cast<LRESULT>(CreateWindowExW(0, L"HookTargetWindow", L"popup", WS_POPUP, 0, 0, 10, 10, nullptr,
                                                      nullptr, GetModuleHandleW(nullptr), nullptr));

@@ -50,3 +50,7 @@ constexpr UINT kTallyCount = WM_USER + 0x7FDF;
 constexpr UINT kReceivedCount = WM_USER + 0x7FDE;
 constexpr UINT kReceivedAt = WM_USER + 0x7FDD;
 constexpr UINT kNewPopup = WM_USER + 0x7FDC;
+// kReparent: the window it is sent to takes lParam's window as its parent (on its own thread).
+// kNewMessageOnly: a message-only window on the thread of the window it is sent to (the answer).
+constexpr UINT kReparent = WM_USER + 0x7FDB;
+constexpr UINT kNewMessageOnly = WM_USER + 0x7FDA;
