@@ -283,12 +283,13 @@ bool Drain(CaptureSession* s) noexcept {
     if (total > s->lost_placed) s->lost_placed = total;
     d.start_time = s->start_time;
     d.target64 = s->target64;
-    if (s->group && !s->group->ClassOf(rec.hwnd)) {
+    d.window_class = s->group ? s->group->ClassOf(rec.hwnd) : nullptr;
+    if (s->group && !d.window_class) {
       // Its joining was among the messages lost (or stepped over): the window is in the family all
       // the same, and its class is asked of the platform.
       s->group->Joined(rec.hwnd, L"", 0);
+      d.window_class = s->group->ClassOf(rec.hwnd);
     }
-    d.window_class = s->group ? s->group->ClassOf(rec.hwnd) : nullptr;
     // The sink may stop this capture or release the window object: nothing of the object is
     // touched afterwards, and the session itself outlives the call (see `delivering`).
     s->owner->DeliverCaptured(d);

@@ -70,6 +70,12 @@ void Announce(Demo& d, const char* view) {
   d.waiting_since = GetTickCount();
 }
 
+// Selects a line of the log as a click would (the details pane follows).
+void SelectLine(spy::MainWindow& w, LRESULT line) {
+  SendMessageW(w.log(), LB_SETCURSEL, static_cast<WPARAM>(line), 0);
+  SendMessageW(w.hwnd(), WM_COMMAND, MAKEWPARAM(102, LBN_SELCHANGE), reinterpret_cast<LPARAM>(w.log()));
+}
+
 // The finder pressed and moved over a window (its centre), as a drag by the user.
 void DragFinderOver(spy::MainWindow& w, HWND over, bool drop) {
   RECT r;
@@ -175,14 +181,14 @@ void FamilyStep(Demo& d, spy::MainWindow& w, int step) {
     // The last line of the edit box selected, and the Filter submenu opened on it.
     w.SetPaused(true);
     w.UpdateLog();
-    for (LRESULT i = SendMessageW(w.log(), LB_GETCOUNT, 0, 0); i-- > 0;)
-      if (const spy::LogRecord* r = w.RecordOfLine(i); r && r->family && edit &&
-                                                         static_cast<uint32_t>(r->window) ==
-                                                             static_cast<uint32_t>(reinterpret_cast<ULONG_PTR>(edit))) {
-        SendMessageW(w.log(), LB_SETCURSEL, static_cast<WPARAM>(i), 0);
-        SendMessageW(w.hwnd(), WM_COMMAND, MAKEWPARAM(102, LBN_SELCHANGE), reinterpret_cast<LPARAM>(w.log()));
+    const auto edit_value = static_cast<uint32_t>(reinterpret_cast<ULONG_PTR>(edit));
+    for (LRESULT i = SendMessageW(w.log(), LB_GETCOUNT, 0, 0); edit && i-- > 0;) {
+      const spy::LogRecord* r = w.RecordOfLine(i);
+      if (r && r->family && static_cast<uint32_t>(r->window) == edit_value) {
+        SelectLine(w, i);
         break;
       }
+    }
     SetFocus(w.log());
   }
   if (step == 29) PostMessageW(w.hwnd(), WM_CONTEXTMENU, reinterpret_cast<WPARAM>(w.log()), -1);
@@ -266,8 +272,7 @@ void CALLBACK DemoStep(HWND, UINT, UINT_PTR, DWORD) {
           pick = i;
           break;
         }
-      SendMessageW(w.log(), LB_SETCURSEL, static_cast<WPARAM>(pick), 0);
-      SendMessageW(w.hwnd(), WM_COMMAND, MAKEWPARAM(102, LBN_SELCHANGE), reinterpret_cast<LPARAM>(w.log()));
+      SelectLine(w, pick);
       return;
     }
     case 47:  // the finder dragged over the tree: the tree is outlined

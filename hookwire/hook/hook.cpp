@@ -68,8 +68,6 @@ constexpr LONG kTaking = 0x7F;  // the status while the target attaches (not one
 // the window's thread look); such a message is ours and never captured.
 constexpr WPARAM kProbeTag = 0x4877C0DE;
 constexpr wchar_t kProbeMessage[] = L"HookwireProbe.1";
-// A family's session keeps a message-only window of ours on its thread (kOwnWindowClass), so that
-// the waits can wake that thread even when no window of the family is left there.
 // A family's record that a window left because it was moved out of the root's descendants.
 constexpr LONG kLeftMovedOut = 17;
 
@@ -153,7 +151,7 @@ struct CreationHook {
 CreationHook g_creation[kHookSlots];
 volatile LONG g_pinned = 0;
 volatile LONG g_asking = 0;
-ATOM g_nudge_atom = 0;
+ATOM g_own_class = 0;
 UINT g_attach_message = 0;
 UINT g_probe_message = 0;
 HMODULE g_self = nullptr;
@@ -1009,7 +1007,7 @@ void Housekeeping(Window* w, UINT msg) {
 
 // The family's own window: the waits' WM_NULL reaches the session here, whether or not a window of
 // the family is left on the thread.
-LRESULT CALLBACK NudgeProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+LRESULT CALLBACK OwnWindowProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
   if (msg == WM_NULL) {
     auto* s = reinterpret_cast<Session*>(GetWindowLongPtrW(h, GWLP_USERDATA));
     if (s && s->own == h && s->thread == GetCurrentThreadId()) FollowWatcher(*s, msg, GetTickCount());
@@ -1022,24 +1020,24 @@ LRESULT CALLBACK NudgeProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
   return DefWindowProcW(h, msg, wp, lp);
 }
 
-bool OwnWindow(HWND h) { return g_nudge_atom && static_cast<ATOM>(GetClassLongW(h, GCW_ATOM)) == g_nudge_atom; }
+bool OwnWindow(HWND h) { return g_own_class && static_cast<ATOM>(GetClassLongW(h, GCW_ATOM)) == g_own_class; }
 
 // Makes the session's own window (kept null when the platform refuses: the family's windows
 // are the nudges then, as for a window alone).
 void MakeOwnWindow(Session& s) {
-  if (!g_nudge_atom && g_self) {
+  if (!g_own_class && g_self) {
     WNDCLASSW wc{};
-    wc.lpfnWndProc = NudgeProc;
+    wc.lpfnWndProc = OwnWindowProc;
     wc.hInstance = g_self;
     wc.lpszClassName = kOwnWindowClass;
-    g_nudge_atom = RegisterClassW(&wc);
-    if (!g_nudge_atom) {
+    g_own_class = RegisterClassW(&wc);
+    if (!g_own_class) {
       WNDCLASSEXW have{};
       have.cbSize = sizeof have;
-      g_nudge_atom = static_cast<ATOM>(GetClassInfoExW(g_self, kOwnWindowClass, &have));
+      g_own_class = static_cast<ATOM>(GetClassInfoExW(g_self, kOwnWindowClass, &have));
     }
   }
-  if (!g_nudge_atom) return;
+  if (!g_own_class) return;
   HWND own = CreateWindowExW(0, kOwnWindowClass, nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, g_self, nullptr);
   if (!own) return;
   SetWindowLongPtrW(own, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&s));
